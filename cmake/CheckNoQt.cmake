@@ -1,0 +1,11 @@
+# Fails when a core folder includes a Qt header.
+foreach(dir nvktl data delivery reader)
+  file(GLOB_RECURSE files ${ROOT}/${dir}/*.h ${ROOT}/${dir}/*.cpp ${ROOT}/${dir}/*.c)
+  foreach(f ${files})
+    file(STRINGS ${f} hits REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]Q")
+    if(hits)
+      message(FATAL_ERROR "${f} includes Qt: ${hits}")
+    endif()
+  endforeach()
+endforeach()
+message(STATUS "core folders are free of Qt")

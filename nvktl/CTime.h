@@ -1,0 +1,37 @@
+#pragma once
+
+#include "nvktl/CString.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace NVKTL {
+
+// One point in local time, counted in 100-nanosecond steps since
+// 1 January 1601, written as text through a small format notation.
+class CTime {
+public:
+    CTime();
+    // A calendar time that cannot be converted gives time 0.
+    CTime(std::uint16_t year, std::uint16_t month, std::uint16_t dayOfWeek, std::uint16_t day,
+          std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
+          std::uint16_t millisecond);
+    virtual ~CTime() = default;
+
+    // The machine's local date and time with milliseconds (or the test clock).
+    void SetNow();
+    // Codes %c %x %X %Y %y %m %b %d %a %H %I %p %M %S %s %Z, replaced in that order.
+    void Format(CString& out, const char* format) const;
+
+    std::uint64_t GetTime() const { return m_time; }
+
+    // Tests fix "now": while a clock is set, SetNow() takes its value.
+    using Clock = std::function<CTime()>;
+    static void SetClockForTesting(Clock clock);
+
+private:
+    std::uint64_t m_time = 0;
+    CString m_zone;
+};
+
+} // namespace NVKTL

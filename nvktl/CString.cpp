@@ -1,0 +1,280 @@
+#include "nvktl/CString.h"
+
+#include <cstdarg>
+#include <cstring>
+
+namespace NVKTL {
+
+namespace {
+
+// Bytes of the character starting at i: a well-formed UTF-8 sequence counts
+// as one character; any stray or cut-off byte counts as a character of its own.
+std::size_t CharLength(const std::string& text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    if (length > text.size() - i)
+        return 1;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+            return 1;
+    }
+    return length;
+}
+
+// Byte offset of character index chars (the text's size when it has fewer).
+std::size_t ByteOffset(const std::string& text, int chars) {
+    std::size_t i = 0;
+    for (int n = 0; n < chars && i < text.size(); ++n)
+        i += CharLength(text, i);
+    return i;
+}
+
+} // namespace
+
+void string<char>::Replace(std::string_view pattern, std::string_view replacement) {
+    if (pattern.empty() || m_text.empty())
+        return;
+    std::string result;
+    result.reserve(m_text.size());
+    std::size_t i = 0;
+    while (i < m_text.size()) {
+        if (std::string_view(m_text).substr(i, pattern.size()) == pattern) {
+            result.append(replacement);
+            i += pattern.size();
+        } else {
+            result.push_back(m_text[i++]);
+        }
+    }
+    m_text.swap(result);
+}
+
+CString::CString(const char* bytes, std::size_t n) {
+    if (bytes)
+        m_text.assign(bytes, strnlen(bytes, n));
+}
+
+int CString::Find(std::string_view pattern, int start) const {
+    std::size_t i = ByteOffset(m_text, start < 0 ? 0 : start);
+    int index = start < 0 ? 0 : start;
+    for (; i < m_text.size(); i += CharLength(m_text, i), ++index) {
+        if (std::string_view(m_text).substr(i, pattern.size()) == pattern)
+            return index;
+    }
+    return -1;
+}
+
+CString CString::Left(int count) const {
+    return CString(m_text.substr(0, ByteOffset(m_text, count)));
+}
+
+CString CString::Mid(int start, int count) const {
+    if (count < 0)
+        return CString();
+    const std::size_t from = ByteOffset(m_text, start);
+    if (count == 0)
+        return CString(m_text.substr(from));
+    std::size_t to = from;
+    for (int n = 0; n < count && to < m_text.size(); ++n)
+        to += CharLength(m_text, to);
+    return CString(m_text.substr(from, to - from));
+}
+
+int CString::Delete(int start, int count) {
+    if (start < 0 || count <= 0)
+        return 0;
+    const std::size_t from = ByteOffset(m_text, start);
+    std::size_t to = from;
+    int removed = 0;
+    for (; removed < count && to < m_text.size(); ++removed)
+        to += CharLength(m_text, to);
+    m_text.erase(from, to - from);
+    return removed;
+}
+
+namespace {
+
+struct Spec {
+    bool left = false;
+    bool plus = false;
+    char pad = ' ';
+    int width = 0;
+    int precision = -1;
+};
+
+void Pad(std::string& out, std::string_view sign, std::string_view body, const Spec& spec) {
+    const std::size_t used = sign.size() + body.size();
+    const std::size_t fill = spec.width > 0 && static_cast<std::size_t>(spec.width) > used
+                                 ? static_cast<std::size_t>(spec.width) - used
+                                 : 0;
+    if (spec.left) {
+        out.append(sign).append(body).append(fill, ' ');
+    } else if (spec.pad == '0') {
+        // With zero fill the sign stands before the zeros.
+        out.append(sign).append(fill, '0').append(body);
+    } else {
+        out.append(fill, ' ').append(sign).append(body);
+    }
+}
+
+void Integer(std::string& out, unsigned long long value, bool negative, unsigned base, bool upper,
+             Spec spec) {
+    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    char buffer[24];
+    std::size_t n = 0;
+    do {
+        buffer[sizeof buffer - ++n] = digits[value % base];
+        value /= base;
+    } while (value != 0);
+    std::string body(buffer + sizeof buffer - n, n);
+    if (spec.precision >= 0) {
+        // A precision is the least number of digits, and turns zero fill off.
+        if (body == "0" && spec.precision == 0)
+            body.clear();
+        if (body.size() < static_cast<std::size_t>(spec.precision))
+            body.insert(0, static_cast<std::size_t>(spec.precision) - body.size(), '0');
+        spec.pad = ' ';
+    }
+    Pad(out, negative ? "-" : (spec.plus ? "+" : ""), body, spec);
+}
+
+} // namespace
+
+void CString::Format(const char* format, ...) {
+    m_text.clear();
+    if (!format)
+        return;
+    va_list args;
+    va_start(args, format);
+    for (const char* p = format; *p; ++p) {
+        if (*p != '%') {
+            m_text.push_back(*p);
+            continue;
+        }
+        const char* const conversionStart = p++;
+        if (*p == '%') {
+            m_text.push_back('%');
+            continue;
+        }
+        Spec spec;
+        for (;; ++p) {
+            if (*p == '-')
+                spec.left = true;
+            else if (*p == '+')
+                spec.plus = true;
+            else if (*p == ' ' || *p == '0')
+                spec.pad = *p;
+            else
+                break;
+        }
+        if (*p == '*') {
+            spec.width = va_arg(args, int);
+            if (spec.width < 0) {
+                spec.left = true;
+                spec.width = -spec.width;
+            }
+            ++p;
+        } else {
+            while (*p >= '0' && *p <= '9')
+                spec.width = spec.width * 10 + (*p++ - '0');
+        }
+        if (*p == '.') {
+            ++p;
+            spec.precision = 0;
+            if (*p == '*') {
+                spec.precision = va_arg(args, int);
+                ++p;
+            } else {
+                while (*p >= '0' && *p <= '9')
+                    spec.precision = spec.precision * 10 + (*p++ - '0');
+            }
+        }
+        // h is ignored; l and ll choose the width of the argument read.
+        int longs = 0;
+        for (; *p == 'h' || *p == 'l'; ++p)
+            longs += *p == 'l' ? 1 : 0;
+        if (spec.left)
+            spec.pad = ' ';
+        switch (*p) {
+        case 'c': {
+            const char c = static_cast<char>(va_arg(args, int));
+            Pad(m_text, "", std::string_view(&c, 1), spec);
+            break;
+        }
+        case 'd':
+        case 'i': {
+            const long long value = longs >= 2   ? va_arg(args, long long)
+                                    : longs == 1 ? va_arg(args, long)
+                                                 : va_arg(args, int);
+            const bool negative = value < 0;
+            const auto magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
+                                            : static_cast<unsigned long long>(value);
+            Integer(m_text, magnitude, negative, 10, false, spec);
+            break;
+        }
+        case 'u':
+        case 'x':
+        case 'X': {
+            const unsigned long long value = longs >= 2   ? va_arg(args, unsigned long long)
+                                             : longs == 1 ? va_arg(args, unsigned long)
+                                                          : va_arg(args, unsigned int);
+            spec.plus = false;
+            Integer(m_text, value, false, *p == 'u' ? 10 : 16, *p == 'X', spec);
+            break;
+        }
+        case 's': {
+            const char* text = va_arg(args, const char*);
+            std::string_view body = text ? text : "";
+            if (spec.precision >= 0)
+                body = std::string_view(
+                    text ? text : "",
+                    text ? strnlen(text, static_cast<std::size_t>(spec.precision)) : 0);
+            Pad(m_text, "", body, spec);
+            break;
+        }
+        default:
+            // Not a conversion of this formatter: keep its text as written.
+            if (!*p) {
+                m_text.append(conversionStart);
+                va_end(args);
+                return;
+            }
+            m_text.append(conversionStart, static_cast<std::size_t>(p - conversionStart + 1));
+            break;
+        }
+    }
+    va_end(args);
+}
+
+void CString::TrimLeft(std::string_view chars) {
+    const std::size_t first = m_text.find_first_not_of(chars);
+    m_text.erase(0, first == std::string::npos ? m_text.size() : first);
+}
+
+void CString::TrimRight(std::string_view chars) {
+    const std::size_t last = m_text.find_last_not_of(chars);
+    m_text.erase(last == std::string::npos ? 0 : last + 1);
+}
+
+void CString::MakeLower() {
+    for (std::size_t i = 0; i < m_text.size(); i += CharLength(m_text, i)) {
+        char& c = m_text[i];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        } else if (m_text.compare(i, 2, "\xEF\xBC") == 0 && i + 2 < m_text.size()) {
+            // U+FF21..U+FF3A are EF BC A1..BA; U+FF41..U+FF5A are EF BD 81..9A.
+            const auto third = static_cast<unsigned char>(m_text[i + 2]);
+            if (third >= 0xA1 && third <= 0xBA) {
+                m_text[i + 1] = '\xBD';
+                m_text[i + 2] = static_cast<char>(third - 0x20);
+            }
+        }
+    }
+}
+
+} // namespace NVKTL

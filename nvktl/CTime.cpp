@@ -1,0 +1,146 @@
+#include "nvktl/CTime.h"
+
+#include <ctime>
+#include <limits>
+#include <mutex>
+#include <utility>
+
+namespace NVKTL {
+
+namespace {
+
+constexpr std::uint64_t kPerMillisecond = 10'000;
+constexpr std::uint64_t kPerSecond = 1000 * kPerMillisecond;
+constexpr std::uint64_t kPerDay = 86'400 * kPerSecond;
+
+// Days since 1 March of year 0 in the proleptic Gregorian calendar, and back.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146'097 + static_cast<std::int64_t>(doe);
+}
+
+void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+    const std::int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
+    const auto doe = static_cast<unsigned>(z - era * 146'097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
+}
+
+const std::int64_t kDay1601 = DaysFromCivil(1601, 1, 1);
+
+bool IsLeap(unsigned y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+unsigned DaysInMonth(unsigned y, unsigned m) {
+    static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeap(y) ? 29 : days[m - 1];
+}
+
+std::mutex g_clockMutex;
+CTime::Clock g_clock;
+
+} // namespace
+
+CTime::CTime() : m_zone("JST") {}
+
+// The day of the week is ignored, as the date alone fixes it.
+CTime::CTime(std::uint16_t year, std::uint16_t month, std::uint16_t /*dayOfWeek*/,
+             std::uint16_t day, std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
+             std::uint16_t millisecond)
+    : m_zone("JST") {
+    // Years past 30827 would not fit the signed 64-bit range that Format accepts.
+    if (year < 1601 || year > 30827 || month < 1 || month > 12 || day < 1 ||
+        day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59 ||
+        millisecond > 999)
+        return;
+    const auto days = static_cast<std::uint64_t>(DaysFromCivil(year, month, day) - kDay1601);
+    m_time = days * kPerDay + ((hour * 60ULL + minute) * 60 + second) * kPerSecond +
+             millisecond * kPerMillisecond;
+}
+
+void CTime::SetClockForTesting(Clock clock) {
+    std::lock_guard<std::mutex> guard(g_clockMutex);
+    g_clock = std::move(clock);
+}
+
+void CTime::SetNow() {
+    Clock clock;
+    {
+        std::lock_guard<std::mutex> guard(g_clockMutex);
+        clock = g_clock;
+    }
+    if (clock) {
+        *this = clock();
+        return;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    *this =
+        CTime(static_cast<std::uint16_t>(local.tm_year + 1900),
+              static_cast<std::uint16_t>(local.tm_mon + 1),
+              static_cast<std::uint16_t>(local.tm_wday), static_cast<std::uint16_t>(local.tm_mday),
+              static_cast<std::uint16_t>(local.tm_hour), static_cast<std::uint16_t>(local.tm_min),
+              // A leap second shows as second 59.
+              static_cast<std::uint16_t>(local.tm_sec > 59 ? 59 : local.tm_sec),
+              static_cast<std::uint16_t>(now.tv_nsec / 1'000'000));
+}
+
+void CTime::Format(CString& out, const char* format) const {
+    out = CString();
+    if (!format || m_time > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return;
+    const std::int64_t days = static_cast<std::int64_t>(m_time / kPerDay) + kDay1601;
+    std::int64_t year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    CivilFromDays(days, year, month, day);
+    const std::uint64_t inDay = m_time % kPerDay;
+    const int hour = static_cast<int>(inDay / (3600 * kPerSecond));
+    const int minute = static_cast<int>(inDay / (60 * kPerSecond) % 60);
+    const int second = static_cast<int>(inDay / kPerSecond % 60);
+    const int millisecond = static_cast<int>(inDay / kPerMillisecond % 1000);
+    // 1 January 1601 was a Monday.
+    const auto weekday = static_cast<int>((m_time / kPerDay + 1) % 7);
+
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static const char* const weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    auto number = [](const char* pattern, long value) {
+        CString text;
+        text.Format(pattern, value);
+        return text;
+    };
+
+    out = format;
+    out.Replace("%c", "%m/%d/%y %H:%M:%S");
+    out.Replace("%x", "%m/%d/%y");
+    out.Replace("%X", "%H:%M:%S");
+    out.Replace("%Y", number("%04ld", static_cast<long>(year)).str());
+    // Two-digit year and 12-hour clock as strftime writes them: year modulo
+    // 100, and hours 01 to 12 (noon and midnight both give 12).
+    out.Replace("%y", number("%02ld", static_cast<long>(year % 100)).str());
+    out.Replace("%m", number("%02ld", month).str());
+    out.Replace("%b", months[month - 1]);
+    out.Replace("%d", number("%02ld", day).str());
+    out.Replace("%a", weekdays[weekday]);
+    out.Replace("%H", number("%02ld", hour).str());
+    out.Replace("%I", number("%02ld", hour % 12 == 0 ? 12 : hour % 12).str());
+    out.Replace("%p", hour < 12 ? "AM" : "PM");
+    out.Replace("%M", number("%02ld", minute).str());
+    out.Replace("%S", number("%02ld", second).str());
+    out.Replace("%s", number("%03ld", millisecond).str());
+    out.Replace("%Z", m_zone.str());
+}
+
+} // namespace NVKTL

@@ -7,9 +7,19 @@ namespace NVKTL {
 
 namespace {
 
-// Bytes of the character starting at i: a well-formed UTF-8 sequence counts
-// as one character; any stray or cut-off byte counts as a character of its own.
-std::size_t CharLength(const std::string& text, std::size_t i) {
+// Byte offset of character index chars (the text's size when it has fewer).
+std::size_t ByteOffset(const std::string& text, int chars) {
+    std::size_t i = 0;
+    for (int n = 0; n < chars && i < text.size(); ++n)
+        i += CString::CharLength(text, i);
+    return i;
+}
+
+} // namespace
+
+std::size_t CString::CharLength(std::string_view text, std::size_t i) {
+    if (i >= text.size())
+        return 0;
     const auto lead = static_cast<unsigned char>(text[i]);
     std::size_t length = 1;
     if (lead >= 0xC2 && lead <= 0xDF)
@@ -27,15 +37,14 @@ std::size_t CharLength(const std::string& text, std::size_t i) {
     return length;
 }
 
-// Byte offset of character index chars (the text's size when it has fewer).
-std::size_t ByteOffset(const std::string& text, int chars) {
-    std::size_t i = 0;
-    for (int n = 0; n < chars && i < text.size(); ++n)
-        i += CharLength(text, i);
-    return i;
+bool CString::MatchesAt(std::size_t i, std::string_view pattern) const {
+    if (std::string_view(m_text).substr(i, pattern.size()) != pattern)
+        return false;
+    const std::size_t end = i + pattern.size();
+    while (i < end)
+        i += CharLength(m_text, i);
+    return i == end;
 }
-
-} // namespace
 
 void string<char>::Replace(std::string_view pattern, std::string_view replacement) {
     if (pattern.empty() || m_text.empty())
@@ -63,7 +72,7 @@ int CString::Find(std::string_view pattern, int start) const {
     std::size_t i = ByteOffset(m_text, start < 0 ? 0 : start);
     int index = start < 0 ? 0 : start;
     for (; i < m_text.size(); i += CharLength(m_text, i), ++index) {
-        if (std::string_view(m_text).substr(i, pattern.size()) == pattern)
+        if (MatchesAt(i, pattern))
             return index;
     }
     return -1;

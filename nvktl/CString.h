@@ -84,6 +84,10 @@ public:
     // ASCII capitals and the full-width Latin capitals (U+FF21-U+FF3A).
     void MakeLower();
 
+    // Bytes of the character that starts at byte i: a well-formed UTF-8
+    // sequence is one character, any stray or cut-off byte one of its own.
+    static std::size_t CharLength(std::string_view text, std::size_t i);
+
     CString& operator+=(std::string_view text) {
         m_text.append(text);
         return *this;
@@ -112,11 +116,20 @@ public:
         r += b;
         return r;
     }
-    friend bool operator==(const CString& a, const CString& b) { return a.m_text == b.m_text; }
-    friend bool operator==(const CString& a, const char* b) { return a.m_text == (b ? b : ""); }
+    friend bool operator==(const CString& a, const CString& b) {
+        return a.m_text == b.m_text;
+    }
+    friend bool operator==(const CString& a, const char* b) {
+        return a.m_text == (b ? b : "");
+    }
     friend std::strong_ordering operator<=>(const CString& a, const CString& b) {
         return a.m_text <=> b.m_text;
     }
+
+protected:
+    // Whether pattern occurs at byte i, a character start, and ends on a
+    // character boundary.
+    bool MatchesAt(std::size_t i, std::string_view pattern) const;
 };
 
 } // namespace NVKTL

@@ -143,4 +143,26 @@ void CTime::Format(CString& out, const char* format) const {
     out.Replace("%Z", m_zone.str());
 }
 
+struct CTestClock::State {
+    std::mutex mutex;
+    CTime now;
+};
+
+CTestClock::CTestClock(const CTime& now) : m_state(std::make_shared<State>()) {
+    m_state->now = now;
+    CTime::SetClockForTesting([state = m_state] {
+        std::lock_guard<std::mutex> guard(state->mutex);
+        return state->now;
+    });
+}
+
+CTestClock::~CTestClock() {
+    CTime::SetClockForTesting(nullptr);
+}
+
+void CTestClock::Set(const CTime& now) {
+    std::lock_guard<std::mutex> guard(m_state->mutex);
+    m_state->now = now;
+}
+
 } // namespace NVKTL

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace NVKTL {
 
@@ -32,6 +33,22 @@ public:
 private:
     std::uint64_t m_time = 0;
     CString m_zone;
+};
+
+// Fixes "now" while it lives: SetNow() on any thread gives the time last set
+// here. One at a time; destroying it returns SetNow() to the machine's clock.
+class CTestClock {
+public:
+    explicit CTestClock(const CTime& now);
+    CTestClock(const CTestClock&) = delete;
+    CTestClock& operator=(const CTestClock&) = delete;
+    ~CTestClock();
+
+    void Set(const CTime& now);
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
 };
 
 } // namespace NVKTL

@@ -14,7 +14,7 @@ constexpr std::uint64_t kPerSecond = 1000 * kPerMillisecond;
 constexpr std::uint64_t kPerDay = 86'400 * kPerSecond;
 
 // Days since 1 March of year 0 in the proleptic Gregorian calendar, and back.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     y -= m <= 2 ? 1 : 0;
     const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
     const auto yoe = static_cast<unsigned>(y - era * 400);
@@ -34,7 +34,8 @@ void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
     y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
 }
 
-const std::int64_t kDay1601 = DaysFromCivil(1601, 1, 1);
+// constexpr, so that times built during static initialisation elsewhere are right.
+constexpr std::int64_t kDay1601 = DaysFromCivil(1601, 1, 1);
 
 bool IsLeap(unsigned y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;

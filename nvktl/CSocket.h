@@ -1,0 +1,58 @@
+#pragma once
+
+#include "nvktl/CString.h"
+
+#include <netinet/in.h>
+
+namespace NVKTL {
+
+// A blocking-style IPv4 TCP client socket. Every wait on the peer (connect,
+// each Send, each Receive, the drain in Close) is bounded by the time-out;
+// running out counts as a failure (-1). A closed peer never raises SIGPIPE.
+class CSocket {
+public:
+    static constexpr unsigned DefaultTimeout = 30000; // milliseconds
+
+    // Creates the socket at once (close-on-exec); a failure shows at Connect.
+    CSocket();
+    CSocket(const CSocket&) = delete;
+    CSocket& operator=(const CSocket&) = delete;
+    // Close().
+    virtual ~CSocket();
+
+    // Connects to a dotted IPv4 address ("192.0.2.1"); any other text is
+    // refused at once, without traffic. A socket closed earlier is replaced
+    // by a fresh one, as is one whose connect failed. 0 or -1.
+    int Connect(const CString& address, int port);
+    // Resolves host to its first IPv4 address and connects to it. 0 or -1.
+    int ConnectByName(const CString& host, int port);
+
+    // Sends all length bytes, looping over short writes. Returns length, or -1
+    // when the connection fails or the peer takes nothing for the time-out.
+    int Send(const char* bytes, int length, int flags);
+    // Reads at most length bytes: the count read, 0 when the peer has closed,
+    // or -1 on failure or when nothing arrives within the time-out.
+    int Receive(char* buffer, int length, int flags);
+
+    // Half-closes, discards what the peer still sends until it closes (for at
+    // most the time-out), then releases the socket. Does nothing without one.
+    void Close();
+
+    // Milliseconds that connect, Send, Receive and the drain of Close may wait.
+    void SetTimeout(unsigned ms) { m_timeout = ms; }
+    unsigned GetTimeout() const { return m_timeout; }
+
+    // The socket descriptor; 0 when there is no socket.
+    int GetHandle() const { return handle; }
+
+protected:
+    int handle = 0;
+    sockaddr_in peer{}; // address of the last Connect
+
+private:
+    void dropSocket();
+
+    unsigned m_timeout = DefaultTimeout;
+};
+
+} // namespace NVKTL

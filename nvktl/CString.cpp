@@ -108,6 +108,8 @@ int CString::Delete(int start, int count) {
 
 namespace {
 
+constexpr int kMaxWidth = 4096;
+
 struct Spec {
     bool left = false;
     bool plus = false;
@@ -152,22 +154,29 @@ void Integer(std::string& out, unsigned long long value, bool negative, unsigned
     Pad(out, negative ? "-" : (spec.plus ? "+" : ""), body, spec);
 }
 
+// Digits of a width or precision; absurd values are capped rather than overflowing.
+int ReadNumber(const char*& p) {
+    int value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        value = value < kMaxWidth ? value * 10 + (*p - '0') : kMaxWidth;
+    return value;
+}
+
 } // namespace
 
 void CString::Format(const char* format, ...) {
-    m_text.clear();
-    if (!format)
-        return;
+    // Built aside, so that an argument may point into this text itself.
+    std::string out;
     va_list args;
     va_start(args, format);
-    for (const char* p = format; *p; ++p) {
+    for (const char* p = format ? format : ""; *p; ++p) {
         if (*p != '%') {
-            m_text.push_back(*p);
+            out.push_back(*p);
             continue;
         }
         const char* const conversionStart = p++;
         if (*p == '%') {
-            m_text.push_back('%');
+            out.push_back('%');
             continue;
         }
         Spec spec;
@@ -182,28 +191,26 @@ void CString::Format(const char* format, ...) {
                 break;
         }
         if (*p == '*') {
-            spec.width = va_arg(args, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
-            }
             ++p;
+            const int width = va_arg(args, int);
+            // A negative width from the arguments means left-justified, as in printf.
+            spec.left = spec.left || width < 0;
+            spec.width =
+                width < -kMaxWidth || width > kMaxWidth ? kMaxWidth : (width < 0 ? -width : width);
         } else {
-            while (*p >= '0' && *p <= '9')
-                spec.width = spec.width * 10 + (*p++ - '0');
+            spec.width = ReadNumber(p);
         }
         if (*p == '.') {
             ++p;
-            spec.precision = 0;
             if (*p == '*') {
-                spec.precision = va_arg(args, int);
                 ++p;
+                const int precision = va_arg(args, int);
+                spec.precision = precision > kMaxWidth ? kMaxWidth : precision;
             } else {
-                while (*p >= '0' && *p <= '9')
-                    spec.precision = spec.precision * 10 + (*p++ - '0');
+                spec.precision = ReadNumber(p);
             }
         }
-        // h is ignored; l and ll choose the width of the argument read.
+        // h is ignored; l and ll choose the size of the argument read.
         int longs = 0;
         for (; *p == 'h' || *p == 'l'; ++p)
             longs += *p == 'l' ? 1 : 0;
@@ -212,7 +219,7 @@ void CString::Format(const char* format, ...) {
         switch (*p) {
         case 'c': {
             const char c = static_cast<char>(va_arg(args, int));
-            Pad(m_text, "", std::string_view(&c, 1), spec);
+            Pad(out, "", std::string_view(&c, 1), spec);
             break;
         }
         case 'd':
@@ -223,7 +230,7 @@ void CString::Format(const char* format, ...) {
             const bool negative = value < 0;
             const auto magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
                                             : static_cast<unsigned long long>(value);
-            Integer(m_text, magnitude, negative, 10, false, spec);
+            Integer(out, magnitude, negative, 10, false, spec);
             break;
         }
         case 'u':
@@ -233,31 +240,32 @@ void CString::Format(const char* format, ...) {
                                              : longs == 1 ? va_arg(args, unsigned long)
                                                           : va_arg(args, unsigned int);
             spec.plus = false;
-            Integer(m_text, value, false, *p == 'u' ? 10 : 16, *p == 'X', spec);
+            Integer(out, value, false, *p == 'u' ? 10 : 16, *p == 'X', spec);
             break;
         }
         case 's': {
             const char* text = va_arg(args, const char*);
-            std::string_view body = text ? text : "";
-            if (spec.precision >= 0)
-                body = std::string_view(
-                    text ? text : "",
-                    text ? strnlen(text, static_cast<std::size_t>(spec.precision)) : 0);
-            Pad(m_text, "", body, spec);
+            if (!text)
+                text = "";
+            const std::size_t length = spec.precision >= 0
+                                           ? strnlen(text, static_cast<std::size_t>(spec.precision))
+                                           : std::strlen(text);
+            Pad(out, "", std::string_view(text, length), spec);
             break;
         }
+        case '\0':
+            // A cut-off conversion at the end is kept as written.
+            out.append(conversionStart);
+            --p;
+            break;
         default:
             // Not a conversion of this formatter: keep its text as written.
-            if (!*p) {
-                m_text.append(conversionStart);
-                va_end(args);
-                return;
-            }
-            m_text.append(conversionStart, static_cast<std::size_t>(p - conversionStart + 1));
+            out.append(conversionStart, static_cast<std::size_t>(p - conversionStart + 1));
             break;
         }
     }
     va_end(args);
+    m_text.swap(out);
 }
 
 void CString::TrimLeft(std::string_view chars) {

@@ -67,11 +67,13 @@ public:
     CString Left(int count) const;
     // count 0 means up to the end.
     CString Mid(int start, int count = 0) const;
-    // Removes count characters from start; returns count.
+    // Removes count characters from start; returns how many it removed
+    // (fewer than count when the text ends first).
     int Delete(int start, int count = 1);
 
     // printf-like formatting of the library's own (%c %d %u %x %X %s, flags
-    // "-+ 0", width and precision, "*" for both, h and l accepted).
+    // "-+ 0", width and precision, "*" for both; h is ignored, l and ll read
+    // long and long long arguments). Anything else after "%" is kept as written.
     void Format(const char* format, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))

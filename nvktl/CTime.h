@@ -21,7 +21,9 @@ public:
 
     // The machine's local date and time with milliseconds (or the test clock).
     void SetNow();
-    // Codes %c %x %X %Y %y %m %b %d %a %H %I %p %M %S %s %Z, replaced in that order.
+    // Codes %c %x %X %Y %y %m %b %d %a %H %I %p %M %S %s %Z, replaced in that
+    // order; %s is the milliseconds, %y and %I are those of strftime (year
+    // modulo 100, hours 01-12). Any other "%" text, "%%" included, stays as it is.
     void Format(CString& out, const char* format) const;
 
     std::uint64_t GetTime() const { return m_time; }

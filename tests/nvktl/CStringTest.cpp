@@ -148,6 +148,22 @@ TEST(CStringTest, FormatFlagsWidthAndPrecision) {
     EXPECT_EQ(text, "");
 }
 
+TEST(CStringTest, FormatKeepsWhatIsNoConversionAndMayReadItsOwnText) {
+    // Formats the compiler's check would refuse, so they come in as a variable.
+    auto format = [](const char* format) {
+        CString text;
+        text.Format(format, 0);
+        return text;
+    };
+    EXPECT_EQ(format("%q|%5"), "%q|%5");
+    EXPECT_EQ(format("50%"), "50%");
+    EXPECT_EQ(format("%-"), "%-");
+
+    CString text("abc");
+    text.Format("%s-%s", text.c_str(), text.c_str());
+    EXPECT_EQ(text, "abc-abc");
+}
+
 TEST(CStringTest, TrimRemovesListedBytesAtOneEnd) {
     CString text("  a b  ");
     text.TrimLeft();

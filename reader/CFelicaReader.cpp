@@ -1,0 +1,145 @@
+#include "reader/CFelicaReader.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+// Looks up one export by its exact name.
+template <class Function> Function lookUp(void* library, const char* name) {
+    return reinterpret_cast<Function>(dlsym(library, name));
+}
+
+} // namespace
+
+CFelicaReader::CFelicaReader(CReaderServices services, std::string libraryPath)
+    : m_services(std::move(services)),
+      m_libraryPath(libraryPath.empty() ? defaultLibraryPath() : std::move(libraryPath)) {}
+
+CFelicaReader::~CFelicaReader() {
+    unloadLibrary(false);
+}
+
+std::string CFelicaReader::defaultLibraryPath() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return {};
+    }
+    return (program.parent_path().parent_path() / "lib" / "felica.so").string();
+}
+
+NVKTL::CString CFelicaReader::formatCardId(const unsigned char idm[8]) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(16);
+    for (int i = 0; i < 8; ++i) {
+        text += kDigits[idm[i] >> 4];
+        text += kDigits[idm[i] & 0x0F];
+    }
+    return NVKTL::CString(std::move(text));
+}
+
+void CFelicaReader::showMessage(const char* text) {
+    if (m_services.showMessage) {
+        m_services.showMessage(NVKTL::CString(text));
+    }
+}
+
+// A library that lacks one of the four exports is not a reader library: it
+// is refused here rather than failing later on a missing function.
+bool CFelicaReader::loadLibrary() {
+    if (m_libraryPath.empty()) {
+        return false;
+    }
+    void* library = dlopen(m_libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        return false;
+    }
+    Exports exports;
+    exports.initializeLibrary = lookUp<felica_initialize_library_fn>(library, "initialize_library");
+    exports.openReaderWriterAuto =
+        lookUp<felica_open_reader_writer_auto_fn>(library, "open_reader_writer_auto");
+    exports.pollingAndGetCardInformation = lookUp<felica_polling_and_get_card_information_fn>(
+        library, "polling_and_get_card_information");
+    exports.disposeLibrary = lookUp<felica_dispose_library_fn>(library, "dispose_library");
+    if (!exports.initializeLibrary || !exports.openReaderWriterAuto ||
+        !exports.pollingAndGetCardInformation || !exports.disposeLibrary) {
+        dlclose(library);
+        return false;
+    }
+    m_library = library;
+    m_exports = exports;
+    return true;
+}
+
+bool CFelicaReader::openReader() {
+    if (m_library) {
+        return m_readerOpen;
+    }
+    if (!loadLibrary()) {
+        showMessage(kDriverNotFound);
+        return false;
+    }
+    if (m_exports.initializeLibrary() == 0) {
+        closeReader();
+        showMessage(kInitializeFailed);
+        return false;
+    }
+    if (m_exports.openReaderWriterAuto() == 0) {
+        closeReader();
+        showMessage(kOpenFailed);
+        return false;
+    }
+    m_readerOpen = true;
+    return true;
+}
+
+void CFelicaReader::closeReader() {
+    unloadLibrary(true);
+}
+
+void CFelicaReader::unloadLibrary(bool reportFailure) {
+    if (!m_library) {
+        return;
+    }
+    const bool disposed = m_exports.disposeLibrary() != 0;
+    m_readerOpen = false;
+    dlclose(m_library);
+    m_library = nullptr;
+    m_exports = {};
+    if (!disposed && reportFailure) {
+        showMessage(kCloseFailed);
+    }
+}
+
+NVKTL::CString CFelicaReader::getCardId() {
+    if (!m_library || !m_readerOpen) {
+        m_lastCardId = NVKTL::CString();
+        return NVKTL::CString(kNotOpen);
+    }
+
+    unsigned char systemCode[2] = {0xFF, 0xFF};
+    felica_polling polling{systemCode, 0};
+    unsigned char numberOfCards = 0;
+    unsigned char idm[8] = {};
+    unsigned char pmm[8] = {};
+    felica_card_information cardInformation{idm, pmm};
+
+    if (m_exports.pollingAndGetCardInformation(&polling, &numberOfCards, &cardInformation) == 0 ||
+        numberOfCards != 1) {
+        m_lastCardId = NVKTL::CString();
+        return NVKTL::CString(kNoCard);
+    }
+
+    NVKTL::CString cardId = formatCardId(idm);
+    if (!(cardId == m_lastCardId)) {
+        m_lastCardId = cardId;
+        if (m_services.beep) {
+            m_services.beep();
+        }
+    }
+    return cardId;
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "nvktl/CString.h"
+#include "reader/felica.h"
+
+#include <functional>
+#include <string>
+
+// What the binding needs from the application: a way to show a message (an
+// OK box that waits until it is dismissed) and the platform's default beep.
+struct CReaderServices {
+    std::function<void(const NVKTL::CString& text)> showMessage;
+    std::function<void()> beep;
+};
+
+// The one binding to the FeliCa reader library for the whole program. The
+// application object owns it and forwards openReader(), closeReader() and
+// getCardId() to it. Only the user-interface thread calls it.
+class CFelicaReader {
+public:
+    static constexpr const char* kDriverNotFound = "FeRiCaのドライバが見つかりません。";
+    static constexpr const char* kInitializeFailed = "FeRiCaドライバの初期化に失敗しました。";
+    static constexpr const char* kOpenFailed = "FeRiCaドライバのオープンに失敗しました。";
+    static constexpr const char* kCloseFailed = "FeRiCaドライバのクローズに失敗しました。";
+    // Poll results standing in place of a card ID.
+    static constexpr const char* kNoCard = "no";
+    static constexpr const char* kNotOpen = "err";
+
+    // libraryPath empty: defaultLibraryPath().
+    explicit CFelicaReader(CReaderServices services, std::string libraryPath = {});
+    // Disposes and unloads a library that is still loaded, without messages.
+    ~CFelicaReader();
+    CFelicaReader(const CFelicaReader&) = delete;
+    CFelicaReader& operator=(const CFelicaReader&) = delete;
+
+    // Loads, initialises and opens the reader; shows the matching message and
+    // returns false when a step fails.
+    bool openReader();
+    // Disposes and unloads the library; nothing when none is loaded.
+    void closeReader();
+    // One poll: the card's ID as 16 upper-case hex digits, "no" when not
+    // exactly one card answered, "err" when the reader is not open. Beeps once
+    // when the ID differs from the previous poll's.
+    NVKTL::CString getCardId();
+
+    bool isLoaded() const { return m_library != nullptr; }
+    bool isOpen() const { return m_readerOpen; }
+    const NVKTL::CString& lastCardId() const { return m_lastCardId; }
+    const std::string& libraryPath() const { return m_libraryPath; }
+
+    // The base folder (parent of the program's folder) + "lib/felica.so".
+    static std::string defaultLibraryPath();
+    // The 8 IDm bytes as 16 upper-case hex digits.
+    static NVKTL::CString formatCardId(const unsigned char idm[8]);
+
+private:
+    struct Exports {
+        felica_initialize_library_fn initializeLibrary = nullptr;
+        felica_open_reader_writer_auto_fn openReaderWriterAuto = nullptr;
+        felica_polling_and_get_card_information_fn pollingAndGetCardInformation = nullptr;
+        felica_dispose_library_fn disposeLibrary = nullptr;
+    };
+
+    bool loadLibrary();
+    void unloadLibrary(bool reportFailure);
+    void showMessage(const char* text);
+
+    CReaderServices m_services;
+    std::string m_libraryPath;
+    void* m_library = nullptr;
+    Exports m_exports;
+    bool m_readerOpen = false;
+    NVKTL::CString m_lastCardId;
+};

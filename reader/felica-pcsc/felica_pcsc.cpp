@@ -1,0 +1,83 @@
+// The reader library for PC/SC readers (pcsc-lite). Built as
+// lib/felica-pcsc.so; a terminal with a real reader uses it as lib/felica.so.
+#include "reader/felica-pcsc/CPcscWorker.h"
+#include "reader/felica.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// The screens poll every 200 ms; one poll never keeps them longer than this.
+constexpr milliseconds kPollWait(45);
+// Opening happens once at start-up; pcscd answers in milliseconds when alive.
+constexpr milliseconds kOpenWait(3000);
+constexpr milliseconds kStopWait(2000);
+
+CPcscWorker* g_worker = nullptr;
+
+} // namespace
+
+extern "C" {
+
+int initialize_library(void) {
+    try {
+        if (!g_worker) {
+            g_worker = new CPcscWorker();
+        }
+        return g_worker->start() ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int open_reader_writer_auto(void) {
+    try {
+        return g_worker && g_worker->open(kOpenWait) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int polling_and_get_card_information(felica_polling* polling, unsigned char* number_of_cards,
+                                     felica_card_information* card_information) {
+    if (!g_worker || !polling || !number_of_cards || !card_information) {
+        return 0;
+    }
+    try {
+        CPcscSession::Poll result;
+        if (!g_worker->poll(result, kPollWait)) {
+            return 0;
+        }
+        *number_of_cards = static_cast<unsigned char>(std::min(result.cards, 255u));
+        if (result.cards == 1 && card_information->card_idm) {
+            std::memcpy(card_information->card_idm, result.idm.data(), result.idm.size());
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A worker stuck in a call to pcscd is left behind (the library is linked to
+// stay mapped) and the close is reported as failed.
+int dispose_library(void) {
+    if (!g_worker) {
+        return 1;
+    }
+    try {
+        if (!g_worker->stop(kStopWait)) {
+            g_worker = nullptr;
+            return 0;
+        }
+        delete g_worker;
+        g_worker = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+}

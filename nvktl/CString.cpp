@@ -51,14 +51,14 @@ void string<char>::Replace(std::string_view pattern, std::string_view replacemen
         return;
     std::string result;
     result.reserve(m_text.size());
-    std::size_t i = 0;
-    while (i < m_text.size()) {
-        if (std::string_view(m_text).substr(i, pattern.size()) == pattern) {
-            result.append(replacement);
-            i += pattern.size();
-        } else {
-            result.push_back(m_text[i++]);
+    for (std::size_t i = 0;;) {
+        const std::size_t hit = m_text.find(pattern, i);
+        if (hit == std::string::npos) {
+            result.append(m_text, i);
+            break;
         }
+        result.append(m_text, i, hit - i).append(replacement);
+        i = hit + pattern.size();
     }
     m_text.swap(result);
 }

@@ -47,7 +47,12 @@ unsigned DaysInMonth(unsigned y, unsigned m) {
 }
 
 std::mutex g_clockMutex;
-CTime::Clock g_clock;
+
+// Built on first use, so that it works from other files' static initialisers too.
+CTime::Clock& TestClock() {
+    static CTime::Clock clock;
+    return clock;
+}
 
 } // namespace
 
@@ -70,14 +75,14 @@ CTime::CTime(std::uint16_t year, std::uint16_t month, std::uint16_t /*dayOfWeek*
 
 void CTime::SetClockForTesting(Clock clock) {
     std::lock_guard<std::mutex> guard(g_clockMutex);
-    g_clock = std::move(clock);
+    TestClock() = std::move(clock);
 }
 
 void CTime::SetNow() {
     Clock clock;
     {
         std::lock_guard<std::mutex> guard(g_clockMutex);
-        clock = g_clock;
+        clock = TestClock();
     }
     if (clock) {
         *this = clock();
@@ -98,9 +103,10 @@ void CTime::SetNow() {
 }
 
 void CTime::Format(CString& out, const char* format) const {
-    out = CString();
-    if (!format || m_time > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+    if (!format || m_time > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        out = CString();
         return;
+    }
     const std::int64_t days = static_cast<std::int64_t>(m_time / kPerDay) + kDay1601;
     std::int64_t year = 0;
     unsigned month = 0;
@@ -118,30 +124,32 @@ void CTime::Format(CString& out, const char* format) const {
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     static const char* const weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     auto number = [](const char* pattern, long value) {
-        CString text;
-        text.Format(pattern, value);
-        return text;
+        CString digits;
+        digits.Format(pattern, value);
+        return digits;
     };
 
-    out = format;
-    out.Replace("%c", "%m/%d/%y %H:%M:%S");
-    out.Replace("%x", "%m/%d/%y");
-    out.Replace("%X", "%H:%M:%S");
-    out.Replace("%Y", number("%04ld", static_cast<long>(year)).str());
+    // Built aside, so that format may be the text of out itself.
+    CString text(format);
+    text.Replace("%c", "%m/%d/%y %H:%M:%S");
+    text.Replace("%x", "%m/%d/%y");
+    text.Replace("%X", "%H:%M:%S");
+    text.Replace("%Y", number("%04ld", static_cast<long>(year)).str());
     // Two-digit year and 12-hour clock as strftime writes them: year modulo
     // 100, and hours 01 to 12 (noon and midnight both give 12).
-    out.Replace("%y", number("%02ld", static_cast<long>(year % 100)).str());
-    out.Replace("%m", number("%02ld", month).str());
-    out.Replace("%b", months[month - 1]);
-    out.Replace("%d", number("%02ld", day).str());
-    out.Replace("%a", weekdays[weekday]);
-    out.Replace("%H", number("%02ld", hour).str());
-    out.Replace("%I", number("%02ld", hour % 12 == 0 ? 12 : hour % 12).str());
-    out.Replace("%p", hour < 12 ? "AM" : "PM");
-    out.Replace("%M", number("%02ld", minute).str());
-    out.Replace("%S", number("%02ld", second).str());
-    out.Replace("%s", number("%03ld", millisecond).str());
-    out.Replace("%Z", m_zone.str());
+    text.Replace("%y", number("%02ld", static_cast<long>(year % 100)).str());
+    text.Replace("%m", number("%02ld", month).str());
+    text.Replace("%b", months[month - 1]);
+    text.Replace("%d", number("%02ld", day).str());
+    text.Replace("%a", weekdays[weekday]);
+    text.Replace("%H", number("%02ld", hour).str());
+    text.Replace("%I", number("%02ld", hour % 12 == 0 ? 12 : hour % 12).str());
+    text.Replace("%p", hour < 12 ? "AM" : "PM");
+    text.Replace("%M", number("%02ld", minute).str());
+    text.Replace("%S", number("%02ld", second).str());
+    text.Replace("%s", number("%03ld", millisecond).str());
+    text.Replace("%Z", m_zone.str());
+    out = std::move(text);
 }
 
 struct CTestClock::State {

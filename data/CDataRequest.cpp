@@ -1,0 +1,53 @@
+#include "data/CDataRequest.h"
+
+#include "data/CDbAccess.h"
+#include "nvktl/CMapStringToString.h"
+#include "nvktl/vector.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int kUnknown = -1;
+
+CString& text(void* const* args, int index) {
+    return *static_cast<CString*>(args[index]);
+}
+
+bool is(const char* name, const char* command) {
+    return std::strcmp(name, command) == 0;
+}
+
+} // namespace
+
+int CDataRequest::run(const char* name, void* const* args) {
+    if (name == nullptr || args == nullptr)
+        return kUnknown;
+
+    if (is(name, "getDefault")) {
+        CDbAccess db;
+        return db.getDefault(*static_cast<CMapStringToString*>(args[0]));
+    }
+    if (is(name, "getSendLogin")) {
+        CDbAccess db;
+        return db.getSendLogin(static_cast<NVKTL::vector<CMapStringToString*>*>(args[0]));
+    }
+    if (is(name, "skipLogin")) {
+        CDbAccess db;
+        return db.skipLogin(text(args, 0), text(args, 1));
+    }
+    if (is(name, "sendLogin")) {
+        CDbAccess db;
+        return db.sendLogin(text(args, 0), text(args, 1));
+    }
+    if (is(name, "getAddress")) {
+        CDbAccess db;
+        return db.getAddress(text(args, 0), text(args, 1));
+    }
+    if (is(name, "setMailError")) {
+        CDbAccess db;
+        return db.setMailError(text(args, 0), text(args, 1), text(args, 2), text(args, 3),
+                               text(args, 4));
+    }
+    return kUnknown;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "delivery/CSendThread.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The send thread with the mail route replaced by a recorder: every message is
+// kept, nothing goes on the network, and the result code of each delivery
+// comes from a script (0, delivered, when no script is set).
+class RecordingSendThread : public CSendThread {
+public:
+    struct Delivery {
+        CMapStringToString settings;
+        std::string message;
+        std::string recipient() const {
+            CString mail;
+            settings.Lookup("recv_mail", mail);
+            return mail.str();
+        }
+    };
+    // Given the recipient and the number of deliveries before this one.
+    using Script = std::function<int(const std::string& recipient, int attempt)>;
+
+    ~RecordingSendThread() override { stop(); }
+
+    void setScript(Script script) {
+        std::lock_guard guard(m_mutex);
+        m_script = std::move(script);
+    }
+    std::vector<Delivery> deliveries() const {
+        std::lock_guard guard(m_mutex);
+        return m_deliveries;
+    }
+    std::vector<std::string> recipients() const {
+        std::vector<std::string> out;
+        for (const Delivery& delivery : deliveries())
+            out.push_back(delivery.recipient());
+        return out;
+    }
+
+protected:
+    int deliverMail(const CMapStringToString& settings, const CString& message) override {
+        std::lock_guard guard(m_mutex);
+        Delivery delivery{settings, message.str()};
+        const int attempt = static_cast<int>(m_deliveries.size());
+        m_deliveries.push_back(delivery);
+        return m_script ? m_script(delivery.recipient(), attempt) : 0;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    Script m_script;
+    std::vector<Delivery> m_deliveries;
+};

@@ -1,0 +1,258 @@
+#include "DnsTestServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string findDnsmasq() {
+    std::vector<std::string> folders = {"/usr/sbin", "/sbin", "/usr/local/sbin"};
+    if (const char* path = std::getenv("PATH")) {
+        std::stringstream list(path);
+        std::string folder;
+        while (std::getline(list, folder, ':'))
+            folders.push_back(folder);
+    }
+    for (const std::string& folder : folders) {
+        std::string candidate = folder + "/dnsmasq";
+        if (!folder.empty() && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+sockaddr_in loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int bindLoopback(int type, int port) {
+    int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in a = loopback(port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int portOf(int fd) {
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    return ntohs(a.sin_port);
+}
+
+// A port that is free on 127.0.0.1 for both UDP and TCP (dnsmasq takes both).
+int freeDnsPort() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        int udp = bindLoopback(SOCK_DGRAM, 0);
+        if (udp < 0)
+            return 0;
+        const int port = portOf(udp);
+        int tcp = bindLoopback(SOCK_STREAM, port);
+        ::close(udp);
+        if (tcp >= 0) {
+            ::close(tcp);
+            return port;
+        }
+    }
+    return 0;
+}
+
+// True when something answers a DNS query on 127.0.0.1:port within 100 ms.
+bool answers(int port) {
+    // Query id 0x5053, recursion desired, one question: "probe.test" A IN.
+    static const unsigned char query[] = {
+        0x50, 0x53, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 'p',
+        'r',  'o',  'b',  'e',  0x04, 't',  'e',  's',  't',  0x00, 0x00, 0x01, 0x00, 0x01};
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in a = loopback(port);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              ::send(fd, query, sizeof query, 0) == static_cast<ssize_t>(sizeof query);
+    if (ok) {
+        pollfd p{fd, POLLIN, 0};
+        unsigned char reply[512];
+        ok = ::poll(&p, 1, 100) == 1 && ::recv(fd, reply, sizeof reply, 0) >= 12 &&
+             reply[0] == 0x50 && reply[1] == 0x53;
+    }
+    ::close(fd);
+    return ok;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+DnsTestServer::~DnsTestServer() {
+    stop();
+}
+
+std::string DnsTestServer::start(const std::vector<std::string>& records) {
+    stop();
+    const std::string program = findDnsmasq();
+    if (program.empty())
+        return "dnsmasq is not installed: the MX lookup tests need a real name server "
+               "(Debian package dnsmasq-base, listed in tools/deps/test.txt)";
+    std::string error;
+    // Another process may take the chosen port before dnsmasq does; try again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int port = freeDnsPort();
+        if (port == 0)
+            return "no free UDP/TCP port on 127.0.0.1 for dnsmasq";
+        error = startOnPort(program, records, port);
+        if (error.empty())
+            return error;
+    }
+    return error;
+}
+
+std::string DnsTestServer::startOnPort(const std::string& program,
+                                       const std::vector<std::string>& records, int port) {
+    char logTemplate[] = "/tmp/poston-dnsmasq-XXXXXX";
+    int logFd = ::mkstemp(logTemplate);
+    if (logFd < 0)
+        return "cannot create a log file for dnsmasq";
+    m_logPath = logTemplate;
+
+    std::vector<std::string> arguments = {
+        program, "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
+        "--no-poll", "--port=" + std::to_string(port), "--listen-address=127.0.0.1",
+        "--bind-interfaces", "--pid-file=", "--log-facility=-",
+        // Names under .test are answered here
+        // and never forwarded.
+        "--local=/test/"};
+    arguments.insert(arguments.end(), records.begin(), records.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    const pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(logFd);
+        return "cannot fork for dnsmasq";
+    }
+    if (pid == 0) {
+        // Dies with the test, even when the test crashes.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        int devNull = ::open("/dev/null", O_RDWR);
+        ::dup2(devNull, 0);
+        ::dup2(devNull, 1);
+        ::dup2(logFd, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(logFd);
+    m_pid = pid;
+    m_port = port;
+
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            std::string log = readFile(m_logPath);
+            stop();
+            return "dnsmasq exited at start: " + log;
+        }
+        if (answers(port))
+            return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::string log = readFile(m_logPath);
+    stop();
+    return "dnsmasq did not answer on port " + std::to_string(port) + " within 5 s: " + log;
+}
+
+void DnsTestServer::stop() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        bool ended = false;
+        while (!ended && Clock::now() < deadline) {
+            ended = ::waitpid(m_pid, nullptr, WNOHANG) == m_pid;
+            if (!ended)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!ended) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        m_pid = -1;
+    }
+    if (!m_logPath.empty()) {
+        ::unlink(m_logPath.c_str());
+        m_logPath.clear();
+    }
+    m_port = 0;
+}
+
+DnsSilentServer::DnsSilentServer() {
+    m_fd = bindLoopback(SOCK_DGRAM, 0);
+    if (m_fd >= 0)
+        m_port = portOf(m_fd);
+}
+
+DnsSilentServer::~DnsSilentServer() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::vector<std::string> dnsTestZone() {
+    return {
+        "--mx-host=poston.test,z.poston.test,0",     "--mx-host=poston.test,a2.poston.test,10",
+        "--mx-host=poston.test,c.poston.test,30",    "--mx-host=poston.test,a.poston.test,10",
+        "--mx-host=poston.test,b.poston.test,20",    "--host-record=a.poston.test,127.0.0.2",
+        "--host-record=a2.poston.test,127.0.0.2",    "--host-record=c.poston.test,127.0.0.2",
+        "--host-record=b.poston.test,127.0.0.3",     "--host-record=z.poston.test,127.0.0.3",
+        "--cname=alias.poston.test,b.poston.test",
+
+        "--mx-host=retry.test,second.retry.test,20", "--mx-host=retry.test,first.retry.test,10",
+        "--host-record=first.retry.test,127.0.0.2",  "--host-record=second.retry.test,127.0.0.3",
+
+        "--mx-host=order.test,x30.order.test,30",    "--mx-host=order.test,x10.order.test,10",
+        "--mx-host=order.test,x20.order.test,20",    "--host-record=x10.order.test,127.0.0.2",
+        "--host-record=x20.order.test,127.0.0.3",    "--host-record=x30.order.test,127.0.0.4",
+
+        "--mx-host=equal.test,second.equal.test,10", "--mx-host=equal.test,first.equal.test,10",
+        "--host-record=first.equal.test,127.0.0.2",  "--host-record=second.equal.test,127.0.0.3",
+
+        "--mx-host=zero.test,only.zero.test,0",      "--host-record=only.zero.test,127.0.0.2",
+
+        "--host-record=nomx.test,127.0.0.2",
+
+        "--mx-host=noaddr.test,lost.noaddr.test,10",
+    };
+}

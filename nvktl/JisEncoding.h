@@ -1,0 +1,27 @@
+#pragma once
+
+#include "nvktl/CString.h"
+
+namespace NVKTL {
+
+// JIS X 0208 code (row byte high, cell byte low) of a double-byte Shift-JIS
+// code (lead byte high, trail byte low), by the standard arithmetic. Codes
+// outside JIS X 0208 give bytes outside 0x21-0x7E.
+unsigned short ShiftJisToJis(unsigned short code);
+
+// Converts UTF-8 text to ISO-2022-JP: ASCII as it is, everything else as
+// JIS X 0208 between ESC $ B and ESC ( B; the result always ends in ASCII
+// mode and holds no 8-bit byte. Half-width katakana become full-width (a
+// following voiced or semi-voiced mark joins its kana); a character that
+// cannot be written, a broken UTF-8 sequence, and the bytes that would switch
+// a reader's character set (ESC, SO, SI, NUL) become 〓 (GETA MARK).
+// A source that begins with ESC and is 7-bit throughout is taken as already
+// converted and copied unchanged.
+void ToJis(const CString& source, CString& out);
+
+// One MIME encoded word: "=?ISO-2022-JP?B?" + Base64 of ToJis(source) + "?=".
+// Never split or folded, so any line break in the source stays inside the
+// Base64 text.
+void ToEncodedWord(const CString& source, CString& out);
+
+} // namespace NVKTL

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <thread>
+
+namespace iotest {
+
+// A TCP listener on 127.0.0.1 at a port the system picks. serve() accepts
+// connections on a thread of its own and hands each one to the handler,
+// which owns the descriptor. The destructor joins that thread.
+class LoopbackPeer {
+public:
+    using Handler = std::function<void(int fd)>;
+
+    explicit LoopbackPeer(int backlog = 8);
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+    ~LoopbackPeer();
+
+    int port() const { return m_port; }
+    int listener() const { return m_listener; }
+    // Accepts up to count connections, one after another, each waited for at
+    // most ten seconds.
+    void serve(int count, Handler handler);
+    // True when a connection waits to be accepted (nothing is accepted).
+    bool hasPendingConnection() const;
+
+    // Small blocking helpers for handlers.
+    static std::string readUntilClosed(int fd);
+    static void writeAll(int fd, const std::string& bytes);
+
+private:
+    int m_listener = -1;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+// A port on 127.0.0.1 with nothing listening on it.
+int closedLoopbackPort();
+
+} // namespace iotest

@@ -1,0 +1,147 @@
+#include "data/CDataFiles.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr mode_t privateFile = 0600;
+constexpr mode_t privateFolder = 0700;
+
+std::string parentOf(const std::string& path) {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    const std::size_t slash = trimmed.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return trimmed.substr(0, slash);
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool copyContents(int from, int to) {
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (!writeAll(to, buffer, static_cast<std::size_t>(got)))
+            return false;
+    }
+}
+
+bool removeIfPresent(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+} // namespace
+
+CString CDataFiles::defaultFolder() {
+    std::string program(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", program.data(), program.size() - 1);
+    if (length <= 0)
+        return CString("./data/");
+    program.resize(static_cast<std::size_t>(length));
+    std::string base = parentOf(parentOf(program));
+    if (base.back() != '/')
+        base += '/';
+    return CString(base + "data/");
+}
+
+bool CDataFiles::ensureFolder(const CString& folder) {
+    std::string path = folder.str();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    if (path.empty())
+        return false;
+    if (::mkdir(path.c_str(), privateFolder) == 0)
+        return true;
+    struct stat status {};
+    return errno == EEXIST && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool CDataFiles::exists(const CString& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+bool CDataFiles::copyFile(const CString& from, const CString& to) {
+    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0)
+        return false;
+    const std::string temporary = to.str() + ".part";
+    ::unlink(temporary.c_str());
+    const int target = ::open(temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, privateFile);
+    if (target < 0) {
+        ::close(source);
+        return false;
+    }
+    bool ok =
+        ::fchmod(target, privateFile) == 0 && copyContents(source, target) && ::fsync(target) == 0;
+    ok = (::close(target) == 0) && ok;
+    ::close(source);
+    // A journal left by the file being replaced must not be applied to the copy.
+    ok = ok && removeIfPresent(to.str() + "-journal") &&
+         ::rename(temporary.c_str(), to.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    syncFolder(CString(parentOf(to.str())));
+    return true;
+}
+
+bool CDataFiles::removeDatabase(const CString& path) {
+    const bool journal = removeIfPresent(path.str() + "-journal");
+    return removeIfPresent(path.str()) && journal;
+}
+
+bool CDataFiles::syncFolder(const CString& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool CDataFiles::prepare(const CString& folder) {
+    ensureFolder(folder);
+    const CString data = folder + dataFile;
+    const CString master = folder + masterFile;
+    const CString copy = folder + masterCopy;
+    struct stat dataStatus {};
+    if (::stat(data.c_str(), &dataStatus) == 0) {
+        struct stat masterStatus {};
+        if (::stat(master.c_str(), &masterStatus) == 0 &&
+            dataStatus.st_atim.tv_sec < masterStatus.st_atim.tv_sec)
+            copyFile(master, copy);
+    } else {
+        copyFile(master, copy);
+    }
+    return exists(copy);
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "nvktl/CMapStringToString.h"
+
+#include <string_view>
+
+// The files of the data folder and the file work around them: where the
+// folder is, the copies of the master file, and what start-up prepares.
+// Folder paths end with "/". The folder is private (0700) and so is every
+// file made here (0600): they hold names, addresses and the SMTP password.
+class CDataFiles {
+public:
+    // The data file in use.
+    static constexpr std::string_view dataFile = "poston.mdb";
+    // The master file installed with the program: empty tables and fixed rows.
+    static constexpr std::string_view masterFile = "master.mdb";
+    // A copy of the master file waiting to receive the data file's contents.
+    static constexpr std::string_view masterCopy = "マスタ ～ poston.mdb";
+    // Backups are "bk" + timestamp + ".mdb".
+    static constexpr std::string_view backupPrefix = "bk";
+    static constexpr std::string_view backupSuffix = ".mdb";
+
+    // <base folder>/data/, the base folder being the parent of the folder
+    // that holds the running program.
+    static CString defaultFolder();
+
+    // Creates the folder with mode 0700 when it is missing (its parent must
+    // exist). True when the folder exists afterwards.
+    static bool ensureFolder(const CString& folder);
+
+    static bool exists(const CString& path);
+
+    // Copies from to a temporary file beside to, syncs it and renames it over
+    // to, so that to is either the old file or the complete copy. The copy
+    // has mode 0600. A stale journal of to is removed with the old file.
+    static bool copyFile(const CString& from, const CString& to);
+
+    // Removes a database file together with its journal. True when neither
+    // exists afterwards.
+    static bool removeDatabase(const CString& path);
+
+    // Makes the folder's latest renames and removals durable.
+    static bool syncFolder(const CString& folder);
+
+    // Start-up's preparation of the folder (created when missing): places a
+    // fresh copy of the master file under the master copy's name when there is
+    // no data file yet, or when the data file was last accessed before the
+    // master file (a newly installed master file). A failed copy leaves no new
+    // file and is not reported. True when a master copy now waits for the
+    // migration, whether new or left from an earlier start.
+    static bool prepare(const CString& folder);
+};

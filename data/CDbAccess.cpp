@@ -1,0 +1,102 @@
+#include "data/CDbAccess.h"
+
+#include "data/CDataFiles.h"
+
+#include <mutex>
+
+namespace {
+
+std::mutex folderLock;
+CString dataFolder;
+bool folderKnown = false;
+
+CString withSlash(CString folder) {
+    if (folder.IsEmpty() || folder.str().back() != '/')
+        folder += '/';
+    return folder;
+}
+
+} // namespace
+
+void CDbAccess::setDataFolder(const CString& folder) {
+    std::lock_guard<std::mutex> guard(folderLock);
+    dataFolder = withSlash(folder);
+    folderKnown = true;
+}
+
+CString CDbAccess::getDataFolder() {
+    std::lock_guard<std::mutex> guard(folderLock);
+    if (!folderKnown) {
+        dataFolder = CDataFiles::defaultFolder();
+        CDataFiles::ensureFolder(dataFolder);
+        folderKnown = true;
+    }
+    return dataFolder;
+}
+
+CString CDbAccess::connectSuffix() {
+    return CString(";PWD=") + password;
+}
+
+CDbAccess::CDbAccess() : m_pMdb(nullptr), m_dataPath(getDataFolder()) {
+    m_pMdb = new CMdbAccess(m_dataPath + CDataFiles::dataFile, connectSuffix());
+}
+
+CDbAccess::~CDbAccess() {
+    delete m_pMdb;
+}
+
+void CDbAccess::releaseVector(NVKTL::vector<CMapStringToString*>* rows) {
+    m_pMdb->releaseVector(rows);
+}
+
+int CDbAccess::selectInto(const CString& sql, NVKTL::vector<CMapStringToString*>* rows,
+                          const CMapStringToString* params) {
+    if (!rows)
+        return -1;
+    const std::size_t before = rows->size();
+    m_pMdb->selectMdb(sql, rows, params);
+    return rows->size() > before ? 0 : -1;
+}
+
+int CDbAccess::selectAny(const CString& sql, const CMapStringToString* params) {
+    NVKTL::vector<CMapStringToString*> rows;
+    const int found = selectInto(sql, &rows, params);
+    m_pMdb->releaseVector(&rows);
+    return found;
+}
+
+CMapStringToString CDbAccess::oneParam(const char* name, const CString& value) {
+    CMapStringToString params;
+    params.SetAt(CString(name), value);
+    return params;
+}
+
+CString CDbAccess::quotedOrNull(const CString& value) {
+    if (value.IsEmpty())
+        return CString("null");
+    CString quoted("'");
+    quoted += value;
+    quoted += '\'';
+    return quoted;
+}
+
+bool CDbAccess::selectFirst(const CString& sql, const CMapStringToString* params,
+                            const char* column, CString& value) {
+    NVKTL::vector<CMapStringToString*> rows;
+    m_pMdb->selectMdb(sql, &rows, params);
+    bool found = false;
+    if (!rows.empty()) {
+        CString read;
+        rows.at(0)->Lookup(CString(column), read);
+        value = read;
+        found = true;
+    }
+    m_pMdb->releaseVector(&rows);
+    return found;
+}
+
+void releaseSendLogin(NVKTL::vector<CMapStringToString*>* rows) {
+    CDbAccess db;
+    db.releaseVector(rows);
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "data/CMdbAccess.h"
+#include "nvktl/CMapStringToString.h"
+#include "nvktl/vector.h"
+
+#include <string_view>
+
+class IMigrationProgress;
+
+// The program's data operations, one method each, over the data file
+// "poston.mdb" of the data folder. Construct one on the stack, call the
+// operations, release every row vector an operation filled (releaseVector, on
+// any CDbAccess), and let it go: no file handle outlives a call.
+//
+// Results: reading operations and existence tests give 0 when rows were found
+// and -1 when none were (a failed statement finds none) and leave their
+// output arguments untouched then; writes give 0 whatever happened. Output
+// texts are assigned only when a row is found.
+class CDbAccess {
+public:
+    // The data file's password, sent with every connect (";PWD=" + password).
+    static constexpr std::string_view password = "NvkPoston2DataFile!";
+
+    CDbAccess();
+    CDbAccess(const CDbAccess&) = delete;
+    CDbAccess& operator=(const CDbAccess&) = delete;
+    virtual ~CDbAccess();
+
+    // The data folder for every CDbAccess made afterwards, for the whole
+    // process; start-up sets it, tests point it elsewhere. A missing final
+    // "/" is added.
+    static void setDataFolder(const CString& folder);
+    // The folder set, or else <base folder>/data/ (created with mode 0700 when
+    // missing on first use).
+    static CString getDataFolder();
+    // ";PWD=" followed by the password.
+    static CString connectSuffix();
+
+    void releaseVector(NVKTL::vector<CMapStringToString*>* rows);
+
+    // Settings (t_def_data). Both always return -1.
+    int getDefault(CMapStringToString& values);
+    int setDefault(const CMapStringToString& values);
+
+    // Groups (t_group).
+    int getGroupList(NVKTL::vector<CMapStringToString*>* rows, bool all);
+    int getGroupMaxOrder();
+    int existGroup(const CString& group_id);
+    int existGroupName(const CString& group_name);
+    int getGroup(const CString& group_id, CString& group_name, CString& kengen, CString& delete_flg,
+                 CString& order_id);
+    int saveGroup(const CString& group_id, const CString& group_name, long order_id);
+    int deleteGroup(const CString& group_id);
+    int deleteGroupUsers(const CString& group_id);
+
+    // Users and their addresses (t_user, t_mail).
+    int getUserList(const CString& group_id, NVKTL::vector<CMapStringToString*>* rows);
+    int getUserMaxOrder();
+    int getUserOrder(const CString& user_id);
+    int existUser(const CString& user_id);
+    int getUser(const CString& user_id, CString& user_name, CString& mail, CString& group_id);
+    int checkAdminUser(const CString& user_id);
+    int existAdminUser();
+    int saveUser(const CString& user_id, const CString& user_name, const CString& mail,
+                 const CString& group_id, long order_id);
+    int deleteUser(const CString& user_id);
+    int addMail(const CString& user_id, const CString& mail);
+    int deleteMail(const CString& user_id);
+    int getAddress(const CString& user_id, CString& addresses);
+
+    // Visits (t_login).
+    int addLogin(const CString& user_id, const CString& login_date, CString& login_id);
+    int getSendLogin(NVKTL::vector<CMapStringToString*>* rows);
+    int skipLogin(const CString& login_id, const CString& ret_send_date);
+    int sendLogin(const CString& login_id, const CString& ret_send_date);
+    int resendLogin(const CString& login_id, const CString& ret_send_date);
+
+    // Failed deliveries (t_mail_error).
+    int setMailError(const CString& login_id, const CString& user_id, const CString& mail,
+                     const CString& error_date, const CString& error_msg);
+    int getMailErrorList(NVKTL::vector<CMapStringToString*>* rows);
+    int deleteMailError(const CString& error_no);
+
+    // Moves the contents of the data file into a waiting master copy and makes
+    // that the data file, keeping the old one as "bk" + timestamp + ".mdb".
+    // Returns 0 when there was nothing to do or the new data file is in
+    // place, -1 when the data file was left as it was. progress may be null.
+    int migrateData(IMigrationProgress* progress);
+
+    // The copy steps of the migration, from this object's data file into the
+    // file of master (inside its batch). Each returns 0.
+    int copyDefData(IMigrationProgress* progress, CMdbAccess* master);
+    int copyGroup(IMigrationProgress* progress, CMdbAccess* master);
+    int copyUser(IMigrationProgress* progress, CMdbAccess* master);
+    int copyMail(IMigrationProgress* progress, CMdbAccess* master);
+    int copyLogin(IMigrationProgress* progress, CMdbAccess* master);
+    int copyMailError(IMigrationProgress* progress, CMdbAccess* master);
+
+protected:
+    // Runs a reading statement and counts its rows into rows.
+    int selectInto(const CString& sql, NVKTL::vector<CMapStringToString*>* rows,
+                   const CMapStringToString* params);
+    // 0 when the statement gives at least one row, -1 otherwise.
+    int selectAny(const CString& sql, const CMapStringToString* params);
+    // The first row's value of column, or false when there is no row.
+    bool selectFirst(const CString& sql, const CMapStringToString* params, const char* column,
+                     CString& value);
+    static CMapStringToString oneParam(const char* name, const CString& value);
+    // A value for a column that may be NULL: "null" when empty, else the value
+    // in single quotes.
+    static CString quotedOrNull(const CString& value);
+
+    CMdbAccess* m_pMdb;
+    CString m_dataPath;
+};
+
+// Releases the rows of getSendLogin on a CDbAccess of its own; the send
+// thread calls it on its own thread.
+void releaseSendLogin(NVKTL::vector<CMapStringToString*>* rows);

@@ -1,0 +1,82 @@
+// Groups of users (t_group).
+#include "data/CDbAccess.h"
+
+#include <cstdlib>
+
+int CDbAccess::getGroupList(NVKTL::vector<CMapStringToString*>* rows, bool all) {
+    CString sql("SELECT group_id, group_name, kengen, delete_flg, order_id  FROM t_group");
+    if (!all)
+        sql.Append(" WHERE delete_flg is null");
+    sql.Append(" ORDER BY order_id ASC");
+    return selectInto(sql, rows, nullptr);
+}
+
+int CDbAccess::getGroupMaxOrder() {
+    CString max;
+    if (!selectFirst(CString("SELECT MAX(order_id) as max_id FROM t_group"), nullptr, "max_id",
+                     max) ||
+        max.IsEmpty())
+        return 0;
+    return std::atoi(max.c_str());
+}
+
+int CDbAccess::existGroup(const CString& group_id) {
+    const CMapStringToString params = oneParam("group_id", group_id);
+    return selectAny(CString("SELECT group_id FROM t_group WHERE group_id = ?group_id"), &params);
+}
+
+int CDbAccess::existGroupName(const CString& group_name) {
+    const CMapStringToString params = oneParam("group_name", group_name);
+    return selectAny(CString("SELECT group_name FROM t_group WHERE group_name = '?group_name'"),
+                     &params);
+}
+
+int CDbAccess::getGroup(const CString& group_id, CString& group_name, CString& kengen,
+                        CString& delete_flg, CString& order_id) {
+    const CMapStringToString params = oneParam("group_id", group_id);
+    NVKTL::vector<CMapStringToString*> rows;
+    const int found = selectInto(CString("SELECT group_name, kengen, delete_flg, order_id FROM "
+                                         "t_group WHERE group_id = ?group_id"),
+                                 &rows, &params);
+    if (found == 0) {
+        const CMapStringToString* row = rows.at(0);
+        row->Lookup(CString("group_name"), group_name);
+        row->Lookup(CString("kengen"), kengen);
+        row->Lookup(CString("delete_flg"), delete_flg);
+        row->Lookup(CString("order_id"), order_id);
+    }
+    m_pMdb->releaseVector(&rows);
+    return found;
+}
+
+int CDbAccess::saveGroup(const CString& group_id, const CString& group_name, long order_id) {
+    CString order;
+    order.Format("%ld", order_id);
+    CMapStringToString params;
+    params.SetAt(CString("group_id"), group_id);
+    params.SetAt(CString("group_name"), group_name);
+    params.SetAt(CString("order_id"), order);
+    // A new group (its id still empty) is not found and gets an id from the
+    // database.
+    if (existGroup(group_id) == -1)
+        m_pMdb->insertMdb(CString("INSERT INTO t_group (group_name, order_id) VALUES ( "
+                                  "'?group_name', ?order_id )"),
+                          &params);
+    else
+        m_pMdb->updateMdb(CString("UPDATE t_group SET group_name = '?group_name', "
+                                  "order_id=?order_id WHERE group_id = ?group_id"),
+                          &params);
+    return 0;
+}
+
+int CDbAccess::deleteGroup(const CString& group_id) {
+    const CMapStringToString params = oneParam("group_id", group_id);
+    m_pMdb->deleteMdb(CString("DELETE FROM t_group WHERE group_id=?group_id"), &params);
+    return 0;
+}
+
+int CDbAccess::deleteGroupUsers(const CString& group_id) {
+    const CMapStringToString params = oneParam("group_id", group_id);
+    m_pMdb->deleteMdb(CString("DELETE FROM t_user WHERE group_id=?group_id"), &params);
+    return 0;
+}

@@ -1,0 +1,85 @@
+-- The master file: the six tables with their fixed rows. Every data file
+-- starts as a copy of it, and the program never creates or alters a table.
+-- The build turns this script into data/master.mdb.
+
+PRAGMA page_size = 4096;
+PRAGMA user_version = 1;
+
+BEGIN;
+
+-- Ids never come back after a delete (AUTOINCREMENT): a mail error keeps
+-- pointing at its own visit, and a deleted group's id is never reused.
+CREATE TABLE t_group (
+    group_id   INTEGER PRIMARY KEY AUTOINCREMENT,
+    group_name TEXT,
+    kengen     TEXT,
+    delete_flg TEXT,
+    order_id   INTEGER
+);
+
+CREATE TABLE t_user (
+    user_id   TEXT PRIMARY KEY,
+    user_name TEXT,
+    mail      TEXT,
+    group_id  INTEGER,
+    order_id  INTEGER
+);
+
+CREATE TABLE t_mail (
+    user_id TEXT,
+    mail    TEXT
+);
+
+CREATE TABLE t_login (
+    login_id      INTEGER PRIMARY KEY AUTOINCREMENT,
+    user_id       TEXT,
+    login_date    TEXT,
+    ret_send      TEXT,
+    ret_send_date TEXT
+);
+
+CREATE TABLE t_mail_error (
+    error_no   INTEGER PRIMARY KEY AUTOINCREMENT,
+    login_id   INTEGER,
+    user_id    TEXT,
+    mail       TEXT,
+    error_date TEXT,
+    error_msg  TEXT
+);
+
+CREATE TABLE t_def_data (
+    column_name  TEXT PRIMARY KEY,
+    column_value TEXT
+);
+
+-- One address is stored once per user, so it never receives the same
+-- notification twice; the index also serves the joins on user_id.
+CREATE UNIQUE INDEX t_mail_user_mail ON t_mail (user_id, mail);
+-- The send thread's due visits: state '1', oldest first.
+CREATE INDEX t_login_send ON t_login (ret_send, login_date);
+-- The users of a group (lists, group deletion).
+CREATE INDEX t_user_group ON t_user (group_id, order_id);
+-- The mail error list, newest first.
+CREATE INDEX t_mail_error_date ON t_mail_error (error_date);
+
+-- Group 1 holds the administrators and cannot be deleted; group 2 is the
+-- ordinary users' group.
+INSERT INTO t_group (group_id, group_name, kengen, delete_flg, order_id)
+    VALUES (1, '管理者', 'M', '1', 1);
+INSERT INTO t_group (group_id, group_name, kengen, delete_flg, order_id)
+    VALUES (2, '一般', NULL, NULL, 2);
+
+-- One row per settings key, so that a migration carries every setting over.
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_user', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_address', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_subject', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_server_ip', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_server_port', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_acount', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_password', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('kido_type', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('setting_disp', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('window_top', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('window_left', NULL);
+
+COMMIT;

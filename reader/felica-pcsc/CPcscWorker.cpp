@@ -22,15 +22,17 @@ bool CPcscWorker::start() {
 }
 
 bool CPcscWorker::open(std::chrono::milliseconds wait) {
-    return runJob(Job::Open, wait, nullptr);
+    return runJob(Job::Open, wait, std::chrono::milliseconds(0), nullptr);
 }
 
-bool CPcscWorker::poll(CPcscSession::Poll& result, std::chrono::milliseconds wait) {
+bool CPcscWorker::poll(CPcscSession::Poll& result, std::chrono::milliseconds wait,
+                       std::chrono::milliseconds maxAge) {
     result = CPcscSession::Poll();
-    return runJob(Job::Poll, wait, &result);
+    return runJob(Job::Poll, wait, maxAge, &result);
 }
 
-bool CPcscWorker::runJob(Job job, std::chrono::milliseconds wait, CPcscSession::Poll* result) {
+bool CPcscWorker::runJob(Job job, std::chrono::milliseconds wait, std::chrono::milliseconds maxAge,
+                         CPcscSession::Poll* result) {
     std::unique_lock lock(m_mutex);
     if (!m_thread.joinable() || m_stop) {
         return false;
@@ -43,8 +45,14 @@ bool CPcscWorker::runJob(Job job, std::chrono::milliseconds wait, CPcscSession::
         m_wake.notify_one();
     }
     const std::uint64_t ticket = m_submitted;
-    if (!m_done.wait_for(lock, wait, [&] { return m_completed >= ticket || m_finished; }) ||
-        m_completed < ticket || m_resultJob != job) {
+    m_done.wait_for(lock, wait, [&] { return m_completed >= ticket || m_finished; });
+    if (m_completed < ticket) {
+        const bool recent =
+            std::chrono::steady_clock::now() - m_resultTime <= maxAge && !m_finished;
+        if (!recent || m_resultJob != job || !m_resultOk) {
+            return false;
+        }
+    } else if (m_resultJob != job) {
         return false;
     }
     if (result) {
@@ -86,6 +94,7 @@ void CPcscWorker::run() {
         m_resultJob = job;
         m_resultOk = ok;
         m_result = result;
+        m_resultTime = std::chrono::steady_clock::now();
         m_completed = m_submitted;
         m_done.notify_all();
     }

@@ -12,7 +12,9 @@
 // most a given time for an answer: a slow reader or a pcscd that stopped
 // answering makes a poll fail instead of freezing the screens. A job that
 // outlives its caller's wait finishes in the background, and the next caller
-// of the same kind takes its result.
+// of the same kind takes its result. Until then a poll that runs late is
+// answered with the previous poll's result while that is recent, so a card
+// lying on the reader does not seem lifted because one poll was slow.
 class CPcscWorker {
 public:
     CPcscWorker() = default;
@@ -22,7 +24,9 @@ public:
 
     bool start();
     bool open(std::chrono::milliseconds wait);
-    bool poll(CPcscSession::Poll& result, std::chrono::milliseconds wait);
+    // maxAge: how old a previous result may be to stand in for a late one.
+    bool poll(CPcscSession::Poll& result, std::chrono::milliseconds wait,
+              std::chrono::milliseconds maxAge);
     // Ends the thread. False when it did not end within the wait: the thread
     // is then left behind with this object, which must not be destroyed.
     bool stop(std::chrono::milliseconds wait);
@@ -31,7 +35,8 @@ private:
     enum class Job { None, Open, Poll };
 
     // Hands the job to the thread (or joins the one running) and waits.
-    bool runJob(Job job, std::chrono::milliseconds wait, CPcscSession::Poll* result);
+    bool runJob(Job job, std::chrono::milliseconds wait, std::chrono::milliseconds maxAge,
+                CPcscSession::Poll* result);
     void run();
 
     std::mutex m_mutex;
@@ -49,4 +54,5 @@ private:
     Job m_resultJob = Job::None;
     bool m_resultOk = false;
     CPcscSession::Poll m_result;
+    std::chrono::steady_clock::time_point m_resultTime;
 };

@@ -13,6 +13,8 @@ using std::chrono::milliseconds;
 
 // The screens poll every 200 ms; one poll never keeps them longer than this.
 constexpr milliseconds kPollWait(45);
+// A poll that runs late is answered with the previous result up to this age.
+constexpr milliseconds kLatePollAnswerAge(1000);
 // Opening happens once at start-up; pcscd answers in milliseconds when alive.
 constexpr milliseconds kOpenWait(3000);
 constexpr milliseconds kStopWait(2000);
@@ -49,10 +51,11 @@ int polling_and_get_card_information(felica_polling* polling, unsigned char* num
     }
     try {
         CPcscSession::Poll result;
-        if (!g_worker->poll(result, kPollWait)) {
+        if (!g_worker->poll(result, kPollWait, kLatePollAnswerAge)) {
             return 0;
         }
         *number_of_cards = static_cast<unsigned char>(std::min(result.cards, 255u));
+        // GET DATA gives no PMm: that buffer is left as the caller filled it.
         if (result.cards == 1 && card_information->card_idm) {
             std::memcpy(card_information->card_idm, result.idm.data(), result.idm.size());
         }

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "nvktl/CSocket.h"
+#include "nvktl/CString.h"
+#include "nvktl/CStringList.h"
+
+namespace NVKTL {
+
+// Delivers one finished message to one SMTP server in one session: greeting,
+// EHLO (HELO as fallback), AUTH when offered and credentials are set,
+// MAIL FROM, RCPT TO, DATA, QUIT. Every step has its own result code (0 and
+// -1 to -18, texts from GetErrorMessage). Every wait is bounded by the
+// socket's time-out (SetTimeout): a connect that runs out gives -1, a reply
+// that does not complete in time gives -3.
+class CSmtpClient : public CSocket {
+public:
+    // A reply that grows past this many bytes without its last line ends the
+    // session with -3.
+    static constexpr int MaxReplyLength = 64 * 1024;
+
+    // heloName is the name announced in "EHLO " and "HELO ".
+    explicit CSmtpClient(const CString& heloName);
+    ~CSmtpClient() override = default;
+
+    // Envelope addresses are stored in angle brackets: the part from the first
+    // "<" to the ">" after it, or the whole address wrapped in them.
+    void SetFrom(const CString& address);
+    void AddTo(const CString& address);
+    // Authentication is tried only when both are non-empty.
+    void SetAuth(const CString& account, const CString& password);
+
+    // Runs one session with server (a dotted IPv4 address or a host name) on
+    // port and sends message (lines ended by CR LF, a line that begins with
+    // "." already doubled) followed by the end-of-data mark. Returns 0 or a
+    // negative result code. The connection stays open; Close() ends it.
+    int SendMail(const CString& server, int port, const CString& message);
+
+    // The text for a result code; empty for a code outside 0 to -18.
+    static CString GetErrorMessage(int code);
+
+    const CString& GetSender() const { return sender; }
+    const CStringList& GetRecipients() const { return recipients; }
+
+protected:
+    // Sends command in one write: -2 when that fails, else ReadReply's result.
+    int SendCommand(const CString& command, CString& reply);
+    // Reads one complete reply, with all its lines: 0, or -3 when the peer
+    // closes, the read fails, the time-out passes or the reply grows too long.
+    int ReadReply(CString& reply);
+
+private:
+    int authenticate(const CString& mechanisms);
+    int authenticateCramMd5();
+    int authenticateLogin();
+    int authenticatePlain();
+
+    CString heloName;
+    CString sender;
+    CStringList recipients;
+    CString account;
+    CString password;
+};
+
+} // namespace NVKTL

@@ -24,7 +24,7 @@ TEST(PcscFelicaAtr, AcceptsFelicaByStandardOrCardNameOnly) {
     felicaNameOnly[12] = 0x00;
     EXPECT_TRUE(isFelica(felicaNameOnly));
 
-    Bytes mifare = kFelicaAtr; // ISO 14443 A part 3, MIFARE Classic 1K
+    Bytes mifare = kFelicaAtr; // MIFARE Classic 1K (ISO 14443 A)
     mifare[12] = 0x03;
     mifare[13] = 0x00;
     mifare[14] = 0x01;

@@ -139,6 +139,17 @@ TEST(CSocket, ConnectToAClosedPortFailsAndTheNextConnectWorks) {
     EXPECT_EQ(0, socket.Connect(kLoopback, peer.port()));
 }
 
+TEST(CSocket, ConnectToAPeerThatNeverAcceptsTimesOut) {
+    LoopbackPeer peer(0); // a backlog of one connection, never accepted
+    CSocket first;
+    first.SetTimeout(200);
+    ASSERT_EQ(0, first.Connect(kLoopback, peer.port())); // fills the queue
+    CSocket second;
+    second.SetTimeout(200);
+    EXPECT_EQ(-1, second.Connect(kLoopback, peer.port()));
+    EXPECT_EQ(0, second.GetHandle()) << "the half-made connection is dropped";
+}
+
 TEST(CSocket, SilentPeerTimesOutReceiveAndTheDrain) {
     LoopbackPeer peer;
     std::promise<void> testDone;

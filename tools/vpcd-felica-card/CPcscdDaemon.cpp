@@ -120,6 +120,12 @@ bool CPcscdDaemon::start(milliseconds wait) {
                   "); stop it first, e.g. systemctl stop pcscd.socket pcscd";
         return false;
     }
+    if (socketAnswers(kSocket)) {
+        m_error = std::string(kSocket) +
+                  " already answers (systemd's pcscd.socket?); stop it first, e.g. "
+                  "systemctl stop pcscd.socket pcscd";
+        return false;
+    }
 
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();

@@ -159,16 +159,6 @@ TEST(CTimerThread, OnTimerNeverOverlapsItself) {
     EXPECT_EQ(1, timer.maxInside);
 }
 
-TEST(CTimerThread, StartWhileTickingKeepsOneWorker) {
-    TestTimer timer;
-    timer.setInterval(10);
-    timer.start();
-    timer.start();
-    ASSERT_TRUE(waitUntil([&] { return timer.calls >= 3; }));
-    timer.stop();
-    EXPECT_EQ(1, timer.maxInside);
-}
-
 TEST(CTimerThread, StopOnANeverStartedTimerReturnsAtOnce) {
     TestTimer timer;
     timer.stop();

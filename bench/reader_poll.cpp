@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
 
     CVirtualFelicaCard::Behaviour behaviour;
     behaviour.idm = {0x01, 0x2E, 0x00, 0xFF, 0x10, 0xA0, 0x0B, 0xC3};
-    CVirtualFelicaCard card(behaviour);
+    CVirtualFelicaCard card(behaviour, daemon.firstSlotPort());
     if (!card.insert(milliseconds(5000)) || !waitFor(reader, "012E00FF10A00BC3")) {
         std::fprintf(stderr, "bench_reader_poll: the virtual card was not read\n");
         return 1;

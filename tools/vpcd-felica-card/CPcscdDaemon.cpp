@@ -1,6 +1,8 @@
 #include "tools/vpcd-felica-card/CPcscdDaemon.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -55,21 +57,40 @@ bool tcpPortListening(unsigned port) {
     return false;
 }
 
+// Nothing holds the port, not even a connection that is closing.
+bool tcpPortFree(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return free;
+}
+
+// Ports from here up are never handed out to connecting sockets by the
+// kernel's default ephemeral range (32768-60999).
+constexpr unsigned kPortBase = 20000;
+constexpr unsigned kPortSpan = 12000;
+
 } // namespace
 
 CPcscdDaemon::CPcscdDaemon() {
     char pattern[] = "/tmp/poston-pcscd-XXXXXX";
-    const int fd = mkstemp(pattern);
-    if (fd >= 0) {
-        ::close(fd);
-        m_logFile = pattern;
+    if (mkdtemp(pattern)) {
+        m_folder = pattern;
     }
 }
 
 CPcscdDaemon::~CPcscdDaemon() {
     stop(milliseconds(3000));
-    if (!m_logFile.empty()) {
-        std::remove(m_logFile.c_str());
+    if (!m_folder.empty()) {
+        std::error_code error;
+        fs::remove_all(m_folder, error);
     }
 }
 
@@ -110,9 +131,9 @@ bool CPcscdDaemon::start(milliseconds wait) {
         m_error = std::string(kProgram) + " is missing: install the Debian package pcscd";
         return false;
     }
-    if (::access(kVpcdDriver, R_OK) != 0 || ::access(kVpcdConfig, R_OK) != 0) {
-        m_error = std::string(kVpcdDriver) + " or " + kVpcdConfig +
-                  " is missing: install the Debian package vsmartcard-vpcd";
+    if (::access(kVpcdDriver, R_OK) != 0) {
+        m_error = std::string(kVpcdDriver) + " is missing: install the Debian package "
+                                             "vsmartcard-vpcd";
         return false;
     }
     if (const pid_t other = otherPcscd()) {
@@ -127,6 +148,12 @@ bool CPcscdDaemon::start(milliseconds wait) {
         return false;
     }
 
+    if (!prepareConfiguration()) {
+        return false;
+    }
+    const std::string configuration = m_folder + "/reader.conf.d";
+    const std::string logFile = m_folder + "/pcscd.log";
+
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
@@ -139,8 +166,7 @@ bool CPcscdDaemon::start(milliseconds wait) {
         if (::getppid() != parent) {
             ::_exit(127);
         }
-        const int log = m_logFile.empty() ? ::open("/dev/null", O_WRONLY)
-                                          : ::open(m_logFile.c_str(), O_WRONLY | O_TRUNC);
+        const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (log >= 0) {
             ::dup2(log, STDOUT_FILENO);
             ::dup2(log, STDERR_FILENO);
@@ -148,13 +174,50 @@ bool CPcscdDaemon::start(milliseconds wait) {
         char program[] = "pcscd";
         char foreground[] = "-f";
         char apdu[] = "-a";
-        char* const argv[] = {program, foreground, apdu, nullptr};
+        char config[] = "-c";
+        char* const argv[] = {
+            program, foreground, apdu, config, const_cast<char*>(configuration.c_str()), nullptr};
         ::execv(kProgram, argv);
         ::_exit(127);
     }
     m_pid = child;
     if (!waitReady(wait)) {
         stop(milliseconds(2000));
+        return false;
+    }
+    return true;
+}
+
+bool CPcscdDaemon::prepareConfiguration() {
+    if (m_folder.empty()) {
+        m_error = "cannot create a temporary folder for pcscd";
+        return false;
+    }
+    if (m_port == 0) {
+        const unsigned start = static_cast<unsigned>(::getpid()) * 2 % kPortSpan;
+        for (unsigned step = 0; step < kPortSpan && m_port == 0; step += 2) {
+            const auto port = static_cast<std::uint16_t>(kPortBase + (start + step) % kPortSpan);
+            if (tcpPortFree(port) && tcpPortFree(static_cast<std::uint16_t>(port + 1))) {
+                m_port = port;
+            }
+        }
+        if (m_port == 0) {
+            m_error = "no two free TCP ports for vpcd";
+            return false;
+        }
+    }
+    std::error_code error;
+    fs::create_directories(m_folder + "/reader.conf.d", error);
+    std::ofstream config(m_folder + "/reader.conf.d/vpcd", std::ios::trunc);
+    char port[8];
+    std::snprintf(port, sizeof(port), "0x%04X", m_port);
+    config << "FRIENDLYNAME \"Virtual PCD\"\n"
+           << "DEVICENAME   /dev/null:" << port << "\n"
+           << "LIBPATH      " << kVpcdDriver << "\n"
+           << "CHANNELID    " << port << "\n";
+    config.close();
+    if (!config) {
+        m_error = "cannot write the reader configuration in " + m_folder;
         return false;
     }
     return true;
@@ -169,7 +232,8 @@ bool CPcscdDaemon::waitReady(milliseconds wait) {
             m_error = "pcscd ended while starting: " + log();
             return false;
         }
-        if (socketAnswers(kSocket) && tcpPortListening(35963) && tcpPortListening(35964)) {
+        if (socketAnswers(kSocket) && tcpPortListening(firstSlotPort()) &&
+            tcpPortListening(secondSlotPort())) {
             return true;
         }
         if (steady_clock::now() >= deadline) {
@@ -225,7 +289,7 @@ bool CPcscdDaemon::resume() {
 }
 
 std::string CPcscdDaemon::log() const {
-    std::ifstream file(m_logFile);
+    std::ifstream file(m_folder + "/pcscd.log");
     std::ostringstream text;
     text << file.rdbuf();
     std::string all = text.str();

@@ -15,8 +15,8 @@
 class CVirtualFelicaCard {
 public:
     using Bytes = std::vector<std::uint8_t>;
-    static constexpr std::uint16_t kFirstSlotPort = 35963;
-    static constexpr std::uint16_t kSecondSlotPort = 35964;
+    // The first reader of the vpcd that Debian configures for the system's pcscd.
+    static constexpr std::uint16_t kSystemVpcdPort = 35963;
 
     // The ATR a contactless reader gives a FeliCa card.
     static Bytes felicaAtr();
@@ -28,7 +28,7 @@ public:
         Bytes getDataAnswer;
     };
 
-    explicit CVirtualFelicaCard(Behaviour behaviour, std::uint16_t port = kFirstSlotPort);
+    CVirtualFelicaCard(Behaviour behaviour, std::uint16_t port);
     ~CVirtualFelicaCard();
     CVirtualFelicaCard(const CVirtualFelicaCard&) = delete;
     CVirtualFelicaCard& operator=(const CVirtualFelicaCard&) = delete;

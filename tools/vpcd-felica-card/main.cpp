@@ -30,7 +30,7 @@ bool parseIdm(const std::string& text, CVirtualFelicaCard::Bytes& idm) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::uint16_t port = CVirtualFelicaCard::kFirstSlotPort;
+    std::uint16_t port = CVirtualFelicaCard::kSystemVpcdPort;
     int next = 1;
     if (argc == 4 && std::string(argv[1]) == "--port") {
         port = static_cast<std::uint16_t>(std::atoi(argv[2]));

@@ -58,8 +58,10 @@ protected:
         m_daemon.stop(milliseconds(3000));
     }
 
-    CVirtualFelicaCard& insert(CVirtualFelicaCard::Behaviour behaviour,
-                               std::uint16_t port = CVirtualFelicaCard::kFirstSlotPort) {
+    // Lays a card on the first reader, or on the second.
+    CVirtualFelicaCard& insert(CVirtualFelicaCard::Behaviour behaviour, bool secondReader = false) {
+        const std::uint16_t port =
+            secondReader ? m_daemon.secondSlotPort() : m_daemon.firstSlotPort();
         m_cards.push_back(std::make_unique<CVirtualFelicaCard>(std::move(behaviour), port));
         EXPECT_TRUE(m_cards.back()->insert(kCardInsert)) << "vpcd did not take the card";
         return *m_cards.back();
@@ -118,7 +120,7 @@ TEST_F(PcscReaderTest, CardsOnBothReadersCountAsTwoCards) {
     insert(felicaCard(kIdmA));
     ASSERT_EQ(pollUntil(kIdA), kIdA);
 
-    CVirtualFelicaCard& second = insert(felicaCard(kIdmB), CVirtualFelicaCard::kSecondSlotPort);
+    CVirtualFelicaCard& second = insert(felicaCard(kIdmB), true);
     EXPECT_EQ(pollUntil("no"), "no");
 
     second.remove();

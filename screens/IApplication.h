@@ -1,0 +1,36 @@
+#pragma once
+
+#include "nvktl/CMapStringToString.h"
+
+class CBaseDialog;
+namespace NVKTL {
+class CEvent;
+}
+
+// What the screens need of the application object. CPostonApp implements it;
+// screen tests install a fake. One instance for the whole run, reached through
+// theApp().
+class IApplication {
+public:
+    virtual ~IApplication() = default;
+
+    // Folders, each ending in "/": the parent of the program's folder, and
+    // its data/ and var/ folders (created when missing).
+    virtual CString getBaseDir() = 0;
+    virtual CString getDataDir() = 0;
+    virtual CString getVarDir() = 0;
+
+    // The card on the reader: 16 upper-case hex digits, "no" or "err".
+    virtual CString getCardId() = 0;
+
+    // The send thread talks to the given screen from now on (every screen
+    // calls this as it opens) / to no screen (as it closes). Detaching answers
+    // every request still waiting with -2 before it returns.
+    virtual void attachSendWindow(CBaseDialog* window) = 0;
+    virtual void detachSendWindow(CBaseDialog* window) = 0;
+    // The send thread sets event once everything pending has been delivered.
+    virtual void requestSendEnd(NVKTL::CEvent* event) = 0;
+};
+
+IApplication* theApp();
+void setTheApp(IApplication* app);

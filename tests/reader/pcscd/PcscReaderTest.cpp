@@ -183,7 +183,9 @@ TEST_F(PcscReaderTest, PcscdThatStopsAnsweringGivesNoWithoutHangingTheCaller) {
 
     ASSERT_TRUE(m_daemon.pause());
     // Every poll comes back although pcscd does not answer: for a short while
-    // with the card last seen, then with "no".
+    // with the card last seen (a slow poll must not look like a lifted card),
+    // then with "no".
+    EXPECT_EQ(m_reader->getCardId().str(), kIdA);
     EXPECT_EQ(pollUntil("no"), "no");
     EXPECT_EQ(m_reader->getCardId().str(), "no");
     EXPECT_EQ(m_beeps, 1);

@@ -103,6 +103,11 @@ int main(int argc, char** argv) {
     const std::string& command = args[0];
     if (command == "status" && args.size() == 1) {
         printStatus(state, stateFile);
+        std::error_code error;
+        if (state.failure == CSimulatedReaderState::Failure::Load &&
+            fs::exists(libraryFile(base), error)) {
+            std::puts("(a rebuild brought lib/felica.so back, so it loads again)");
+        }
         return 0;
     }
     if (command == "put" && args.size() >= 2) {

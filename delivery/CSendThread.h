@@ -26,7 +26,8 @@ public:
     // Delivers the pending commands in order; true when none is left.
     bool flushPending();
     // From the user-interface thread: finish the pending commands at a fast
-    // pace, start no new work, and set event once nothing is pending.
+    // pace, start no new work, and set event once nothing is pending. The
+    // thread sets the event once and never touches it afterwards.
     void requestEnd(NVKTL::CEvent* event);
     // Number of state changes still waiting for a window; any thread may ask.
     std::size_t pendingCount() const;
@@ -51,5 +52,7 @@ private:
 
     mutable std::mutex m_pendingLock;
     std::vector<Command> m_pending;
+    // Set by requestEnd; the event itself is dropped once it has been set.
     std::atomic<NVKTL::CEvent*> m_endEvent{nullptr};
+    std::atomic<bool> m_ending{false};
 };

@@ -2,6 +2,8 @@
 
 #include "delivery/CSendThread.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -41,6 +43,25 @@ public:
         return out;
     }
 
+    // Counts the periods that ran with a window bound.
+    void execute() override {
+        {
+            std::lock_guard guard(m_mutex);
+            ++m_periods;
+        }
+        m_periodRan.notify_all();
+        CSendThread::execute();
+    }
+    int periods() const {
+        std::lock_guard guard(m_mutex);
+        return m_periods;
+    }
+    bool waitForPeriods(int count) const {
+        std::unique_lock lock(m_mutex);
+        return m_periodRan.wait_for(lock, std::chrono::seconds(20),
+                                    [&] { return m_periods >= count; });
+    }
+
 protected:
     int deliverMail(const CMapStringToString& settings, const CString& message) override {
         std::lock_guard guard(m_mutex);
@@ -52,6 +73,8 @@ protected:
 
 private:
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_periodRan;
+    int m_periods = 0;
     Script m_script;
     std::vector<Delivery> m_deliveries;
 };

@@ -75,6 +75,10 @@ void TestDataFile::setSetting(const std::string& key, const std::string& value) 
         {key, value, key});
 }
 
+void TestDataFile::renameGroup(const std::string& groupId, const std::string& name) {
+    run("UPDATE t_group SET group_name = ? WHERE group_id = ?", {name, groupId});
+}
+
 void TestDataFile::addUser(const std::string& userId, const std::string& name,
                            const std::vector<std::string>& mails) {
     run("INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "

@@ -24,6 +24,7 @@ public:
     const std::filesystem::path& folder() const { return m_folder; }
 
     void setSetting(const std::string& key, const std::string& value);
+    void renameGroup(const std::string& groupId, const std::string& name);
     // A user of the ordinary group with the given addresses.
     void addUser(const std::string& userId, const std::string& name,
                  const std::vector<std::string>& mails);

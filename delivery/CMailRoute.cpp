@@ -1,0 +1,157 @@
+#include "delivery/CMailRoute.h"
+
+#include "delivery/CMxResolver.h"
+#include "nvktl/CSmtpClient.h"
+
+#include <cctype>
+#include <climits>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct RouteTargets {
+    CString nameServer;
+    int nameServerPort = 0;
+    int mxPort = CMailRoute::DefaultMxPort;
+};
+
+std::mutex targetsLock;
+RouteTargets targets;
+
+RouteTargets currentTargets() {
+    std::lock_guard<std::mutex> guard(targetsLock);
+    return targets;
+}
+
+CString setting(const CMapStringToString& settings, const char* key) {
+    CString value;
+    settings.Lookup(key, value);
+    return value;
+}
+
+// The text after the first "@", empty when there is none.
+CString afterAt(const CString& address) {
+    std::size_t at = address.str().find('@');
+    return at == std::string::npos ? CString() : CString(address.str().substr(at + 1));
+}
+
+bool hasControlCharacter(const CString& text) {
+    for (unsigned char c : text.str()) {
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+// The decimal value of the leading digits, like atoi, but without overflow:
+// values beyond the int range stop at its ends.
+int leadingNumber(const CString& text) {
+    const std::string& s = text.str();
+    std::size_t i = 0;
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+        ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        negative = s[i++] == '-';
+    long long value = 0;
+    for (; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); ++i) {
+        value = value * 10 + (s[i] - '0');
+        if (value > INT_MAX)
+            return negative ? INT_MIN : INT_MAX;
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+bool isPort(int port) {
+    return port > 0 && port <= 65535;
+}
+
+// The exchanger to try next: among those whose preference lies strictly
+// between the last preference tried and 10000, the first one of the lowest
+// preference. Null when there is none, so preference 0 is never used.
+const CMailExchanger* nextExchanger(const std::vector<CMailExchanger>& exchangers, int lastTried) {
+    const CMailExchanger* chosen = nullptr;
+    int best = 10000;
+    for (const CMailExchanger& exchanger : exchangers) {
+        if (exchanger.preference > lastTried && exchanger.preference < best) {
+            chosen = &exchanger;
+            best = exchanger.preference;
+        }
+    }
+    return chosen;
+}
+
+} // namespace
+
+void CMailRoute::setNameServer(const CString& address, int port) {
+    std::lock_guard<std::mutex> guard(targetsLock);
+    targets.nameServer = address;
+    targets.nameServerPort = port;
+}
+
+void CMailRoute::setMxPort(int port) {
+    std::lock_guard<std::mutex> guard(targetsLock);
+    targets.mxPort = port;
+}
+
+void CMailRoute::resetDefaults() {
+    std::lock_guard<std::mutex> guard(targetsLock);
+    targets = RouteTargets();
+}
+
+int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& message) {
+    const CString mailAddress = setting(settings, "mail_address");
+    const CString serverAddress = setting(settings, "mail_server_ip");
+    const CString serverPort = setting(settings, "mail_server_port");
+    const CString account = setting(settings, "mail_acount");
+    const CString password = setting(settings, "mail_password");
+    const CString recipient = setting(settings, "recv_mail");
+
+    // The announced name comes from the sender's address, so a line break there
+    // would smuggle a command into "EHLO"; neither address reaches the wire.
+    if (hasControlCharacter(mailAddress))
+        return -14;
+    if (hasControlCharacter(recipient))
+        return -15;
+
+    NVKTL::CSmtpClient client(afterAt(mailAddress));
+    client.SetFrom(mailAddress);
+    client.AddTo(recipient);
+    if (!account.IsEmpty() && !password.IsEmpty())
+        client.SetAuth(account, password);
+
+    if (!serverAddress.IsEmpty() && !serverPort.IsEmpty()) {
+        // A port outside 1-65535 would be cut down to some other port.
+        const int port = leadingNumber(serverPort);
+        if (!isPort(port))
+            return -1;
+        return client.SendMail(serverAddress, port, message);
+    }
+
+    const RouteTargets route = currentTargets();
+    const CMxResolver resolver = route.nameServer.IsEmpty()
+                                     ? CMxResolver()
+                                     : CMxResolver(route.nameServer, route.nameServerPort);
+    const std::vector<CMailExchanger> exchangers = resolver.lookupMx(afterAt(recipient));
+
+    int result = -1;
+    int lastTried = 0;
+    // Each failed attempt raises lastTried, so the passes come to an end.
+    while (const CMailExchanger* exchanger = nextExchanger(exchangers, lastTried)) {
+        // A "null MX" (the root as exchanger) says that the domain takes no mail.
+        if (exchanger->host.IsEmpty())
+            break;
+        CString target = exchanger->address;
+        if (target.IsEmpty())
+            target = resolver.lookupAddress(exchanger->host);
+        if (target.IsEmpty())
+            target = exchanger->host; // the client resolves it by name
+        client.Close();
+        result = client.SendMail(target, route.mxPort, message);
+        if (result == 0)
+            break;
+        lastTried = exchanger->preference;
+    }
+    return result;
+}

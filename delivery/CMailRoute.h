@@ -1,0 +1,26 @@
+#pragma once
+
+#include "nvktl/CMapStringToString.h"
+
+// Gets one finished message to one recipient: through the configured SMTP
+// server when "mail_server_ip" and "mail_server_port" are both set, otherwise
+// straight to the mail exchangers of the recipient's domain, best preference
+// first. Runs on the send thread; one call is one delivery attempt.
+class CMailRoute {
+public:
+    static constexpr int DefaultMxPort = 25;
+
+    // The settings ("mail_address", "mail_server_ip", "mail_server_port",
+    // "mail_acount", "mail_password") and the recipient ("recv_mail"); a
+    // missing key is an empty text. Returns 0 when the message was delivered,
+    // otherwise the negative SMTP result code of the last attempt (-1 also when
+    // no exchanger could be found).
+    static int deliverMail(const CMapStringToString& settings, const CString& message);
+
+    // Where the exchanger route looks and connects; process-wide, so that tests
+    // can point it at loopback peers. An empty name server means the system's.
+    static void setNameServer(const CString& address, int port);
+    static void setMxPort(int port);
+    // Back to the system's name servers and port 25.
+    static void resetDefaults();
+};

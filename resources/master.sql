@@ -55,8 +55,9 @@ CREATE TABLE t_def_data (
 -- One address is stored once per user, so it never receives the same
 -- notification twice; the index also serves the joins on user_id.
 CREATE UNIQUE INDEX t_mail_user_mail ON t_mail (user_id, mail);
--- The send thread's due visits: state '1', oldest first.
-CREATE INDEX t_login_send ON t_login (ret_send, login_date);
+-- The send thread's due visits: state '1', oldest first, answered from the
+-- index alone.
+CREATE INDEX t_login_send ON t_login (ret_send, login_date, user_id, ret_send_date);
 -- The users of a group (lists, group deletion).
 CREATE INDEX t_user_group ON t_user (group_id, order_id);
 -- The mail error list, newest first.

@@ -82,7 +82,9 @@ struct Database {
 };
 
 // Spreads visits over the users.
-int userOf(long long visit) { return static_cast<int>((visit * 2654435761LL >> 7) % users); }
+int userOf(long long visit) {
+    return static_cast<int>((visit * 2654435761LL >> 7) % users);
+}
 
 std::string userId(int i) {
     char text[17];

@@ -98,6 +98,14 @@ public:
         m_text.append(text.m_text);
         return *this;
     }
+    CString& operator+=(const std::string& text) {
+        m_text.append(text);
+        return *this;
+    }
+    CString& operator+=(const char* text) {
+        m_text.append(text ? text : "");
+        return *this;
+    }
     CString& operator+=(char c) {
         m_text.push_back(c);
         return *this;
@@ -109,6 +117,11 @@ public:
         return r;
     }
     friend CString operator+(const CString& a, const CString& b) {
+        CString r(a);
+        r += b;
+        return r;
+    }
+    friend CString operator+(const CString& a, const char* b) {
         CString r(a);
         r += b;
         return r;

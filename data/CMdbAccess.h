@@ -54,12 +54,10 @@ public:
     int beginBatch();
     int endBatch(bool commit);
 
-    const CString& path() const { return m_path; }
-
+private:
     // How long a statement waits for another connection's lock.
     static constexpr int busyTimeoutMs = 2000;
 
-private:
     sqlite3* open() const;
     void close(sqlite3* db) const;
     int execute(const CString& sql, const CMapStringToString* params,

@@ -4,5 +4,9 @@ namespace {
 IApplication* g_app = nullptr;
 }
 
-IApplication* theApp() { return g_app; }
-void setTheApp(IApplication* app) { g_app = app; }
+IApplication* theApp() {
+    return g_app;
+}
+void setTheApp(IApplication* app) {
+    g_app = app;
+}

@@ -1,0 +1,268 @@
+#include "screens/CBaseDialog.h"
+
+#include "data/CDataRequest.h"
+#include "screens/CAboutDlg.h"
+#include "screens/CCardPollCache.h"
+#include "screens/CProgressStatusBar.h"
+#include "screens/IApplication.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+// Resources of the static library are registered by hand, once.
+static void initPostonResources() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(poston);
+        return true;
+    }();
+    (void)done;
+}
+
+CBaseDialog::CBaseDialog(unsigned templateId, QWidget* parent)
+    : QDialog(parent), m_templateId(templateId), m_baseTimer(new QTimer(this)) {
+    setWindowIcon(programIcon());
+    setFont(japaneseFont());
+    m_baseTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_baseTimer, &QTimer::timeout, this, [this] {
+        if (m_baseTimerId != 0)
+            OnTimer(m_baseTimerId);
+    });
+}
+
+CBaseDialog::~CBaseDialog() {
+    stopAllTimers();
+    detachSendThread();
+}
+
+QIcon CBaseDialog::programIcon() {
+    initPostonResources();
+    return QIcon(QStringLiteral(":/poston/poston.png"));
+}
+
+QFont CBaseDialog::japaneseFont(int pointSize) {
+    QFont font;
+    font.setFamilies({QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP"),
+                      QStringLiteral("IPAGothic"), QStringLiteral("sans-serif")});
+    if (pointSize > 0)
+        font.setPointSize(pointSize);
+    return font;
+}
+
+void CBaseDialog::clearDefaultButtons(QWidget* window) {
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+}
+
+void CBaseDialog::setVisible(bool visible) {
+    if (visible && !m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    QDialog::setVisible(visible);
+}
+
+bool CBaseDialog::OnInitDialog() {
+    clearDefaultButtons(this);
+    connectSharedButtons();
+    startBaseTimer();
+    attachSendThread();
+
+    m_statusBar = new CProgressStatusBar(this);
+    m_statusBar->setObjectName(QStringLiteral("statusBar"));
+    connect(m_statusBar, &CProgressStatusBar::aboutRequested, this, &CBaseDialog::showAboutBox);
+    m_statusBar->setPaneText(0, QStringLiteral(" "));
+    // The status bar sits below the screen's own layout: the dialog keeps a
+    // margin for it and places it at the bottom on every resize.
+    const int barHeight = m_statusBar->sizeHint().height();
+    QMargins margins = contentsMargins();
+    margins.setBottom(margins.bottom() + barHeight);
+    setContentsMargins(margins);
+    if (height() < minimumSizeHint().height())
+        resize(width(), minimumSizeHint().height());
+    layOutStatusBar();
+    m_statusBar->show();
+    return true;
+}
+
+void CBaseDialog::connectSharedButtons() {
+    if (auto* end = findChild<QPushButton*>(QStringLiteral("1022")))
+        connect(end, &QPushButton::clicked, this, &CBaseDialog::OnEnd, Qt::UniqueConnection);
+    if (auto* back = findChild<QPushButton*>(QStringLiteral("1023")))
+        connect(back, &QPushButton::clicked, this, &CBaseDialog::OnBack, Qt::UniqueConnection);
+}
+
+void CBaseDialog::layOutStatusBar() {
+    if (m_statusBar == nullptr)
+        return;
+    const int barHeight = m_statusBar->sizeHint().height();
+    m_statusBar->setGeometry(0, height() - barHeight, width(), barHeight);
+}
+
+void CBaseDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    layOutStatusBar();
+}
+
+void CBaseDialog::startBaseTimer() {
+    if (m_baseTimerId != 0)
+        return;
+    m_baseTimerId = static_cast<int>(m_templateId) + 50;
+    m_baseTimer->start(kBaseTimerPeriod);
+}
+
+void CBaseDialog::stopBaseTimer() {
+    m_baseTimer->stop();
+    m_baseTimerId = 0;
+}
+
+int CBaseDialog::setScreenTimer(int id, int periodMs) {
+    startBaseTimer();
+    QTimer*& timer = m_screenTimers[id];
+    if (timer == nullptr) {
+        timer = new QTimer(this);
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
+    }
+    timer->start(periodMs);
+    return id;
+}
+
+void CBaseDialog::killScreenTimer(int id) {
+    stopBaseTimer();
+    auto found = m_screenTimers.find(id);
+    if (found != m_screenTimers.end())
+        found->second->stop();
+}
+
+bool CBaseDialog::isScreenTimerActive(int id) const {
+    auto found = m_screenTimers.find(id);
+    return found != m_screenTimers.end() && found->second->isActive();
+}
+
+void CBaseDialog::stopAllTimers() {
+    stopBaseTimer();
+    for (auto& [id, timer] : m_screenTimers)
+        timer->stop();
+}
+
+void CBaseDialog::OnTimer(int id) {
+    if (id != m_baseTimerId || id == 0)
+        return;
+    // Keeps the reader's last-card memory current, so that a newly presented
+    // card beeps on screens that do not poll themselves.
+    CCardPollCache::get(CCardPollCache::nowMs(), [] {
+        IApplication* app = theApp();
+        return app ? app->getCardId() : CString("err");
+    });
+}
+
+void CBaseDialog::attachSendThread() {
+    if (m_attached)
+        return;
+    if (IApplication* app = theApp()) {
+        app->attachSendWindow(this);
+        m_attached = true;
+    }
+}
+
+void CBaseDialog::detachSendThread() {
+    if (!m_attached)
+        return;
+    m_attached = false;
+    if (IApplication* app = theApp())
+        app->detachSendWindow(this);
+}
+
+void CBaseDialog::done(int result) {
+    // The send thread must be off this window before it can go away.
+    stopAllTimers();
+    detachSendThread();
+    QDialog::done(result);
+}
+
+void CBaseDialog::reject() {
+    OnCancel();
+}
+
+void CBaseDialog::OnCancel() {
+    done(kResultConfirm);
+}
+
+void CBaseDialog::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Enter ends no screen; a focused button is pressed with Space.
+        event->accept();
+        return;
+    case Qt::Key_Escape:
+        event->accept();
+        OnCancel();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void CBaseDialog::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* about = menu.addAction(QStringLiteral("NVKぽすとん のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    if (menu.exec(event->globalPos()) == about)
+        showAboutBox();
+}
+
+void CBaseDialog::showAboutBox() {
+    const bool wasRunning = m_baseTimerId != 0;
+    stopBaseTimer();
+    CAboutDlg about(this);
+    about.exec();
+    if (wasRunning)
+        startBaseTimer();
+}
+
+int CBaseDialog::OnDataRequest(const char* name, void* const* args) {
+    return CDataRequest::run(name, args);
+}
+
+void CBaseDialog::OnProgressStart(int position, int maximum) {
+    if (m_statusBar == nullptr)
+        return;
+    m_statusBar->setProgressPane(1);
+    m_statusBar->progressBar()->setRange(0, maximum);
+    m_statusBar->progressBar()->setValue(position);
+}
+
+void CBaseDialog::OnProgressEnd() {
+    if (m_statusBar == nullptr)
+        return;
+    m_statusBar->setPaneText(0, QString());
+    m_statusBar->setProgressPane(-1);
+}
+
+void CBaseDialog::OnStatusText(const CString& text) {
+    if (m_statusBar != nullptr)
+        m_statusBar->setPaneText(0, QString::fromUtf8(text.c_str()));
+}
+
+QPoint CBaseDialog::windowCentre() const {
+    const QRect frame = frameGeometry();
+    const int right = frame.x() + frame.width();
+    const int bottom = frame.y() + frame.height();
+    return QPoint((frame.x() + right) / 2, (frame.y() + bottom) / 2);
+}
+
+void CBaseDialog::centreWindowOn(int x, int y) {
+    const QRect frame = frameGeometry();
+    const int w = frame.width();
+    const int h = frame.height();
+    move(x - w / 2, y - h / 2);
+    layOutStatusBar();
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QDialog>
+
+#include <map>
+
+// moc cannot parse the standard headers that nvktl/CString.h pulls in, so
+// headers with Q_OBJECT only declare it.
+namespace NVKTL {
+class CString;
+}
+using CString = NVKTL::CString;
+
+class CProgressStatusBar;
+class QTimer;
+
+// The common base of the program's screens. It gives every screen the program
+// icon, the about box (window context menu and the "?" in the status bar), a
+// status bar with the send thread's progress, a base timer that polls the card
+// reader every 200 ms, the screen's own timers, and the binding of the send
+// thread to the screen while it is open.
+//
+// Life of a screen: the derived constructor builds the controls; OnInitDialog
+// runs once, just before the window is first shown (exec() or show()); the
+// screen ends with done(code), which stops its timers and detaches the send
+// thread before the window goes away.
+//
+// Keys: Enter ends no screen and presses no button (no push button is ever a
+// default button); Escape and the window's close box call OnCancel, which
+// ends the screen with -1 unless the screen says otherwise.
+class CBaseDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Shared result codes of the "終了" and "戻る" buttons.
+    static constexpr int kResultConfirm = -1;
+    static constexpr int kResultAdminMenu = -3;
+    static constexpr int kScreenTimerId = 100;
+    static constexpr int kBaseTimerPeriod = 200;
+    static constexpr int kAboutCommand = 16;
+
+    explicit CBaseDialog(unsigned templateId, QWidget* parent = nullptr);
+    ~CBaseDialog() override;
+
+    unsigned templateId() const { return m_templateId; }
+    // The base timer's id (template id + 50), 0 while it is stopped.
+    int baseTimerId() const { return m_baseTimerId; }
+    bool isScreenTimerActive(int id) const;
+    CProgressStatusBar* statusBar() const { return m_statusBar; }
+
+    // Starts the base timer if it is stopped, then the screen's own timer id
+    // with the period in milliseconds. Returns id.
+    int setScreenTimer(int id, int periodMs);
+    // Stops the base timer and the screen's own timer id (around a modal
+    // sub-screen).
+    void killScreenTimer(int id);
+
+    // A tick of the base timer or of one of the screen's timers. Screens
+    // override it, handle their own ids, and pass every tick they do not
+    // consume on to this version.
+    virtual void OnTimer(int id);
+
+    // The send thread's requests, on the user-interface thread.
+    virtual int OnDataRequest(const char* name, void* const* args);
+    virtual void OnProgressStart(int position, int maximum);
+    virtual void OnProgressEnd();
+    virtual void OnStatusText(const CString& text);
+
+    // The about box; the base timer stops while it is open.
+    void showAboutBox();
+
+    void done(int result) override;
+    void reject() override;
+    void setVisible(bool visible) override;
+
+    // The program icon (one for every window).
+    static QIcon programIcon();
+    // The font for Japanese text, in points (0 keeps the default size).
+    static QFont japaneseFont(int pointSize = 0);
+    // Every push button of the screen loses the default and auto-default
+    // roles, so Enter never presses one.
+    static void clearDefaultButtons(QWidget* window);
+
+protected:
+    // Runs once before the window is first shown. Derived screens call the
+    // base version first.
+    virtual bool OnInitDialog();
+    // Escape and the close box. Ends the screen with -1 by default.
+    virtual void OnCancel();
+    // "終了" (-1) and "戻る" (-3).
+    void OnEnd() { done(kResultConfirm); }
+    void OnBack() { done(kResultAdminMenu); }
+    // Connects the button with objectName "1022" to OnEnd and "1023" to
+    // OnBack, where the screen has them.
+    void connectSharedButtons();
+
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+    // The screen's centre on the desktop, the point saved as window_left /
+    // window_top.
+    QPoint windowCentre() const;
+    // Places the window so that its centre is the point (left = x - w/2,
+    // top = y - h/2, halves truncated).
+    void centreWindowOn(int x, int y);
+
+private:
+    void startBaseTimer();
+    void stopBaseTimer();
+    void layOutStatusBar();
+    void attachSendThread();
+    void detachSendThread();
+    void stopAllTimers();
+
+    unsigned m_templateId;
+    int m_baseTimerId = 0;
+    QTimer* m_baseTimer;
+    std::map<int, QTimer*> m_screenTimers;
+    CProgressStatusBar* m_statusBar = nullptr;
+    bool m_initialised = false;
+    bool m_attached = false;
+};

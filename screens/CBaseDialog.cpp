@@ -1,6 +1,7 @@
 #include "screens/CBaseDialog.h"
 
 #include "data/CDataRequest.h"
+#include "nvktl/CMapStringToString.h"
 #include "screens/CAboutDlg.h"
 #include "screens/CCardPollCache.h"
 #include "screens/CProgressStatusBar.h"
@@ -10,6 +11,7 @@
 #include <QContextMenuEvent>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -85,6 +87,9 @@ bool CBaseDialog::OnInitDialog() {
     QMargins margins = contentsMargins();
     margins.setBottom(margins.bottom() + barHeight);
     setContentsMargins(margins);
+    // Children get their real sizes now, before the screen measures them.
+    if (layout() != nullptr)
+        layout()->activate();
     if (height() < minimumSizeHint().height())
         resize(width(), minimumSizeHint().height());
     layOutStatusBar();
@@ -265,4 +270,39 @@ void CBaseDialog::centreWindowOn(int x, int y) {
     const int h = frame.height();
     move(x - w / 2, y - h / 2);
     layOutStatusBar();
+}
+
+void CBaseDialog::hideAndShrink(QWidget* control) {
+    if (control == nullptr || control->isHidden())
+        return;
+    const int controlHeight = control->height();
+    control->hide();
+    resize(width(), height() - controlHeight);
+    layOutStatusBar();
+}
+
+int CBaseDialog::leadingNumber(const CString& text) {
+    const char* p = text.c_str();
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    bool negative = false;
+    if (*p == '-' || *p == '+')
+        negative = *p++ == '-';
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > 1000000000)
+            break; // far beyond any desktop
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+void CBaseDialog::placeFromSettings(const CMapStringToString& settings) {
+    CString top;
+    CString left;
+    settings.Lookup(CString("window_top"), top);
+    settings.Lookup(CString("window_left"), left);
+    if (top.IsEmpty() || left.IsEmpty())
+        return;
+    centreWindowOn(leadingNumber(left), leadingNumber(top));
 }

@@ -10,6 +10,7 @@ namespace NVKTL {
 class CString;
 }
 using CString = NVKTL::CString;
+class CMapStringToString;
 
 class CProgressStatusBar;
 class QTimer;
@@ -24,6 +25,10 @@ class QTimer;
 // runs once, just before the window is first shown (exec() or show()); the
 // screen ends with done(code), which stops its timers and detaches the send
 // thread before the window goes away.
+//
+// Layouts come from .ui files under resources/. A control's numeric id is its
+// objectName; as uic turns names into member variables, a .ui file names the
+// control "button1022" and sets the objectName property to "1022" explicitly.
 //
 // Keys: Enter ends no screen and presses no button (no push button is ever a
 // default button); Escape and the window's close box call OnCancel, which
@@ -86,9 +91,9 @@ protected:
     virtual bool OnInitDialog();
     // Escape and the close box. Ends the screen with -1 by default.
     virtual void OnCancel();
-    // "終了" (-1) and "戻る" (-3).
-    void OnEnd() { done(kResultConfirm); }
-    void OnBack() { done(kResultAdminMenu); }
+    // "終了" (-1) and "戻る" (-3) unless the screen says otherwise.
+    virtual void OnEnd() { done(kResultConfirm); }
+    virtual void OnBack() { done(kResultAdminMenu); }
     // Connects the button with objectName "1022" to OnEnd and "1023" to
     // OnBack, where the screen has them.
     void connectSharedButtons();
@@ -103,6 +108,15 @@ protected:
     // Places the window so that its centre is the point (left = x - w/2,
     // top = y - h/2, halves truncated).
     void centreWindowOn(int x, int y);
+    // Hides the control and makes the window shorter by its height, keeping
+    // left, top and width.
+    void hideAndShrink(QWidget* control);
+    // Centres the window on the saved point when the settings hold both
+    // window_left and window_top (decimal text; leading number only).
+    void placeFromSettings(const CMapStringToString& settings);
+    // atoi-style: leading blanks, an optional sign and the leading digits; a
+    // text without digits is 0.
+    static int leadingNumber(const CString& text);
 
 private:
     void startBaseTimer();

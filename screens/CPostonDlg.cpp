@@ -1,0 +1,139 @@
+#include "screens/CPostonDlg.h"
+
+#include "data/CDbAccess.h"
+#include "nvktl/CMapStringToString.h"
+#include "screens/IApplication.h"
+#include "ui_CPostonDlg.h"
+
+#include <QEvent>
+#include <QWindowStateChangeEvent>
+
+namespace {
+
+const char* const kPrompt = "ＩＣカードをかざしてください。";
+const char* const kNotAUser = "ユーザではありません。";
+const char* const kReaderError = "エラーが発生しています。再起動してください";
+
+CPostonDlg::AdminCheck& adminCheck() {
+    static CPostonDlg::AdminCheck check;
+    return check;
+}
+
+} // namespace
+
+void CPostonDlg::setAdminCheck(AdminCheck check) {
+    adminCheck() = std::move(check);
+}
+
+CPostonDlg::CPostonDlg(QWidget* parent)
+    : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CPostonDlg>()),
+      m_message(std::make_unique<CString>()) {
+    m_ui->setupUi(this);
+    setWindowFlags((windowFlags() | Qt::WindowMinimizeButtonHint) &
+                   ~Qt::WindowContextHelpButtonHint);
+    // The prompt is read from a step away.
+    m_ui->label1034->setFont(japaneseFont(18));
+    connect(m_ui->button1008, &QPushButton::clicked, this, &CPostonDlg::OnSettings);
+}
+
+CPostonDlg::~CPostonDlg() = default;
+
+CString CPostonDlg::getMessage() const {
+    return *m_message;
+}
+
+bool CPostonDlg::OnInitDialog() {
+    CBaseDialog::OnInitDialog();
+
+    CMapStringToString settings;
+    {
+        CDbAccess db;
+        db.getDefault(settings);
+    }
+    CString value;
+    if (settings.Lookup(CString("setting_disp"), value) && value == "main")
+        hideAndShrink(m_ui->button1008);
+    placeFromSettings(settings);
+    if (settings.Lookup(CString("kido_type"), value) && value == "minimam")
+        setWindowState(windowState() | Qt::WindowMinimized);
+
+    setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
+    return true;
+}
+
+void CPostonDlg::showMessage(const char* text) {
+    *m_message = text;
+    m_ui->label1034->setText(QString::fromUtf8(text));
+}
+
+void CPostonDlg::OnTimer(int id) {
+    if (id == kScreenTimerId) {
+        IApplication* app = theApp();
+        const CString card = app ? app->getCardId() : CString("err");
+        if (card == "err") {
+            showMessage(kReaderError);
+        } else if (card == "no") {
+            showMessage(kPrompt);
+        } else {
+            *m_message = card;
+            int found;
+            {
+                CDbAccess db;
+                found = db.existUser(card);
+            }
+            if (found == 0) {
+                savePosition();
+                done(kResultGreeting);
+                return;
+            }
+            showMessage(kNotAUser);
+        }
+    }
+    CBaseDialog::OnTimer(id);
+}
+
+void CPostonDlg::OnSettings() {
+    killScreenTimer(kScreenTimerId);
+    const AdminCheck& check = adminCheck();
+    if (check && check(this) == 1) {
+        savePosition();
+        done(kResultAdminMenu);
+        return;
+    }
+    setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
+}
+
+void CPostonDlg::OnCancel() {
+    savePosition();
+    done(kResultLeave);
+}
+
+void CPostonDlg::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange) {
+        const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        const Qt::WindowStates wasOther = Qt::WindowMinimized | Qt::WindowMaximized;
+        // Minimising from the normal state keeps that state's centre.
+        if ((windowState() & Qt::WindowMinimized) && !(change->oldState() & wasOther) &&
+            isVisible())
+            writeCentre(windowCentre());
+    }
+    CBaseDialog::changeEvent(event);
+}
+
+void CPostonDlg::savePosition() {
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))
+        return;
+    writeCentre(windowCentre());
+}
+
+void CPostonDlg::writeCentre(const QPoint& centre) {
+    CString top;
+    CString left;
+    top.Format("%d", centre.y());
+    left.Format("%d", centre.x());
+    CMapStringToString values;
+    values.SetAt(CString("window_top"), top);
+    values.SetAt(CString("window_left"), left);
+    CDbAccess db;
+    db.setDefault(values);
+}

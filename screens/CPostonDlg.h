@@ -1,0 +1,56 @@
+#pragma once
+
+#include "screens/CBaseDialog.h"
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class CPostonDlg;
+}
+class QPushButton;
+
+// The user confirmation screen (dialog 102), the program's resting screen: it
+// polls the reader and ends with -2 for a registered user's card (its message
+// text is then the card id), with -3 when an administrator passed the check
+// behind "諸設定", and with -100 when the window is closed. It restores and
+// saves its centre on the desktop and can start minimised.
+class CPostonDlg : public CBaseDialog {
+    Q_OBJECT
+public:
+    static constexpr unsigned kTemplateId = 102;
+    static constexpr int kResultGreeting = -2;
+    static constexpr int kResultLeave = -100;
+
+    // The administrator's card check behind "諸設定": a modal sub-screen that
+    // returns 1 when an administrator's card was presented. The application
+    // installs it (the check screen belongs to the administration screens);
+    // without one, "諸設定" lets nobody through.
+    using AdminCheck = std::function<int(QWidget* parent)>;
+    static void setAdminCheck(AdminCheck check);
+
+    explicit CPostonDlg(QWidget* parent = nullptr);
+    ~CPostonDlg() override;
+
+    // The message field's text; the recognised card id after -2.
+    CString getMessage() const;
+
+    void OnTimer(int id) override;
+    // "諸設定".
+    void OnSettings();
+
+protected:
+    bool OnInitDialog() override;
+    void OnCancel() override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void showMessage(const char* text);
+    // Writes the window's centre as window_top / window_left, only while the
+    // window is neither minimised nor maximised.
+    void savePosition();
+    void writeCentre(const QPoint& centre);
+
+    std::unique_ptr<Ui::CPostonDlg> m_ui;
+    std::unique_ptr<CString> m_message;
+};

@@ -18,10 +18,32 @@ bool is(const char* name, const char* command) {
     return std::strcmp(name, command) == 0;
 }
 
+// The number of argument objects of a command, or 0 for an unknown name.
+int arity(const char* name) {
+    if (is(name, "getDefault") || is(name, "getSendLogin"))
+        return 1;
+    if (is(name, "skipLogin") || is(name, "sendLogin") || is(name, "getAddress"))
+        return 2;
+    if (is(name, "setMailError"))
+        return 5;
+    return 0;
+}
+
+// Every argument object the command needs is there.
+bool present(void* const* args, int count) {
+    for (int i = 0; i < count; ++i)
+        if (args[i] == nullptr)
+            return false;
+    return true;
+}
+
 } // namespace
 
 int CDataRequest::run(const char* name, void* const* args) {
     if (name == nullptr || args == nullptr)
+        return kUnknown;
+    const int count = arity(name);
+    if (count == 0 || !present(args, count))
         return kUnknown;
 
     if (is(name, "getDefault")) {

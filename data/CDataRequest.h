@@ -7,6 +7,7 @@ public:
     // Runs the command name ("getDefault", "getSendLogin", "skipLogin",
     // "sendLogin", "getAddress", "setMailError"; letter case counts) on a fresh
     // CDbAccess with the argument objects in args, and returns the data
-    // operation's result. Any other name returns -1 and touches nothing.
+    // operation's result. Any other name, or a missing argument object,
+    // returns -1 and touches nothing.
     static int run(const char* name, void* const* args);
 };

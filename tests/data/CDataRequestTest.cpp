@@ -92,6 +92,11 @@ TEST_F(DataRequestTest, UnknownOrMiscasedNamesAreRefusedAndTouchNothing) {
     addUser("00000000000000A1", {"a@example.jp"});
     EXPECT_EQ(CDataRequest::run("deleteMail", removal), -1);
     EXPECT_EQ(sql("SELECT COUNT(*) FROM t_mail")[0][0], "1");
+
+    // A known command without its argument objects is refused as well.
+    void* missing[] = {&user, nullptr};
+    EXPECT_EQ(CDataRequest::run("getAddress", missing), -1);
+    EXPECT_EQ(CDataRequest::run("getSendLogin", nullptr), -1);
 }
 
 TEST_F(DataRequestTest, GetDefaultFillsTheGivenMap) {

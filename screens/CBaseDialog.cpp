@@ -257,18 +257,20 @@ void CBaseDialog::OnStatusText(const CString& text) {
         m_statusBar->setPaneText(0, QString::fromUtf8(text.c_str()));
 }
 
+// The client area's rectangle, for saving and restoring alike: the frame's
+// size is known only once a window manager has decorated the window, and
+// mixing the two would move the window by half a title bar on every start.
 QPoint CBaseDialog::windowCentre() const {
-    const QRect frame = frameGeometry();
-    const int right = frame.x() + frame.width();
-    const int bottom = frame.y() + frame.height();
-    return QPoint((frame.x() + right) / 2, (frame.y() + bottom) / 2);
+    const QRect area = geometry();
+    const int right = area.x() + area.width();
+    const int bottom = area.y() + area.height();
+    return QPoint((area.x() + right) / 2, (area.y() + bottom) / 2);
 }
 
 void CBaseDialog::centreWindowOn(int x, int y) {
-    const QRect frame = frameGeometry();
-    const int w = frame.width();
-    const int h = frame.height();
-    move(x - w / 2, y - h / 2);
+    const int w = width();
+    const int h = height();
+    setGeometry(x - w / 2, y - h / 2, w, h);
     layOutStatusBar();
 }
 
@@ -277,6 +279,9 @@ void CBaseDialog::hideAndShrink(QWidget* control) {
         return;
     const int controlHeight = control->height();
     control->hide();
+    // The layout's minimum must forget the control before the window shrinks.
+    if (layout() != nullptr)
+        layout()->activate();
     resize(width(), height() - controlHeight);
     layOutStatusBar();
 }

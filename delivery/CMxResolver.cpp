@@ -6,6 +6,7 @@
 #include <resolv.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -64,10 +65,15 @@ std::vector<unsigned char> CMxResolver::query(const CString& name, int type) con
             res_nclose(&state);
             return {};
         }
+        // res_ninit gave this state its own copies of the IPv6 servers of
+        // resolv.conf; they would outrank ours, and with fewer servers counted
+        // res_nclose would no longer free them.
+        for (auto& address : state._u._ext.nsaddrs) {
+            std::free(address);
+            address = nullptr;
+        }
         state.nscount = 1;
         state.nsaddr_list[0] = server;
-        // An IPv6 server from resolv.conf in the first slot would win over ours.
-        state._u._ext.nsaddrs[0] = nullptr;
     }
     state.retrans = kRetransSeconds;
     state.retry = kTries;

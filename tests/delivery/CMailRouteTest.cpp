@@ -201,6 +201,7 @@ TEST_F(MailRouteExchangerTest, WithoutAUsableExchangerNothingIsConnected) {
     for (const char* recipient : {"visitor@zero.test",    // preference 0 only
                                   "visitor@nomx.test",    // an address but no MX
                                   "visitor@missing.test", // no such domain
+                                  "visitor@nullmx.test", // its best exchanger says it takes no mail
                                   "visitor@", "visitor", "visitor@RETRY.TEST x"}) {
         EXPECT_EQ(-1, CMailRoute::deliverMail(settingsFor(recipient), kMessage)) << recipient;
     }

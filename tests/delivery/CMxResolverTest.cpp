@@ -49,6 +49,10 @@ TEST_F(MxResolverTest, ListsExchangersInAnswerOrderWithTheirAddresses) {
     };
     EXPECT_EQ(expected, plain(resolver().lookupMx("poston.test")));
 
+    // The root as exchanger ("null MX") has an empty host name.
+    EXPECT_EQ((std::vector<Exchanger>{{20, "b.nullmx.test", "127.0.0.2"}, {10, "", ""}}),
+              plain(resolver().lookupMx("nullmx.test")));
+
     // Domain names are not case-sensitive; the answer is the same.
     std::vector<Exchanger> upper = plain(resolver().lookupMx("POSTON.Test"));
     ASSERT_EQ(expected.size(), upper.size());

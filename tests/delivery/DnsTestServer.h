@@ -57,4 +57,5 @@ private:
 //  zero.test    answer: 0 only (127.0.0.2)
 //  nomx.test    an address record, no MX
 //  noaddr.test  answer: 10 lost.noaddr.test, which has no address record
+//  nullmx.test  answer: 20 b (127.0.0.2), 10 the root ("takes no mail")
 std::vector<std::string> dnsTestZone();

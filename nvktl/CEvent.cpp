@@ -78,7 +78,13 @@ int CEvent::wait(unsigned timeout) {
     }
     std::vector<pollfd> fds{{m_fd, POLLIN, 0}};
     int result = pollReadable(fds, timeout);
-    return result == 0 ? WaitSignalled : result;
+    if (result == 0) {
+        // set() signals before it returns: wait until it has left the mutex,
+        // so a waiter may destroy the event as soon as it sees it set.
+        std::lock_guard guard(m_mutex);
+        return WaitSignalled;
+    }
+    return result;
 }
 
 void CEvent::SignalHandle(int handle) {

@@ -1,0 +1,56 @@
+#include "admin/CAddGroupDlg.h"
+
+#include "admin/CUserScreenParts.h"
+#include "app/CControlIds.h"
+#include "data/CDbAccess.h"
+#include "screens/CMessageBox.h"
+#include "ui_CAddGroupDlg.h"
+
+using userscreen::cs;
+
+CAddGroupDlg::CAddGroupDlg(bool subScreen, QWidget* parent)
+    : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CAddGroupDlg>()),
+      m_subScreen(subScreen) {
+    m_ui->setupUi(this);
+    applyControlIds(this);
+    setFont(japaneseFont());
+    connect(m_ui->c1003, &QPushButton::clicked, this, &CAddGroupDlg::OnRegister);
+}
+
+CAddGroupDlg::~CAddGroupDlg() = default;
+
+bool CAddGroupDlg::OnInitDialog() {
+    CBaseDialog::OnInitDialog();
+    if (m_subScreen)
+        m_ui->c1022->setEnabled(false);
+    return true;
+}
+
+void CAddGroupDlg::OnCancel() {
+    done(kResultAdminMenu);
+}
+
+void CAddGroupDlg::OnTimer(int id) {
+    // The own timer only keeps the base timer company; the base polls.
+    CBaseDialog::OnTimer(id);
+}
+
+void CAddGroupDlg::OnRegister() {
+    killScreenTimer(kScreenTimerId);
+    m_groupName = cs(m_ui->c1007->text());
+    const CString caption(kCaption);
+    if (m_groupName.IsEmpty()) {
+        CMessageBox::ok(this, CString(kNoName), caption);
+    } else if (CMessageBox::yesNo(this, CString(kConfirm), caption) == CMessageBox::Yes) {
+        CDbAccess db;
+        if (db.existGroupName(m_groupName) == 0) {
+            CMessageBox::ok(this, CString(kExists), caption);
+        } else {
+            db.saveGroup(CString(), m_groupName, db.getGroupMaxOrder() + 1);
+            CMessageBox::ok(this, CString(kRegistered), caption);
+            // Polling stays paused until the screen is left.
+            return;
+        }
+    }
+    m_timerId = setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
+}

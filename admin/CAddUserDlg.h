@@ -1,0 +1,53 @@
+#pragma once
+
+#include "nvktl/CString.h"
+#include "screens/CBaseDialog.h"
+
+#include <memory>
+#include <vector>
+
+namespace Ui {
+class CAddUserDlg;
+}
+namespace userscreen {
+class CAddressList;
+}
+
+// User registration: the card on the reader gives the user ID; the name, the
+// addresses and the group are typed or chosen, and a new group can be added
+// on the spot. Ends with -3 ("戻る", cancel key) or -1 ("終了").
+class CAddUserDlg : public CBaseDialog {
+public:
+    static constexpr unsigned kTemplateId = 129;
+    static constexpr const char* kCaption = "ユーザ登録";
+    static constexpr const char* kNoName = "ユーザ氏名が入力されていません。";
+    static constexpr const char* kNoGroup = "グループが選択されていません。";
+    static constexpr const char* kConfirm = "この情報をユーザとして登録しますか？";
+    static constexpr const char* kOverwrite = "このユーザはすでに存在しています。上書きしますか？";
+    static constexpr const char* kRegistered = "登録しました。";
+
+    explicit CAddUserDlg(QWidget* parent = nullptr);
+    ~CAddUserDlg() override;
+
+    void OnTimer(int id) override;
+    void OnAddGroup();
+    void OnRegister();
+
+protected:
+    bool OnInitDialog() override;
+    void OnCancel() override;
+
+private:
+    void readFields();
+    void writeFields();
+    void restartTimer();
+    void fillGroups();
+
+    std::unique_ptr<Ui::CAddUserDlg> m_ui;
+    std::unique_ptr<userscreen::CAddressList> m_addresses;
+    CString m_card;
+    CString m_name;
+    CString m_address;
+    int m_timerId = 0;
+    std::vector<CString> m_groupIds;
+};

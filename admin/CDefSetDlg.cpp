@@ -1,0 +1,203 @@
+#include "admin/CDefSetDlg.h"
+
+#include "admin/CUserScreenParts.h"
+#include "admin/MailAddressCheck.h"
+#include "app/CControlIds.h"
+#include "data/CDbAccess.h"
+#include "screens/CMessageBox.h"
+#include "ui_CDefSetDlg.h"
+
+#include <QKeyEvent>
+#include <QRegularExpressionValidator>
+
+#include <algorithm>
+
+using userscreen::cs;
+using userscreen::qt;
+
+namespace {
+
+const char* const kMailUser = "mail_user";
+const char* const kMailAddress = "mail_address";
+const char* const kMailSubject = "mail_subject";
+const char* const kMailServer = "mail_server_ip";
+const char* const kMailPort = "mail_server_port";
+const char* const kMailAccount = "mail_acount";
+const char* const kMailPassword = "mail_password";
+
+CString lookup(const CMapStringToString& values, const char* key) {
+    CString value;
+    values.Lookup(CString(key), value);
+    return value;
+}
+
+} // namespace
+
+CDefSetDlg::CDefSetDlg(QWidget* parent)
+    : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CDefSetDlg>()) {
+    m_ui->setupUi(this);
+    applyControlIds(this);
+    setFont(japaneseFont());
+    m_ui->c1013->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+    m_ui->c1013->installEventFilter(this);
+    connect(m_ui->up, &QToolButton::clicked, this, [this] { OnPortStep(+1); });
+    connect(m_ui->down, &QToolButton::clicked, this, [this] { OnPortStep(-1); });
+    connect(m_ui->c1003, &QPushButton::clicked, this, &CDefSetDlg::OnRegister);
+}
+
+CDefSetDlg::~CDefSetDlg() = default;
+
+bool CDefSetDlg::OnInitDialog() {
+    CBaseDialog::OnInitDialog();
+    CMapStringToString values;
+    {
+        CDbAccess db;
+        db.getDefault(values);
+    }
+    m_mailUser = lookup(values, kMailUser);
+    m_mailAddress = lookup(values, kMailAddress);
+    m_mailSubject = lookup(values, kMailSubject);
+    m_mailServer = lookup(values, kMailServer);
+    m_mailPort = lookup(values, kMailPort);
+    m_mailAccount = lookup(values, kMailAccount);
+    m_mailPassword = lookup(values, kMailPassword);
+
+    if (m_mailServer.IsEmpty() || m_mailPort.IsEmpty()) {
+        m_useSmtp = 0;
+        m_mailServer = CString();
+        m_mailPort = CString();
+        m_useAuth = 0;
+        m_mailAccount = CString();
+        m_mailPassword = CString();
+    } else {
+        m_useSmtp = 1;
+        if (m_mailAccount.IsEmpty() || m_mailPassword.IsEmpty()) {
+            m_useAuth = 0;
+            m_mailAccount = CString();
+            m_mailPassword = CString();
+        } else {
+            m_useAuth = 1;
+        }
+    }
+    updateData(false);
+    return true;
+}
+
+void CDefSetDlg::OnCancel() {
+    done(kResultAdminMenu);
+}
+
+void CDefSetDlg::updateData(bool fromControls) {
+    struct Field {
+        QLineEdit* edit;
+        CString* member;
+    };
+    const Field fields[] = {
+        {m_ui->c1009, &m_mailUser},     {m_ui->c1010, &m_mailAddress},
+        {m_ui->c1017, &m_mailSubject},  {m_ui->c1012, &m_mailServer},
+        {m_ui->c1013, &m_mailPort},     {m_ui->c1015, &m_mailAccount},
+        {m_ui->c1016, &m_mailPassword},
+    };
+    for (const Field& field : fields) {
+        if (fromControls)
+            *field.member = cs(field.edit->text());
+        else
+            field.edit->setText(qt(*field.member));
+    }
+    if (fromControls) {
+        m_useSmtp = m_ui->c1011->isChecked() ? 1 : 0;
+        m_useAuth = m_ui->c1014->isChecked() ? 1 : 0;
+    } else {
+        m_ui->c1011->setChecked(m_useSmtp != 0);
+        m_ui->c1014->setChecked(m_useAuth != 0);
+    }
+}
+
+void CDefSetDlg::OnPortStep(int step) {
+    // Like an up-down control bound to its buddy: the buddy's number, moved
+    // one step and kept within the range.
+    const long current = std::strtol(m_ui->c1013->text().toLatin1().constData(), nullptr, 10);
+    const long next = std::clamp<long>(current + step, kPortMinimum, kPortMaximum);
+    m_ui->c1013->setText(QString::number(next));
+}
+
+bool CDefSetDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ui->c1013 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            OnPortStep(key == Qt::Key_Up ? +1 : -1);
+            return true;
+        }
+    }
+    return CBaseDialog::eventFilter(watched, event);
+}
+
+void CDefSetDlg::OnRegister() {
+    const CString caption(kCaption);
+    updateData(true);
+    if (m_mailAddress.IsEmpty()) {
+        if (CMessageBox::yesNo(this, CString(kNoAdminAddress), caption) != CMessageBox::Yes)
+            return;
+        m_mailUser = kDefaultSender;
+        m_mailSubject = kDefaultSender;
+        m_useSmtp = 0;
+        m_useAuth = 0;
+        m_mailServer = CString();
+        m_mailPort = CString();
+        m_mailAccount = CString();
+        m_mailPassword = CString();
+        updateData(false);
+    } else if (!isAcceptableMailAddress(m_mailAddress)) {
+        // The sender address goes into every notification's envelope.
+        CMessageBox::ok(this, CString(kBadMailAddress), caption);
+        return;
+    }
+    if (m_mailUser.IsEmpty() || m_mailSubject.IsEmpty()) {
+        CMessageBox::ok(this, CString(kNoAdminName), caption);
+        return;
+    }
+    if (m_useSmtp != 0) {
+        if (m_mailServer.IsEmpty()) {
+            CMessageBox::ok(this, CString(kNoServer), caption);
+            return;
+        }
+        if (m_mailPort.IsEmpty()) {
+            CMessageBox::ok(this, CString(kNoPort), caption);
+            return;
+        }
+        if (m_useAuth != 0) {
+            if (m_mailAccount.IsEmpty()) {
+                CMessageBox::ok(this, CString(kNoAccount), caption);
+                return;
+            }
+            if (m_mailPassword.IsEmpty()) {
+                CMessageBox::ok(this, CString(kNoPassword), caption);
+                return;
+            }
+        } else {
+            m_mailAccount = CString();
+            m_mailPassword = CString();
+            updateData(false);
+        }
+    } else {
+        m_mailServer = CString();
+        m_mailPort = CString();
+        m_mailAccount = CString();
+        m_mailPassword = CString();
+        updateData(false);
+    }
+    CMapStringToString values;
+    values.SetAt(CString(kMailUser), m_mailUser);
+    values.SetAt(CString(kMailAddress), m_mailAddress);
+    values.SetAt(CString(kMailSubject), m_mailSubject);
+    values.SetAt(CString(kMailServer), m_mailServer);
+    values.SetAt(CString(kMailPort), m_mailPort);
+    values.SetAt(CString(kMailAccount), m_mailAccount);
+    values.SetAt(CString(kMailPassword), m_mailPassword);
+    {
+        CDbAccess db;
+        db.setDefault(values);
+    }
+    CMessageBox::ok(this, CString(kRegistered), caption);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "nvktl/CString.h"
+#include "screens/CBaseDialog.h"
+
+#include <memory>
+
+namespace Ui {
+class CDefSetDlg;
+}
+class QLineEdit;
+
+// Mail settings: sender name and address, subject, and optionally an SMTP
+// server with port and an authentication account. The two check boxes are
+// not stored: they are derived from the stored values when the screen opens
+// and decide what is kept when it saves. Ends with -1 ("終了") or -3
+// ("戻る", cancel key).
+class CDefSetDlg : public CBaseDialog {
+public:
+    static constexpr unsigned kTemplateId = 130;
+    static constexpr int kPortMinimum = 0;
+    static constexpr int kPortMaximum = 10000;
+    static constexpr const char* kCaption = "諸設定";
+    static constexpr const char* kNoAdminAddress = "管理者メールアドレスが入力されていません。\r\n"
+                                                   "\r\nこのまま登録すると、既読通知機能がクリアさ"
+                                                   "れますが、よろしいでしょうか";
+    static constexpr const char* kDefaultSender = "伝言板管理者";
+    static constexpr const char* kNoAdminName = "管理者名が入力されていません";
+    static constexpr const char* kNoServer = "SMTPサーバが入力されていません";
+    static constexpr const char* kNoPort = "ポート番号が入力されていません";
+    static constexpr const char* kNoAccount = "アカウントが入力されていません";
+    static constexpr const char* kNoPassword = "パスワードが入力されていません";
+    static constexpr const char* kRegistered = "登録しました";
+
+    explicit CDefSetDlg(QWidget* parent = nullptr);
+    ~CDefSetDlg() override;
+
+    void OnRegister();
+    // The up-down control: one step up (+1) or down (-1) from the port
+    // field's number, kept within 0..10000.
+    void OnPortStep(int step);
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+protected:
+    bool OnInitDialog() override;
+    void OnCancel() override;
+
+private:
+    void updateData(bool fromControls);
+
+    std::unique_ptr<Ui::CDefSetDlg> m_ui;
+    CString m_mailUser;
+    CString m_mailAddress;
+    CString m_mailSubject;
+    int m_useSmtp = 0;
+    CString m_mailServer;
+    CString m_mailPort;
+    int m_useAuth = 0;
+    CString m_mailAccount;
+    CString m_mailPassword;
+};

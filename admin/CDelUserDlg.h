@@ -1,0 +1,37 @@
+#pragma once
+
+#include "nvktl/CString.h"
+#include "screens/CBaseDialog.h"
+
+#include <memory>
+#include <vector>
+
+namespace Ui {
+class CDelUserDlg;
+}
+
+// User deletion: the users of the chosen group, several marked at a time,
+// each confirmed. Ends with -3 ("戻る", cancel key) or -1 ("終了").
+class CDelUserDlg : public CBaseDialog {
+public:
+    static constexpr unsigned kTemplateId = 135;
+    static constexpr const char* kCaption = "ユーザ削除";
+    static constexpr const char* kNothingMarked = "削除するユーザが選択されていません";
+    static constexpr const char* kDeleted = "削除しました";
+
+    explicit CDelUserDlg(QWidget* parent = nullptr);
+    ~CDelUserDlg() override;
+
+    void OnDeleteUsers();
+
+protected:
+    bool OnInitDialog() override;
+    void OnCancel() override;
+
+private:
+    void fillUsers();
+
+    std::unique_ptr<Ui::CDelUserDlg> m_ui;
+    std::vector<CString> m_userIds;
+    std::vector<CString> m_groupIds;
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "nvktl/CString.h"
+#include "screens/CBaseDialog.h"
+
+#include <memory>
+#include <vector>
+
+namespace Ui {
+class CSelGroupDlg;
+}
+
+// Group selection: every group; the chosen group_id is read by the screen
+// loop and handed to the change screen. Ends with -11 after a choice, -3
+// ("戻る", cancel key) or -1 ("終了").
+class CSelGroupDlg : public CBaseDialog {
+public:
+    static constexpr unsigned kTemplateId = 144;
+    static constexpr int kResultChange = -11;
+    static constexpr const char* kCaption = "グループ選択";
+    static constexpr const char* kNothingSelected = "選択されていません。";
+
+    explicit CSelGroupDlg(QWidget* parent = nullptr);
+    ~CSelGroupDlg() override;
+
+    // The chosen group_id, empty until a choice is made.
+    const CString& selectedGroupId() const { return m_selectedGroupId; }
+
+    void OnSelect();
+
+protected:
+    bool OnInitDialog() override;
+    void OnCancel() override;
+
+private:
+    std::unique_ptr<Ui::CSelGroupDlg> m_ui;
+    std::vector<CString> m_groupIds;
+    CString m_selectedGroupId;
+    int m_timerId = 0;
+};

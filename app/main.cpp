@@ -1,8 +1,14 @@
-// Placeholder until the screens exist: the run command already builds and
-// starts this program.
-#include <cstdio>
+// The reception terminal.
+#include "app/CPostonApp.h"
 
-int main() {
-    std::puts("ぽすとん: the reception screens are not built yet.");
-    return 0;
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication qt(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("poston"));
+    // The program leaves when its closing screen has gone, not when the last
+    // window closes between two screens.
+    QApplication::setQuitOnLastWindowClosed(false);
+    CPostonApp app;
+    return app.run();
 }

@@ -1,0 +1,134 @@
+#include "admin/CChkAdminDlg.h"
+
+#include "app/CScreenTable.h"
+#include "data/CDbAccess.h"
+#include "screens/CBaseDialog.h"
+#include "screens/CMessageBox.h"
+#include "screens/IApplication.h"
+#include "ui_CChkAdminDlg.h"
+
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+constexpr int kCardIdLength = 16;
+
+CString textOf(const QLineEdit* edit) {
+    return CString(edit->text().toStdString());
+}
+
+void setText(QLineEdit* edit, const CString& text) {
+    const QString value = QString::fromStdString(text.str());
+    if (edit->text() != value)
+        edit->setText(value);
+}
+
+} // namespace
+
+CChkAdminDlg::CChkAdminDlg(QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::CChkAdminDlg>()), m_timer(new QTimer(this)) {
+    m_ui->setupUi(this);
+    setFont(CBaseDialog::japaneseFont());
+    setWindowIcon(CBaseDialog::programIcon());
+    CBaseDialog::clearDefaultButtons(this);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    m_timer->setInterval(kTimerPeriodMs);
+    connect(m_timer, &QTimer::timeout, this, &CChkAdminDlg::OnTimer);
+    connect(m_ui->button1003, &QPushButton::clicked, this, &CChkAdminDlg::OnRegister);
+    connect(m_ui->button1022, &QPushButton::clicked, this, [this] { done(kResultLeft); });
+}
+
+CChkAdminDlg::~CChkAdminDlg() = default;
+
+int CChkAdminDlg::startCheck(CDbAccess& db, int code) {
+    if (db.existAdminUser() == 0)
+        return code;
+    CChkAdminDlg registration;
+    if (registration.exec() == kResultRegistered)
+        return CScreenTable::kAdminMenu;
+    return CScreenTable::kLeave;
+}
+
+bool CChkAdminDlg::isTimerActive() const {
+    return m_timer->isActive();
+}
+
+void CChkAdminDlg::setVisible(bool visible) {
+    if (visible && !m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    QDialog::setVisible(visible);
+}
+
+bool CChkAdminDlg::OnInitDialog() {
+    startTimer();
+    return true;
+}
+
+void CChkAdminDlg::reject() {
+    m_timer->stop();
+    done(kResultLeft);
+}
+
+void CChkAdminDlg::startTimer() {
+    m_timer->start();
+}
+
+void CChkAdminDlg::readFields() {
+    m_card = textOf(m_ui->edit1007);
+    m_name = textOf(m_ui->edit1005);
+    m_mail = textOf(m_ui->edit1010);
+}
+
+void CChkAdminDlg::writeFields() {
+    setText(m_ui->edit1007, m_card);
+    setText(m_ui->edit1005, m_name);
+    setText(m_ui->edit1010, m_mail);
+}
+
+void CChkAdminDlg::OnTimer() {
+    readFields();
+    const CString card = theApp() ? theApp()->getCardId() : CString("err");
+    if (card == "err")
+        m_card = kReaderError;
+    else if (card == "no")
+        m_card = kPutCard;
+    else
+        m_card = card;
+    writeFields();
+}
+
+void CChkAdminDlg::OnRegister() {
+    m_timer->stop();
+    readFields();
+    const CString caption(windowTitle().toStdString());
+    if (m_card.GetLength() != kCardIdLength) {
+        CMessageBox::ok(this, m_card, caption);
+        startTimer();
+        return;
+    }
+    if (m_name.IsEmpty()) {
+        CMessageBox::ok(this, CString(kNoName), caption);
+        startTimer();
+        return;
+    }
+    if (CMessageBox::yesNo(this, CString(kConfirm), CString(kConfirmCaption)) != CMessageBox::Yes) {
+        startTimer();
+        return;
+    }
+    CDbAccess db;
+    if (db.existUser(m_card) == 0 &&
+        CMessageBox::yesNo(this, CString(kOverwrite), CString(kConfirmCaption)) !=
+            CMessageBox::Yes) {
+        startTimer();
+        return;
+    }
+    const long order = db.getUserMaxOrder() + 1L;
+    db.saveUser(m_card, m_name, m_mail, CString(kAdminGroup), order);
+    if (!m_mail.IsEmpty())
+        db.addMail(m_card, m_mail);
+    CMessageBox::ok(this, CString(kRegistered), caption);
+    done(kResultRegistered);
+}

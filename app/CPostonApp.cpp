@@ -1,0 +1,196 @@
+#include "app/CPostonApp.h"
+
+#include "admin/CAdminScreens.h"
+#include "admin/CChkAdminDlg.h"
+#include "app/CDataIkouDlg.h"
+#include "app/CEndingDlg.h"
+#include "app/CScreenLoop.h"
+#include "data/CDataFiles.h"
+#include "data/CDbAccess.h"
+#include "reader/CFelicaReader.h"
+#include "screens/CMainDlg.h"
+#include "screens/CMessageBox.h"
+#include "screens/CPostonDlg.h"
+
+#include <QApplication>
+
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string withSlash(std::string path) {
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path;
+}
+
+std::string parentOf(const std::string& path) {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    const std::size_t slash = trimmed.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : trimmed.substr(0, slash);
+}
+
+// The parent of the folder that holds the running program.
+std::string programBaseDir() {
+    std::string program(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", program.data(), program.size() - 1);
+    if (length <= 0)
+        return "./";
+    program.resize(static_cast<std::size_t>(length));
+    return withSlash(parentOf(parentOf(program)));
+}
+
+} // namespace
+
+CPostonApp::CPostonApp() : CPostonApp(Options{}) {}
+
+CPostonApp::CPostonApp(Options options) : m_options(std::move(options)) {
+    CReaderServices services;
+    services.showMessage = [](const NVKTL::CString& text) {
+        CMessageBox::ok(nullptr, text, CString());
+    };
+    services.beep = [] { QApplication::beep(); };
+    std::string library = m_options.readerLibrary;
+    if (library.empty() && !m_options.baseDir.empty())
+        library = withSlash(m_options.baseDir) + "lib/felica.so";
+    m_reader = std::make_unique<CFelicaReader>(std::move(services), std::move(library));
+    registerScreens();
+    m_startCheck = [](int code) {
+        CDbAccess db;
+        return CChkAdminDlg::startCheck(db, code);
+    };
+    setTheApp(this);
+}
+
+CPostonApp::~CPostonApp() {
+    ExitInstance();
+    if (theApp() == this)
+        setTheApp(nullptr);
+}
+
+void CPostonApp::registerScreens() {
+    m_screens.add(CScreenTable::kUserConfirmation, [](CString& selectedKey) {
+        CPostonDlg screen;
+        const int result = screen.exec();
+        selectedKey = screen.getMessage();
+        return result;
+    });
+    m_screens.add(CScreenTable::kGreeting, [](CString& selectedKey) {
+        CMainDlg screen;
+        screen.setUserId(selectedKey);
+        return screen.exec();
+    });
+    registerAdminScreens(m_screens);
+}
+
+CString CPostonApp::getBaseDir() {
+    if (m_baseDir.IsEmpty())
+        m_baseDir =
+            CString(m_options.baseDir.empty() ? programBaseDir() : withSlash(m_options.baseDir));
+    return m_baseDir;
+}
+
+CString CPostonApp::getDataDir() {
+    if (m_dataDir.IsEmpty()) {
+        m_dataDir = getBaseDir() + "data/";
+        CDataFiles::ensureFolder(m_dataDir);
+    }
+    return m_dataDir;
+}
+
+CString CPostonApp::getVarDir() {
+    if (m_varDir.IsEmpty()) {
+        m_varDir = getBaseDir() + "var/";
+        CDataFiles::ensureFolder(m_varDir);
+    }
+    return m_varDir;
+}
+
+CString CPostonApp::getCardId() {
+    return m_reader->getCardId();
+}
+
+bool CPostonApp::openReader() {
+    return m_reader->openReader();
+}
+
+void CPostonApp::closeReader() {
+    m_reader->closeReader();
+}
+
+void CPostonApp::attachSendWindow(CBaseDialog* window) {
+    m_dispatcher.bind(window);
+    m_sendThread.setWindow(&m_dispatcher);
+}
+
+void CPostonApp::detachSendWindow(CBaseDialog* window) {
+    // Unbinding answers every request still waiting with -2, so the worker is
+    // free before the timer is stopped and the screen goes.
+    // A screen that is not the bound one (the screen under a sub-screen that
+    // has already closed) has nothing to undo.
+    if (window == nullptr || m_dispatcher.boundScreen() != window)
+        return;
+    m_dispatcher.unbind(window);
+    m_sendThread.resetWindow();
+}
+
+void CPostonApp::requestSendEnd(NVKTL::CEvent* event) {
+    m_sendThread.requestEnd(event);
+}
+
+bool CPostonApp::InitInstance() {
+    // Nothing else is touched before the lock is held: a second copy leaves
+    // the reader and the data folder alone.
+    if (!m_lock.tryLock((getVarDir() + kLockFile).str())) {
+        CMessageBox::ok(nullptr, CString(kAlreadyRunning), CString());
+        return false;
+    }
+    if (!openReader())
+        return false;
+
+    CDbAccess::setDataFolder(getDataDir());
+    runMigrationIfWaiting();
+
+    CScreenLoop loop(m_screens, m_startCheck);
+    loop.run();
+    runClosingScreen();
+    return true;
+}
+
+void CPostonApp::runMigrationIfWaiting() {
+    if (!CDataFiles::prepare(getDataDir()))
+        return;
+    CDataIkouDlg migration;
+    migration.exec();
+}
+
+void CPostonApp::runClosingScreen() {
+    CEndingDlg ending;
+    ending.exec();
+    // The screen may have been cancelled while the worker still holds its end
+    // event: stop the worker before the event goes with the screen.
+    stopSendThread();
+}
+
+void CPostonApp::stopSendThread() {
+    m_dispatcher.shutdown();
+    m_sendThread.resetWindow();
+    m_sendThread.stop();
+}
+
+void CPostonApp::ExitInstance() {
+    stopSendThread();
+    closeReader();
+    m_lock.release();
+}
+
+int CPostonApp::run() {
+    const bool started = InitInstance();
+    ExitInstance();
+    return started ? 0 : 1;
+}

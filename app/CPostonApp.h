@@ -1,0 +1,86 @@
+#pragma once
+
+#include "app/CInstanceLock.h"
+#include "app/CScreenTable.h"
+#include "delivery/CSendThread.h"
+#include "screens/CSendWindowDispatcher.h"
+#include "screens/IApplication.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CFelicaReader;
+
+// The application object: owns the single-instance lock, the reader binding,
+// the send thread and the dispatcher that carries its requests to the open
+// screen, for the whole run. run() is start-up, the screen loop, the closing
+// screen and exit, in that order, on the thread that made the QApplication.
+class CPostonApp : public IApplication {
+public:
+    static constexpr const char* kAlreadyRunning = "すでに起動しています。";
+    static constexpr const char* kLockFile = "poston.lock";
+
+    struct Options {
+        // The parent of the program's folder; empty: found from the running
+        // program (/proc/self/exe).
+        std::string baseDir;
+        // The reader library; empty: <base folder>/lib/felica.so.
+        std::string readerLibrary;
+    };
+
+    CPostonApp();
+    explicit CPostonApp(Options options);
+    ~CPostonApp() override;
+    CPostonApp(const CPostonApp&) = delete;
+    CPostonApp& operator=(const CPostonApp&) = delete;
+
+    // Start-up, the loop, the closing screen and exit. Returns the process's
+    // exit status: 0 after a normal run, 1 when start-up was refused.
+    int run();
+
+    // Start-up up to and including the closing screen. False when the program
+    // could not start (already running, reader not opened).
+    bool InitInstance();
+    // Stops the send thread, closes the reader and releases the lock.
+    void ExitInstance();
+
+    // The screens by result code; filled with the program's screens at
+    // construction. Tests replace entries.
+    CScreenTable& screens() { return m_screens; }
+    // The check before every screen; the administrator gate by default.
+    void setStartCheck(std::function<int(int code)> check) { m_startCheck = std::move(check); }
+
+    CString getBaseDir() override;
+    CString getDataDir() override;
+    CString getVarDir() override;
+    CString getCardId() override;
+    void attachSendWindow(CBaseDialog* window) override;
+    void detachSendWindow(CBaseDialog* window) override;
+    void requestSendEnd(NVKTL::CEvent* event) override;
+
+    bool openReader();
+    void closeReader();
+
+    CSendThread& sendThread() { return m_sendThread; }
+    bool holdsInstanceLock() const { return m_lock.isHeld(); }
+
+private:
+    void registerScreens();
+    void runMigrationIfWaiting();
+    void runClosingScreen();
+    void stopSendThread();
+
+    Options m_options;
+    CString m_baseDir;
+    CString m_dataDir;
+    CString m_varDir;
+    CInstanceLock m_lock;
+    std::unique_ptr<CFelicaReader> m_reader;
+    CScreenTable m_screens;
+    std::function<int(int code)> m_startCheck;
+    // The dispatcher outlives every binding of the thread: the thread is
+    // declared after it and so stops first.
+    CSendWindowDispatcher m_dispatcher;
+    CSendThread m_sendThread;
+};

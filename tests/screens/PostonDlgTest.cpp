@@ -209,6 +209,16 @@ TEST_F(PostonDlgTest, MinimisedStartStillPollsAndKeepsTheSavedCentre) {
     EXPECT_EQ("250", data.setting("window_top"));
 }
 
+TEST_F(PostonDlgTest, MinimisingSavesTheCentreFirst) {
+    CPostonDlg screen;
+    screen.show();
+    screen.setGeometry(100, 50, 480, 200);
+    screen.showMinimized();
+    EXPECT_EQ("150", data.setting("window_top"));
+    EXPECT_EQ("340", data.setting("window_left"));
+    screen.done(-100);
+}
+
 TEST_F(PostonDlgTest, NormalStartForAnyOtherStartSetting) {
     data.setSetting("kido_type", "normal");
     CPostonDlg screen;

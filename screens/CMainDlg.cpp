@@ -68,10 +68,12 @@ bool CMainDlg::OnInitDialog() {
     now.SetNow();
     CString hourMinute;
     now.Format(hourMinute, "%H%M");
-    CString greeting = groupName + " の " + userName + " さん、";
-    greeting += greetingFor(hourMinute);
-    m_texts->greeting = greeting;
-    m_ui->label1036->setText(QString::fromUtf8(greeting.c_str()));
+    const CString whom = groupName + " の " + userName + " さん、";
+    const char* const greeting = greetingFor(hourMinute);
+    m_texts->greeting = whom + greeting;
+    // Shown on two lines, so that a long name never splits the greeting.
+    m_ui->label1036->setText(QString::fromUtf8(whom.c_str()) + QLatin1Char('\n') +
+                             QString::fromUtf8(greeting));
 
     CString loginDate;
     now.Format(loginDate, kTimestamp);

@@ -25,6 +25,8 @@ public:
 
     // The recognised card id; set before the screen opens.
     void setUserId(const CString& userId);
+    // The greeting text (the screen shows it on two lines: who, then the
+    // greeting of the time of day).
     CString getGreeting() const;
     // The login_id of the visit this screen stored.
     CString getLoginId() const;

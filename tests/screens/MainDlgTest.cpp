@@ -23,6 +23,11 @@ QLabel* greetingField(const CMainDlg& screen) {
     return screen.findChild<QLabel*>(QStringLiteral("1036"));
 }
 
+// The greeting as shown, without the line break between name and greeting.
+QString shownGreeting(const CMainDlg& screen) {
+    return greetingField(screen)->text().remove(QLatin1Char('\n'));
+}
+
 QPushButton* button(const CMainDlg& screen, const char* id) {
     return screen.findChild<QPushButton*>(QString::fromLatin1(id));
 }
@@ -55,7 +60,9 @@ TEST_F(MainDlgTest, GreetingFollowsTheTimeOfDay) {
         screen.show();
         const QString expected =
             QStringLiteral("一般 の 山田 太郎 さん、") + QString::fromUtf8(c.greeting);
-        EXPECT_EQ(expected, greetingField(screen)->text()) << c.hour << ":" << c.minute;
+        EXPECT_EQ(expected, shownGreeting(screen)) << c.hour << ":" << c.minute;
+        EXPECT_TRUE(greetingField(screen)->text().endsWith(QLatin1Char('\n') +
+                                                           QString::fromUtf8(c.greeting)));
         EXPECT_EQ(expected.toStdString(), screen.getGreeting().str());
         screen.done(-1);
     }
@@ -172,8 +179,7 @@ TEST_F(MainDlgTest, SettingsMarksTheVisitNotToBeNotified) {
     CMainDlg screen;
     screen.setUserId(CString(kAdmin));
     screen.show();
-    EXPECT_EQ(QStringLiteral("管理者 の 佐藤 花子 さん、こんにちは。"),
-              greetingField(screen)->text());
+    EXPECT_EQ(QStringLiteral("管理者 の 佐藤 花子 さん、こんにちは。"), shownGreeting(screen));
     clock.Set(at(12, 5, 7));
     button(screen, "1008")->click();
     EXPECT_EQ(-3, screen.result());
@@ -189,7 +195,7 @@ TEST_F(MainDlgTest, UserWithoutAGroupIsGreetedWithAnEmptyGroupName) {
     CMainDlg screen;
     screen.setUserId(CString("1111111111111111"));
     screen.show();
-    EXPECT_EQ(QStringLiteral(" の 鈴木 一郎 さん、こんにちは。"), greetingField(screen)->text());
+    EXPECT_EQ(QStringLiteral(" の 鈴木 一郎 さん、こんにちは。"), shownGreeting(screen));
     screen.done(-1);
 }
 

@@ -66,7 +66,18 @@ void CBaseDialog::clearDefaultButtons(QWidget* window) {
 void CBaseDialog::setVisible(bool visible) {
     if (visible && !m_initialised) {
         m_initialised = true;
+        m_inInit = true;
         OnInitDialog();
+        m_inInit = false;
+        if (m_endedInInit) {
+            // exec() starts its event loop only after show() has returned, so a
+            // screen that ended while it initialised ends once that loop runs.
+            QDialog::setVisible(true);
+            const int result = m_endResult;
+            QMetaObject::invokeMethod(
+                this, [this, result] { done(result); }, Qt::QueuedConnection);
+            return;
+        }
     }
     QDialog::setVisible(visible);
 }
@@ -190,6 +201,12 @@ void CBaseDialog::done(int result) {
     // The send thread must be off this window before it can go away.
     stopAllTimers();
     detachSendThread();
+    if (m_inInit) {
+        m_endedInInit = true;
+        m_endResult = result;
+        setResult(result);
+        return;
+    }
     QDialog::done(result);
 }
 
@@ -229,7 +246,8 @@ void CBaseDialog::showAboutBox() {
     stopBaseTimer();
     CAboutDlg about(this);
     about.exec();
-    if (wasRunning)
+    // The screen's own timer may have ended the screen meanwhile.
+    if (wasRunning && isVisible())
         startBaseTimer();
 }
 

@@ -24,7 +24,8 @@ class QTimer;
 // Life of a screen: the derived constructor builds the controls; OnInitDialog
 // runs once, just before the window is first shown (exec() or show()); the
 // screen ends with done(code), which stops its timers and detaches the send
-// thread before the window goes away.
+// thread before the window goes away. A screen may end inside OnInitDialog;
+// exec() then returns that code as soon as its loop runs.
 //
 // Layouts come from .ui files under resources/. A control's numeric id is its
 // objectName; as uic turns names into member variables, a .ui file names the
@@ -132,5 +133,8 @@ private:
     std::map<int, QTimer*> m_screenTimers;
     CProgressStatusBar* m_statusBar = nullptr;
     bool m_initialised = false;
+    bool m_inInit = false;
+    bool m_endedInInit = false;
+    int m_endResult = 0;
     bool m_attached = false;
 };

@@ -255,3 +255,18 @@ TEST_F(BaseDialogTest, LeadingNumberReadsLikeTheSavedSettings) {
     EXPECT_EQ(0, Probe::leadingNumber(CString("abc")));
     EXPECT_EQ(0, Probe::leadingNumber(CString("")));
 }
+
+TEST_F(BaseDialogTest, AScreenThatEndsWhileItInitialisesStillReturnsFromExec) {
+    struct EndsAtOnce : PlainScreen {
+        bool OnInitDialog() override {
+            CBaseDialog::OnInitDialog();
+            done(-6);
+            return true;
+        }
+    } screen;
+    // A failsafe, so that a regression fails instead of hanging.
+    QTimer::singleShot(10000, &screen, [&screen] { screen.QDialog::done(99); });
+    EXPECT_EQ(-6, screen.exec());
+    EXPECT_EQ(nullptr, app.dispatcher.boundScreen());
+    EXPECT_EQ(0, screen.baseTimerId());
+}

@@ -1,9 +1,32 @@
 #include "admin/CAdminScreens.h"
 
+#include "admin/CAddGroupDlg.h"
+#include "admin/CAddUserDlg.h"
 #include "admin/CAdminMenuDlg.h"
 #include "admin/CChkAdmin2Dlg.h"
+#include "admin/CDefSetDlg.h"
+#include "admin/CDelGroupDlg.h"
+#include "admin/CDelUserDlg.h"
+#include "admin/CKidoSetDlg.h"
+#include "admin/CMailErrorDlg.h"
+#include "admin/CSelGroupDlg.h"
+#include "admin/CSelUserDlg.h"
+#include "admin/CUpdGroupDlg.h"
+#include "admin/CUpdUserDlg.h"
 #include "app/CScreenTable.h"
 #include "screens/CPostonDlg.h"
+
+namespace {
+
+// A screen that takes nothing and gives nothing.
+template <typename Screen> CScreenTable::Screen plain() {
+    return [](CString&) {
+        Screen screen;
+        return screen.exec();
+    };
+}
+
+} // namespace
 
 void registerAdminScreens(CScreenTable& table) {
     // "諸設定" on the user confirmation screen asks for an administrator's card.
@@ -15,4 +38,36 @@ void registerAdminScreens(CScreenTable& table) {
         CAdminMenuDlg menu;
         return menu.exec();
     });
+
+    table.add(-4, plain<CAddUserDlg>());
+    table.add(-5, plain<CDelUserDlg>());
+    // The selection screens leave their choice in the selected key whatever
+    // they end with; the change screens take it.
+    table.add(-6, [](CString& selectedKey) {
+        CSelUserDlg selection;
+        const int result = selection.exec();
+        selectedKey = selection.selectedUserId;
+        return result;
+    });
+    table.add(-7, [](CString& selectedKey) {
+        CUpdUserDlg change;
+        change.setUserId(selectedKey);
+        return change.exec();
+    });
+    table.add(-8, plain<CAddGroupDlg>());
+    table.add(-9, plain<CDelGroupDlg>());
+    table.add(-10, [](CString& selectedKey) {
+        CSelGroupDlg selection;
+        const int result = selection.exec();
+        selectedKey = selection.selectedGroupId();
+        return result;
+    });
+    table.add(-11, [](CString& selectedKey) {
+        CUpdGroupDlg change;
+        change.setGroupId(selectedKey);
+        return change.exec();
+    });
+    table.add(-20, plain<CDefSetDlg>());
+    table.add(-21, plain<CKidoSetDlg>());
+    table.add(-30, plain<CMailErrorDlg>());
 }

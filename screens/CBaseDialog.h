@@ -42,7 +42,6 @@ public:
     static constexpr int kResultAdminMenu = -3;
     static constexpr int kScreenTimerId = 100;
     static constexpr int kBaseTimerPeriod = 200;
-    static constexpr int kAboutCommand = 16;
 
     explicit CBaseDialog(unsigned templateId, QWidget* parent = nullptr);
     ~CBaseDialog() override;

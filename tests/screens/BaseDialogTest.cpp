@@ -8,12 +8,15 @@
 #include "screens/CProgressStatusBar.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <future>
@@ -269,4 +272,42 @@ TEST_F(BaseDialogTest, AScreenThatEndsWhileItInitialisesStillReturnsFromExec) {
     EXPECT_EQ(-6, screen.exec());
     EXPECT_EQ(nullptr, app.dispatcher.boundScreen());
     EXPECT_EQ(0, screen.baseTimerId());
+}
+
+TEST_F(BaseDialogTest, WindowMenuAndQuestionMarkOpenTheAboutBox) {
+    PlainScreen screen;
+    screen.show();
+    QStringList entries;
+    int aboutBoxes = 0;
+    // Closes the about box once it is up (or gives up after a while).
+    std::function<void(int)> closeAbout = [&](int triesLeft) {
+        if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+            ++aboutBoxes;
+            about->accept();
+        } else if (triesLeft > 0) {
+            QTimer::singleShot(5, [&, triesLeft] { closeAbout(triesLeft - 1); });
+        }
+    };
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr)
+            return;
+        for (QAction* action : menu->actions())
+            entries << action->text();
+        menu->setActiveAction(menu->actions().value(0));
+        closeAbout(2000);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(menu, &enter);
+    });
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(10, 10),
+                              screen.mapToGlobal(QPoint(10, 10)));
+    QCoreApplication::sendEvent(&screen, &request);
+    EXPECT_EQ(QStringList{QStringLiteral("NVKぽすとん のﾊﾞｰｼﾞｮﾝ情報(&A)...")}, entries);
+    EXPECT_EQ(1, aboutBoxes);
+
+    closeAbout(2000);
+    screen.statusBar()->aboutButton()->click();
+    EXPECT_EQ(2, aboutBoxes);
+    EXPECT_TRUE(screen.isVisible());
+    screen.done(-1);
 }

@@ -307,6 +307,15 @@ TEST_F(EndToEndTest, APresentedCardGreetsRecordsAndMailsEveryAddressOfTheVisitor
     EXPECT_EQ(recipients[0].rfind("taro.m@example.jp\"", 0), 0u);
     EXPECT_EQ(recipients[1].rfind("taro@example.jp\"", 0), 0u);
 
+    // The card lifted, the terminal goes back to waiting; the next touch is
+    // a new visit.
+    ASSERT_EQ(card({"remove"}), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    ASSERT_TRUE(terminal->running());
+    ASSERT_EQ(card({"put", kVisitor}), 0);
+    EXPECT_TRUE(eventually([&] { return visits().size() == 2; }, 10000));
+    EXPECT_TRUE(eventually([&] { return lines(received).size() == 4; }, 10000));
+
     // Killed outright: the lock goes with the process, and the next start
     // works.
     terminal->kill(SIGKILL);

@@ -76,6 +76,10 @@ void CAddUserDlg::OnTimer(int id) {
 void CAddUserDlg::OnAddGroup() {
     CAddGroupDlg group(true, this);
     group.exec();
+    // The sub-screen took the send thread and let it go as it closed; this
+    // screen is the send thread's window again.
+    if (theApp() != nullptr)
+        theApp()->attachSendWindow(this);
     fillGroups();
     if (m_ui->c1000->count() > 0)
         m_ui->c1000->setCurrentIndex(m_ui->c1000->count() - 1);

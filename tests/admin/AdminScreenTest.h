@@ -24,8 +24,18 @@ public:
     CString getDataDir() override { return CString(m_folder); }
     CString getVarDir() override { return CString(m_folder); }
     CString getCardId() override { return card; }
-    void attachSendWindow(CBaseDialog*) override { ++attached; }
-    void detachSendWindow(CBaseDialog*) override { --attached; }
+    // The screen the send thread talks to, as the application keeps it.
+    CBaseDialog* bound = nullptr;
+
+    void attachSendWindow(CBaseDialog* window) override {
+        ++attached;
+        bound = window;
+    }
+    void detachSendWindow(CBaseDialog* window) override {
+        --attached;
+        if (bound == window)
+            bound = nullptr;
+    }
     void requestSendEnd(NVKTL::CEvent*) override {}
 
 private:

@@ -187,10 +187,12 @@ TEST_F(CAddUserDlgTest, AGroupAddedInTheSubScreenIsSelectedAfterwards) {
     ASSERT_EQ(groups->count(), 2);
     EXPECT_EQ(groups->currentIndex(), 0);
     bool exitDisabled = false;
+    bool subBound = false;
     QTimer::singleShot(0, [&] {
         auto* sub = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(sub, nullptr);
         exitDisabled = !control<QPushButton>(sub, "1022")->isEnabled();
+        subBound = app.bound == sub;
         control<QLineEdit>(sub, "1007")->setText(qs("来客"));
         CMessageBox::setNextAnswer(Answer::Yes);
         control<QPushButton>(sub, "1003")->click();
@@ -199,6 +201,8 @@ TEST_F(CAddUserDlgTest, AGroupAddedInTheSubScreenIsSelectedAfterwards) {
     button("1015")->click();
 
     EXPECT_TRUE(exitDisabled);
+    EXPECT_TRUE(subBound);
+    EXPECT_EQ(app.bound, &dlg);
     ASSERT_EQ(groups->count(), 3);
     EXPECT_EQ(groups->currentIndex(), 2);
     EXPECT_EQ(groups->currentText(), qs("来客"));

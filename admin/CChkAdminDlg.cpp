@@ -103,7 +103,7 @@ void CChkAdminDlg::OnTimer() {
 void CChkAdminDlg::OnRegister() {
     m_timer->stop();
     readFields();
-    const CString caption(windowTitle().toStdString());
+    const CString caption(kDefaultCaption);
     if (m_card.GetLength() != kCardIdLength) {
         CMessageBox::ok(this, m_card, caption);
         startTimer();

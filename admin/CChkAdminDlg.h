@@ -34,6 +34,8 @@ public:
     static constexpr const char* kConfirmCaption = "ユーザ登録";
     static constexpr const char* kRegistered = "登録しました。";
     static constexpr const char* kAdminGroup = "1";
+    // Messages without a caption of their own carry the program's name.
+    static constexpr const char* kDefaultCaption = "NVKぽすとん";
 
     explicit CChkAdminDlg(QWidget* parent = nullptr);
     ~CChkAdminDlg() override;

@@ -52,7 +52,7 @@ CPostonApp::CPostonApp() : CPostonApp(Options{}) {}
 CPostonApp::CPostonApp(Options options) : m_options(std::move(options)) {
     CReaderServices services;
     services.showMessage = [](const NVKTL::CString& text) {
-        CMessageBox::ok(nullptr, text, CString());
+        CMessageBox::ok(nullptr, text, CString(kProgramCaption));
     };
     services.beep = [] { QApplication::beep(); };
     std::string library = m_options.readerLibrary;
@@ -147,7 +147,7 @@ bool CPostonApp::InitInstance() {
     // Nothing else is touched before the lock is held: a second copy leaves
     // the reader and the data folder alone.
     if (!m_lock.tryLock((getVarDir() + kLockFile).str())) {
-        CMessageBox::ok(nullptr, CString(kAlreadyRunning), CString());
+        CMessageBox::ok(nullptr, CString(kAlreadyRunning), CString(kProgramCaption));
         return false;
     }
     if (!openReader())

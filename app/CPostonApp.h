@@ -20,6 +20,8 @@ class CPostonApp : public IApplication {
 public:
     static constexpr const char* kAlreadyRunning = "すでに起動しています。";
     static constexpr const char* kLockFile = "poston.lock";
+    // The caption of messages that belong to no screen.
+    static constexpr const char* kProgramCaption = "NVKぽすとん";
 
     struct Options {
         // The parent of the program's folder; empty: found from the running

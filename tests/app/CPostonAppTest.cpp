@@ -139,6 +139,7 @@ TEST_F(CPostonAppTest, ASecondCopyIsRefusedBeforeTheReaderOrTheDataFolderAreTouc
     CPostonApp app(CPostonApp::Options{base.path, {}});
     EXPECT_EQ(app.run(), 1);
     EXPECT_EQ(messages(), std::vector<std::string>{CPostonApp::kAlreadyRunning});
+    EXPECT_EQ(CMessageBox::shown().at(0).caption.str(), CPostonApp::kProgramCaption);
     EXPECT_FALSE(fileExists(base.path + "data"));
 }
 

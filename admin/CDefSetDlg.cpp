@@ -7,6 +7,7 @@
 #include "screens/CMessageBox.h"
 #include "ui_CDefSetDlg.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QRegularExpressionValidator>
 
@@ -41,6 +42,18 @@ CDefSetDlg::CDefSetDlg(QWidget* parent)
     m_ui->c1013->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
     m_ui->c1013->installEventFilter(this);
+    // The up-down arrows stand beside the port, as high as its field.
+    m_ui->c1018->setFixedHeight(m_ui->c1013->sizeHint().height());
+    for (QToolButton* arrow : {m_ui->up, m_ui->down})
+        arrow->setMaximumHeight(16777215);
+    // Each check box sits over the leading blanks of its group box's title.
+    for (QCheckBox* box : {m_ui->c1011, m_ui->c1014}) {
+        QWidget* group = box->parentWidget();
+        group->layout()->removeWidget(box);
+        box->adjustSize();
+        box->move(QFontMetrics(group->font()).horizontalAdvance(QLatin1Char(' ')) + 4, 0);
+        box->raise();
+    }
     connect(m_ui->up, &QToolButton::clicked, this, [this] { OnPortStep(+1); });
     connect(m_ui->down, &QToolButton::clicked, this, [this] { OnPortStep(-1); });
     connect(m_ui->c1003, &QPushButton::clicked, this, &CDefSetDlg::OnRegister);

@@ -4,7 +4,6 @@
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,8 +20,7 @@ CString cardFieldText(const CString& card) {
 }
 
 CString defaultCaption() {
-    const QString name = QApplication::applicationDisplayName();
-    return name.isEmpty() ? CString("ぽすとん") : cs(name);
+    return CString("NVKぽすとん");
 }
 
 namespace {

@@ -33,7 +33,7 @@ inline bool holdsCardId(const CString& field) {
     return field.GetLength() == 16;
 }
 
-// The caption of messages that have none of their own.
+// The caption of messages that have none of their own: the program's name.
 CString defaultCaption();
 
 // Fills the combo box with every group in order; groupIds receives each

@@ -153,6 +153,7 @@ TEST_F(CAddUserDlgTest, RegistersTheTypedAndListedAddressesAfterTheLastUser) {
 
     EXPECT_EQ(shownTexts(),
               (std::vector<std::string>{"この情報をユーザとして登録しますか？", "登録しました。"}));
+    EXPECT_EQ(CMessageBox::shown().back().caption.str(), "NVKぽすとん");
     EXPECT_EQ(
         query("SELECT user_name, mail, group_id, order_id FROM t_user WHERE user_id = ?", {kCard}),
         (Rows{{"山田 太郎", "a@example.jp", "2", "42"}}));

@@ -69,6 +69,7 @@ TEST_F(CUpdUserDlgTest, ANameChangeNeedsNoCardAndKeepsOrderAndAddresses) {
     button("1003")->click();
     EXPECT_EQ(shownTexts(),
               (std::vector<std::string>{"この情報に変更しますか？", "変更しました。"}));
+    EXPECT_EQ(CMessageBox::shown().back().caption.str(), "NVKぽすとん");
     EXPECT_EQ(
         query("SELECT user_name, group_id, order_id FROM t_user WHERE user_id = ?", {kOldCard}),
         (Rows{{"山田 花子", "2", "2"}}));

@@ -129,10 +129,10 @@ void CPostonApp::attachSendWindow(CBaseDialog* window) {
 }
 
 void CPostonApp::detachSendWindow(CBaseDialog* window) {
-    // Unbinding answers every request still waiting with -2, so the worker is
-    // free before the timer is stopped and the screen goes.
-    // A screen that is not the bound one (the screen under a sub-screen that
-    // has already closed) has nothing to undo.
+    // Only the bound screen unbinds: the screen under a sub-screen that has
+    // already closed has nothing to undo. Unbinding answers every request
+    // still waiting with -2, so the worker is free before its timer stops and
+    // the screen goes.
     if (window == nullptr || m_dispatcher.boundScreen() != window)
         return;
     m_dispatcher.unbind(window);

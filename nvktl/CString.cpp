@@ -110,7 +110,7 @@ namespace {
 
 constexpr int kMaxWidth = 4096;
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool plus = false;
     char pad = ' ';
@@ -118,14 +118,14 @@ struct Spec {
     int precision = -1;
 };
 
-void Pad(std::string& out, std::string_view sign, std::string_view body, const Spec& spec) {
+void Pad(std::string& out, std::string_view sign, std::string_view body, const Conversion& conv) {
     const std::size_t used = sign.size() + body.size();
-    const std::size_t fill = spec.width > 0 && static_cast<std::size_t>(spec.width) > used
-                                 ? static_cast<std::size_t>(spec.width) - used
+    const std::size_t fill = conv.width > 0 && static_cast<std::size_t>(conv.width) > used
+                                 ? static_cast<std::size_t>(conv.width) - used
                                  : 0;
-    if (spec.left) {
+    if (conv.left) {
         out.append(sign).append(body).append(fill, ' ');
-    } else if (spec.pad == '0') {
+    } else if (conv.pad == '0') {
         // With zero fill the sign stands before the zeros.
         out.append(sign).append(fill, '0').append(body);
     } else {
@@ -134,7 +134,7 @@ void Pad(std::string& out, std::string_view sign, std::string_view body, const S
 }
 
 void Integer(std::string& out, unsigned long long value, bool negative, unsigned base, bool upper,
-             Spec spec) {
+             Conversion conv) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char buffer[24];
     std::size_t n = 0;
@@ -143,15 +143,15 @@ void Integer(std::string& out, unsigned long long value, bool negative, unsigned
         value /= base;
     } while (value != 0);
     std::string body(buffer + sizeof buffer - n, n);
-    if (spec.precision >= 0) {
+    if (conv.precision >= 0) {
         // A precision is the least number of digits, and turns zero fill off.
-        if (body == "0" && spec.precision == 0)
+        if (body == "0" && conv.precision == 0)
             body.clear();
-        if (body.size() < static_cast<std::size_t>(spec.precision))
-            body.insert(0, static_cast<std::size_t>(spec.precision) - body.size(), '0');
-        spec.pad = ' ';
+        if (body.size() < static_cast<std::size_t>(conv.precision))
+            body.insert(0, static_cast<std::size_t>(conv.precision) - body.size(), '0');
+        conv.pad = ' ';
     }
-    Pad(out, negative ? "-" : (spec.plus ? "+" : ""), body, spec);
+    Pad(out, negative ? "-" : (conv.plus ? "+" : ""), body, conv);
 }
 
 // Digits of a width or precision; absurd values are capped rather than overflowing.
@@ -179,14 +179,14 @@ void CString::Format(const char* format, ...) {
             out.push_back('%');
             continue;
         }
-        Spec spec;
+        Conversion conv;
         for (;; ++p) {
             if (*p == '-')
-                spec.left = true;
+                conv.left = true;
             else if (*p == '+')
-                spec.plus = true;
+                conv.plus = true;
             else if (*p == ' ' || *p == '0')
-                spec.pad = *p;
+                conv.pad = *p;
             else
                 break;
         }
@@ -194,32 +194,32 @@ void CString::Format(const char* format, ...) {
             ++p;
             const int width = va_arg(args, int);
             // A negative width from the arguments means left-justified, as in printf.
-            spec.left = spec.left || width < 0;
-            spec.width =
+            conv.left = conv.left || width < 0;
+            conv.width =
                 width < -kMaxWidth || width > kMaxWidth ? kMaxWidth : (width < 0 ? -width : width);
         } else {
-            spec.width = ReadNumber(p);
+            conv.width = ReadNumber(p);
         }
         if (*p == '.') {
             ++p;
             if (*p == '*') {
                 ++p;
                 const int precision = va_arg(args, int);
-                spec.precision = precision > kMaxWidth ? kMaxWidth : precision;
+                conv.precision = precision > kMaxWidth ? kMaxWidth : precision;
             } else {
-                spec.precision = ReadNumber(p);
+                conv.precision = ReadNumber(p);
             }
         }
         // h is ignored; l and ll choose the size of the argument read.
         int longs = 0;
         for (; *p == 'h' || *p == 'l'; ++p)
             longs += *p == 'l' ? 1 : 0;
-        if (spec.left)
-            spec.pad = ' ';
+        if (conv.left)
+            conv.pad = ' ';
         switch (*p) {
         case 'c': {
             const char c = static_cast<char>(va_arg(args, int));
-            Pad(out, "", std::string_view(&c, 1), spec);
+            Pad(out, "", std::string_view(&c, 1), conv);
             break;
         }
         case 'd':
@@ -230,7 +230,7 @@ void CString::Format(const char* format, ...) {
             const bool negative = value < 0;
             const auto magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
                                             : static_cast<unsigned long long>(value);
-            Integer(out, magnitude, negative, 10, false, spec);
+            Integer(out, magnitude, negative, 10, false, conv);
             break;
         }
         case 'u':
@@ -239,18 +239,18 @@ void CString::Format(const char* format, ...) {
             const unsigned long long value = longs >= 2   ? va_arg(args, unsigned long long)
                                              : longs == 1 ? va_arg(args, unsigned long)
                                                           : va_arg(args, unsigned int);
-            spec.plus = false;
-            Integer(out, value, false, *p == 'u' ? 10 : 16, *p == 'X', spec);
+            conv.plus = false;
+            Integer(out, value, false, *p == 'u' ? 10 : 16, *p == 'X', conv);
             break;
         }
         case 's': {
             const char* text = va_arg(args, const char*);
             if (!text)
                 text = "";
-            const std::size_t length = spec.precision >= 0
-                                           ? strnlen(text, static_cast<std::size_t>(spec.precision))
+            const std::size_t length = conv.precision >= 0
+                                           ? strnlen(text, static_cast<std::size_t>(conv.precision))
                                            : std::strlen(text);
-            Pad(out, "", std::string_view(text, length), spec);
+            Pad(out, "", std::string_view(text, length), conv);
             break;
         }
         case '\0':

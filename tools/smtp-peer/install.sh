@@ -21,5 +21,5 @@ if ! command -v npm >/dev/null 2>&1; then
     apt-get install -y -qq --no-install-recommends npm >/dev/null ||
         { apt-get update -qq && apt-get install -y -qq --no-install-recommends npm >/dev/null; }
 fi
-npm ci --no-audit --no-fund --loglevel=error
+npm ci --prefer-offline --no-audit --no-fund --loglevel=error
 cp package-lock.json node_modules/.installed-lock

@@ -12,8 +12,8 @@ configure_and_build() { # folder, extra cmake arguments...
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
-configure_and_build build
-configure_and_build build-asan -DPOSTON_SANITIZE=ON
+configure_and_build build -DPOSTON_TESTS=ON
+configure_and_build build-asan -DPOSTON_SANITIZE=ON -DPOSTON_TESTS=ON
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

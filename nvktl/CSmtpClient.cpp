@@ -62,6 +62,19 @@ bool IsCompleteReply(std::string_view text) {
     return false;
 }
 
+// The three digits that open a reply, or 0 when it opens otherwise.
+int ReplyCode(std::string_view text) {
+    if (text.size() < 3)
+        return 0;
+    int code = 0;
+    for (char c : text.substr(0, 3)) {
+        if (c < '0' || c > '9')
+            return 0;
+        code = code * 10 + (c - '0');
+    }
+    return code;
+}
+
 // The mechanisms offered in an EHLO reply: the rest of the "AUTH " line.
 CString OfferedMechanisms(const CString& reply) {
     const std::string& text = reply.str();
@@ -144,6 +157,7 @@ int CSmtpClient::ReadReply(CString& reply) {
             break;
         text.append(buffer, static_cast<std::size_t>(received));
         if (IsCompleteReply(text)) {
+            lastReplyCode = ReplyCode(text);
             result = 0;
             break;
         }
@@ -155,6 +169,7 @@ int CSmtpClient::ReadReply(CString& reply) {
 }
 
 int CSmtpClient::SendMail(const CString& server, int port, const CString& message) {
+    lastReplyCode = 0;
     // A dotted address that could not be connected is not worth a second try
     // by name: it would only double the wait.
     if (Connect(server, port) != 0 && (IsDottedAddress(server) || ConnectByName(server, port) != 0))

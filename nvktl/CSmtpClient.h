@@ -38,6 +38,11 @@ public:
     // The text for a result code; empty for a code outside 0 to -18.
     static CString GetErrorMessage(int code);
 
+    // The three-digit code of the last complete reply of the last session (0
+    // when none was read), so that a caller can tell a passing refusal (4xx)
+    // from a lasting one (5xx).
+    int GetLastReplyCode() const { return lastReplyCode; }
+
     const CString& GetSender() const { return sender; }
     const CStringList& GetRecipients() const { return recipients; }
 
@@ -59,6 +64,7 @@ private:
     CStringList recipients;
     CString account;
     CString password;
+    int lastReplyCode = 0;
 };
 
 } // namespace NVKTL

@@ -34,6 +34,7 @@ const std::string CramResponse = "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzOD
 struct Session {
     int result;
     Commands commands;
+    int lastReplyCode = 0;
 };
 
 using ClientSetup = std::function<void(CSmtpClient&)>;
@@ -51,7 +52,7 @@ Session Play(std::vector<std::string> script, const ClientSetup& setup = Default
     setup(client);
     const int result = client.SendMail("127.0.0.1", peer.port(), CString(message));
     client.Close();
-    return {result, peer.commands()};
+    return {result, peer.commands(), client.GetLastReplyCode()};
 }
 
 ClientSetup WithAuth(const std::string& account, const std::string& password) {
@@ -314,6 +315,25 @@ TEST(CSmtpClientTest, RecipientsAreJudgedOnFourCharactersAndStopAtTheFirstRefusa
         });
     EXPECT_EQ(session.result, -15);
     EXPECT_EQ(session.commands.back(), "RCPT TO:<c@example.org>\r\n");
+}
+
+TEST(CSmtpClientTest, TheLastReplyCodeTellsAPassingRefusalFromALastingOne) {
+    const struct {
+        std::vector<std::string> script;
+        int result;
+        int lastReplyCode;
+    } cases[] = {
+        {{"421 busy\r\n"}, -4, 421},
+        {{Greeting, Ehlo, Ok, "450 mailbox busy\r\n"}, -15, 450},
+        {{Greeting, Ehlo, Ok, "550 no such user\r\n"}, -15, 550},
+        {{Greeting, Ehlo, Ok, Ok, GoAhead, "452 no room\r\n"}, -17, 452},
+        {{Greeting, Ehlo, Ok, Ok, GoAhead, Queued, Bye}, 0, 221},
+    };
+    for (const auto& c : cases) {
+        const Session session = Play(c.script);
+        EXPECT_EQ(session.result, c.result) << c.script.back();
+        EXPECT_EQ(session.lastReplyCode, c.lastReplyCode) << c.script.back();
+    }
 }
 
 TEST(CSmtpClientTest, AddressesWithControlCharactersNeverReachTheWire) {

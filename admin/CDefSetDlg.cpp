@@ -2,16 +2,25 @@
 
 #include "admin/CUserScreenParts.h"
 #include "admin/MailAddressCheck.h"
+#include "admin/StoreTogether.h"
 #include "app/CControlIds.h"
 #include "data/CDbAccess.h"
+#include "delivery/CMailRoute.h"
+#include "delivery/CNotification.h"
+#include "nvktl/CSmtpClient.h"
+#include "nvktl/CTime.h"
 #include "screens/CMessageBox.h"
 #include "ui_CDefSetDlg.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QEventLoop>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QRegularExpressionValidator>
 
 #include <algorithm>
+#include <thread>
 
 using userscreen::cs;
 using userscreen::qt;
@@ -25,6 +34,19 @@ const char* const kMailServer = "mail_server_ip";
 const char* const kMailPort = "mail_server_port";
 const char* const kMailAccount = "mail_acount";
 const char* const kMailPassword = "mail_password";
+const char* const kMailSecurity = "mail_security";
+
+// The stored values of the encryption choice, in the order of its list.
+const char* const kSecurityValues[] = {"", "starttls", "tls"};
+const char* const kSecurityPorts[] = {"", "587", "465"};
+
+int securityIndex(const CString& value) {
+    for (int i = 0; i < 3; ++i) {
+        if (value.str() == kSecurityValues[i])
+            return i;
+    }
+    return 0;
+}
 
 CString lookup(const CMapStringToString& values, const char* key) {
     CString value;
@@ -57,6 +79,8 @@ CDefSetDlg::CDefSetDlg(QWidget* parent)
     connect(m_ui->up, &QToolButton::clicked, this, [this] { OnPortStep(+1); });
     connect(m_ui->down, &QToolButton::clicked, this, [this] { OnPortStep(-1); });
     connect(m_ui->c1003, &QPushButton::clicked, this, &CDefSetDlg::OnRegister);
+    connect(m_ui->testSendButton, &QPushButton::clicked, this, &CDefSetDlg::OnTestSend);
+    connect(m_ui->securityCombo, &QComboBox::activated, this, &CDefSetDlg::OnSecurityChosen);
 }
 
 CDefSetDlg::~CDefSetDlg() = default;
@@ -75,11 +99,13 @@ bool CDefSetDlg::OnInitDialog() {
     m_mailPort = lookup(values, kMailPort);
     m_mailAccount = lookup(values, kMailAccount);
     m_mailPassword = lookup(values, kMailPassword);
+    m_mailSecurity = lookup(values, kMailSecurity);
 
     if (m_mailServer.IsEmpty() || m_mailPort.IsEmpty()) {
         m_useSmtp = 0;
         m_mailServer = CString();
         m_mailPort = CString();
+        m_mailSecurity = CString();
         m_useAuth = 0;
         m_mailAccount = CString();
         m_mailPassword = CString();
@@ -121,9 +147,11 @@ void CDefSetDlg::updateData(bool fromControls) {
     if (fromControls) {
         m_useSmtp = m_ui->c1011->isChecked() ? 1 : 0;
         m_useAuth = m_ui->c1014->isChecked() ? 1 : 0;
+        m_mailSecurity = kSecurityValues[std::clamp(m_ui->securityCombo->currentIndex(), 0, 2)];
     } else {
         m_ui->c1011->setChecked(m_useSmtp != 0);
         m_ui->c1014->setChecked(m_useAuth != 0);
+        m_ui->securityCombo->setCurrentIndex(securityIndex(m_mailSecurity));
     }
 }
 
@@ -146,47 +174,48 @@ bool CDefSetDlg::eventFilter(QObject* watched, QEvent* event) {
     return CBaseDialog::eventFilter(watched, event);
 }
 
-void CDefSetDlg::OnRegister() {
+bool CDefSetDlg::checkValues() {
     const CString caption(kCaption);
     updateData(true);
     if (m_mailAddress.IsEmpty()) {
         if (CMessageBox::yesNo(this, CString(kNoAdminAddress), caption) != CMessageBox::Yes)
-            return;
+            return false;
         m_mailUser = kDefaultSender;
         m_mailSubject = kDefaultSender;
         m_useSmtp = 0;
         m_useAuth = 0;
         m_mailServer = CString();
         m_mailPort = CString();
+        m_mailSecurity = CString();
         m_mailAccount = CString();
         m_mailPassword = CString();
         updateData(false);
     } else if (!isAcceptableMailAddress(m_mailAddress)) {
         // The sender address goes into every notification's envelope.
         CMessageBox::ok(this, CString(kBadMailAddress), caption);
-        return;
+        return false;
     }
     if (m_mailUser.IsEmpty() || m_mailSubject.IsEmpty()) {
         CMessageBox::ok(this, CString(kNoAdminName), caption);
-        return;
+        return false;
     }
     if (m_useSmtp != 0) {
         if (m_mailServer.IsEmpty()) {
             CMessageBox::ok(this, CString(kNoServer), caption);
-            return;
+            return false;
         }
         if (m_mailPort.IsEmpty()) {
             CMessageBox::ok(this, CString(kNoPort), caption);
-            return;
+            return false;
         }
         if (m_useAuth != 0) {
             if (m_mailAccount.IsEmpty()) {
                 CMessageBox::ok(this, CString(kNoAccount), caption);
-                return;
+                return false;
             }
             if (m_mailPassword.IsEmpty()) {
                 CMessageBox::ok(this, CString(kNoPassword), caption);
-                return;
+                return false;
             }
         } else {
             m_mailAccount = CString();
@@ -196,10 +225,15 @@ void CDefSetDlg::OnRegister() {
     } else {
         m_mailServer = CString();
         m_mailPort = CString();
+        m_mailSecurity = CString();
         m_mailAccount = CString();
         m_mailPassword = CString();
         updateData(false);
     }
+    return true;
+}
+
+CMapStringToString CDefSetDlg::storedValues() const {
     CMapStringToString values;
     values.SetAt(CString(kMailUser), m_mailUser);
     values.SetAt(CString(kMailAddress), m_mailAddress);
@@ -208,9 +242,91 @@ void CDefSetDlg::OnRegister() {
     values.SetAt(CString(kMailPort), m_mailPort);
     values.SetAt(CString(kMailAccount), m_mailAccount);
     values.SetAt(CString(kMailPassword), m_mailPassword);
+    values.SetAt(CString(kMailSecurity), m_mailSecurity);
+    return values;
+}
+
+void CDefSetDlg::OnRegister() {
+    if (!checkValues())
+        return;
+    bool stored;
     {
         CDbAccess db;
-        db.setDefault(values);
+        const CMapStringToString values = storedValues();
+        stored = storeTogether(db, [&] { return db.storeDefault(values) == 0; });
     }
-    CMessageBox::ok(this, CString(kRegistered), caption);
+    CMessageBox::ok(this, CString(stored ? kRegistered : kNotStored), CString(kCaption));
+}
+
+void CDefSetDlg::OnSecurityChosen(int index) {
+    if (index > 0 && index < 3 && m_ui->c1013->text().isEmpty())
+        m_ui->c1013->setText(QString::fromLatin1(kSecurityPorts[index]));
+}
+
+void CDefSetDlg::done(int result) {
+    // The test send's thread holds this screen's values: the screen stays
+    // until it has ended, which its bounded waits guarantee.
+    if (m_testRunning)
+        return;
+    CBaseDialog::done(result);
+}
+
+void CDefSetDlg::setBusy(bool busy) {
+    m_testRunning = busy;
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(child) || qobject_cast<QAbstractButton*>(child) ||
+            qobject_cast<QComboBox*>(child))
+            child->setEnabled(!busy);
+    }
+    m_ui->testSendButton->setText(busy ? qt(CString(kTestSending)) : QStringLiteral("テスト送信"));
+    if (busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+void CDefSetDlg::OnTestSend() {
+    if (m_testRunning)
+        return;
+    // The test mail goes to the administrator address: without one there is
+    // nobody to send it to.
+    if (m_ui->c1010->text().isEmpty()) {
+        CMessageBox::ok(this, CString(kNoTestAddress), CString(kCaption));
+        return;
+    }
+    if (!checkValues())
+        return;
+
+    CMapStringToString settings = storedValues();
+    NVKTL::CTime now;
+    now.SetNow();
+    CString loginDate;
+    now.Format(loginDate, "%Y%m%d%H%M%S%s");
+    settings.SetAt("recv_name", m_mailUser);
+    settings.SetAt("recv_mail", m_mailAddress);
+    settings.SetAt("title", m_mailSubject);
+    settings.SetAt("body", CNotification::body(CString(kCaption), m_mailUser, loginDate));
+    const CString message = CNotification::buildMessage(settings, now);
+
+    setBusy(true);
+    QEventLoop waiting;
+    int result = -1;
+    std::thread worker([&waiting, &result, settings, message] {
+        const int outcome = CMailRoute::deliverMail(settings, message, nullptr, kTestTimeout);
+        QMetaObject::invokeMethod(
+            &waiting,
+            [&waiting, &result, outcome] {
+                result = outcome;
+                waiting.quit();
+            },
+            Qt::QueuedConnection);
+    });
+    waiting.exec();
+    worker.join();
+    setBusy(false);
+
+    const CString text = result == 0
+                             ? CString(kTestSent)
+                             : CString(kTestFailed) + NVKTL::CSmtpClient::GetErrorMessage(result);
+    CMessageBox::ok(this, text, CString(kCaption));
 }

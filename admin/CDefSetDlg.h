@@ -11,7 +11,7 @@ class CDefSetDlg;
 class QLineEdit;
 
 // Mail settings: sender name and address, subject, and optionally an SMTP
-// server with port and an authentication account. The two check boxes are
+// server with port, its encryption and an authentication account. The two check boxes are
 // not stored: they are derived from the stored values when the screen opens
 // and decide what is kept when it saves. Ends with -1 ("終了") or -3
 // ("戻る", cancel key).
@@ -31,16 +31,31 @@ public:
     static constexpr const char* kNoAccount = "アカウントが入力されていません";
     static constexpr const char* kNoPassword = "パスワードが入力されていません";
     static constexpr const char* kRegistered = "登録しました";
+    static constexpr const char* kTestSent = "テストメールを送信しました。\r\n"
+                                             "管理者メールアドレスに届いたことをご確認ください。";
+    static constexpr const char* kTestFailed = "テストメールを送信できませんでした。\r\n";
+    static constexpr const char* kTestSending = "送信中…";
+    static constexpr const char* kNoTestAddress = "管理者メールアドレスが入力されていません。";
+    // The test send waits this long for each step of the server at most.
+    static constexpr unsigned kTestTimeout = 15000;
 
     explicit CDefSetDlg(QWidget* parent = nullptr);
     ~CDefSetDlg() override;
 
     void OnRegister();
+    // Sends one notification-shaped mail with the values on the screen (saved
+    // or not) to the administrator address, on a thread of its own; the
+    // screen stays busy and cannot be left until the outcome is shown.
+    void OnTestSend();
+    // Choosing encryption with an empty port fills in its usual port.
+    void OnSecurityChosen(int index);
     // The up-down control: one step up (+1) or down (-1) from the port
     // field's number, kept within 0..10000.
     void OnPortStep(int step);
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+    void done(int result) override;
 
 protected:
     bool OnInitDialog() override;
@@ -48,6 +63,11 @@ protected:
 
 private:
     void updateData(bool fromControls);
+    // Checks the values as saving does, clearing what the boxes leave out;
+    // false (after saying why) when they cannot be used.
+    bool checkValues();
+    CMapStringToString storedValues() const;
+    void setBusy(bool busy);
 
     std::unique_ptr<Ui::CDefSetDlg> m_ui;
     CString m_mailUser;
@@ -59,4 +79,6 @@ private:
     int m_useAuth = 0;
     CString m_mailAccount;
     CString m_mailPassword;
+    CString m_mailSecurity;
+    bool m_testRunning = false;
 };

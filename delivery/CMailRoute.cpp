@@ -69,7 +69,7 @@ bool isPort(int port) {
 
 // The exchanger to try next: among those whose preference lies strictly
 // between the last preference tried and 10000, the first one of the lowest
-// preference. Null when there is none, so preference 0 is never used.
+// preference (0 is the most preferred). Null when there is none.
 const CMailExchanger* nextExchanger(const std::vector<CMailExchanger>& exchangers, int lastTried) {
     const CMailExchanger* chosen = nullptr;
     int best = 10000;
@@ -100,7 +100,11 @@ void CMailRoute::resetDefaults() {
     targets = RouteTargets();
 }
 
-int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& message) {
+int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& message,
+                            int* replyCode, unsigned timeoutMs) {
+    int unused = 0;
+    int& reply = replyCode ? *replyCode : unused;
+    reply = 0;
     const CString mailAddress = setting(settings, "mail_address");
     const CString serverAddress = setting(settings, "mail_server_ip");
     const CString serverPort = setting(settings, "mail_server_port");
@@ -116,6 +120,7 @@ int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& m
         return -15;
 
     NVKTL::CSmtpClient client(afterAt(mailAddress));
+    client.SetTimeout(timeoutMs);
     client.SetFrom(mailAddress);
     client.AddTo(recipient);
     if (!account.IsEmpty() && !password.IsEmpty())
@@ -126,7 +131,11 @@ int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& m
         const int port = leadingNumber(serverPort);
         if (!isPort(port))
             return -1;
-        return client.SendMail(serverAddress, port, message);
+        client.SetSecurity(
+            NVKTL::CSmtpClient::SecurityFromText(setting(settings, "mail_security")));
+        const int sent = client.SendMail(serverAddress, port, message);
+        reply = client.GetLastReplyCode();
+        return sent;
     }
 
     const RouteTargets route = currentTargets();
@@ -136,7 +145,7 @@ int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& m
     const std::vector<CMailExchanger> exchangers = resolver.lookupMx(afterAt(recipient));
 
     int result = -1;
-    int lastTried = 0;
+    int lastTried = -1;
     // Each failed attempt raises lastTried, so the passes come to an end.
     while (const CMailExchanger* exchanger = nextExchanger(exchangers, lastTried)) {
         // A "null MX" (the root as exchanger) says that the domain takes no mail.
@@ -149,6 +158,7 @@ int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& m
             target = exchanger->host; // the client resolves it by name
         client.Close();
         result = client.SendMail(target, route.mxPort, message);
+        reply = client.GetLastReplyCode();
         if (result == 0)
             break;
         lastTried = exchanger->preference;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "nvktl/CMapStringToString.h"
+#include "nvktl/CSocket.h"
 
 // Gets one finished message to one recipient: through the configured SMTP
 // server when "mail_server_ip" and "mail_server_port" are both set, otherwise
@@ -11,11 +12,17 @@ public:
     static constexpr int DefaultMxPort = 25;
 
     // The settings ("mail_address", "mail_server_ip", "mail_server_port",
-    // "mail_acount", "mail_password") and the recipient ("recv_mail"); a
+    // "mail_security", "mail_acount", "mail_password"; the security applies to
+    // the configured server) and the recipient ("recv_mail"); a
     // missing key is an empty text. Returns 0 when the message was delivered,
     // otherwise the negative SMTP result code of the last attempt (-1 also when
     // no exchanger could be found).
-    static int deliverMail(const CMapStringToString& settings, const CString& message);
+    // replyCode (when given) receives the last SMTP reply code of the last
+    // attempt, 0 when no reply was read. Each wait on a server is bounded by
+    // timeoutMs.
+    static int deliverMail(const CMapStringToString& settings, const CString& message,
+                           int* replyCode = nullptr,
+                           unsigned timeoutMs = NVKTL::CSocket::DefaultTimeout);
 
     // Where the exchanger route looks and connects; process-wide, so that tests
     // can point it at loopback peers. An empty name server means the system's.

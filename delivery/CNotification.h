@@ -21,9 +21,11 @@ public:
     // columns). The visitor is notified at their own address under their name.
     static CMapStringToString mailRequest(const CMapStringToString& settings);
 
-    // Header lines From, To, Date, Subject, Content-Type and
-    // Content-Transfer-Encoding, an empty line and the ISO-2022-JP body, every
-    // line ended by CR LF and ready for the SMTP data phase.
+    // Header lines From, To, Date (with the machine's offset from UTC at that
+    // moment), Subject, Content-Type, Content-Transfer-Encoding, then
+    // Message-ID (unique per call) and MIME-Version; names and subject as
+    // encoded words on lines of at most 78 characters; an empty line and the
+    // ISO-2022-JP body, every line ended by CR LF, ready for the data phase.
     static CString buildMessage(const CMapStringToString& merged, const NVKTL::CTime& now);
 
     // Every line break (CR LF, lone CR, lone LF) becomes CR LF, so no bare

@@ -17,6 +17,21 @@ std::string OneLine(std::string_view text) {
     return line;
 }
 
+// A value may be folded (CR LF then a blank); every other line break would
+// start a header line of its own.
+std::string FoldedValue(std::string_view text) {
+    std::string value(text);
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const bool fold = value[i] == '\r' && i + 2 < value.size() && value[i + 1] == '\n' &&
+                          (value[i + 2] == ' ' || value[i + 2] == '\t');
+        if (fold)
+            i += 2;
+        else if (value[i] == '\r' || value[i] == '\n')
+            value[i] = ' ';
+    }
+    return value;
+}
+
 std::string_view Trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos)
@@ -120,7 +135,7 @@ void CMailProtocol::writeField(const CString& name, const CStringList& values) {
     const std::string head = OneLine(name.str()) + ": ";
     for (int i = 0; i < values.GetCount(); ++i) {
         Append(head);
-        Append(OneLine(values.GetAt(i).str()));
+        Append(FoldedValue(values.GetAt(i).str()));
         Append("\r\n");
     }
 }

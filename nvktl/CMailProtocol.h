@@ -25,7 +25,9 @@ public:
     // everything after the first empty line.
     virtual void Parse(const CString& message);
     // Writes the message: "Received" fields first, then every other field in
-    // order, each value as "Name: value" CR LF; then an empty line and the body.
+    // order, each value as "Name: value" CR LF (a value folded with CR LF and a
+    // blank stays folded; any other line break becomes a space); then an empty
+    // line and the body.
     virtual void Build();
 
     // Replaces the first value of the field whose name matches ignoring ASCII

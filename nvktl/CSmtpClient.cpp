@@ -3,7 +3,9 @@
 #include "nvktl/Base64.h"
 #include "nvktl/HmacMd5.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -95,9 +97,32 @@ std::string Challenge(const CString& reply) {
     return std::string(bytes.substr(0, bytes.find('\0')));
 }
 
-bool IsDottedAddress(const CString& server) {
-    in_addr address{};
-    return ::inet_pton(AF_INET, server.c_str(), &address) == 1;
+bool IsNumericAddress(const CString& server) {
+    unsigned char address[16];
+    return ::inet_pton(AF_INET, server.c_str(), address) == 1 ||
+           ::inet_pton(AF_INET6, server.c_str(), address) == 1;
+}
+
+// Whether an EHLO reply lists keyword as an extension of its own line.
+bool Offers(const CString& reply, std::string_view keyword) {
+    std::string_view text(reply.str());
+    while (!text.empty()) {
+        const std::size_t end = text.find(CrLf);
+        std::string_view line = text.substr(0, end);
+        if (line.size() > 4) {
+            line.remove_prefix(4);
+            const std::string_view word = line.substr(0, line.find(' '));
+            if (word.size() == keyword.size() &&
+                std::equal(word.begin(), word.end(), keyword.begin(), [](char a, char b) {
+                    return std::toupper(static_cast<unsigned char>(a)) == b;
+                }))
+                return true;
+        }
+        if (end == std::string_view::npos)
+            break;
+        text.remove_prefix(end + 2);
+    }
+    return false;
 }
 
 // The end-of-data mark inside the message, or a bare CR or LF that a server
@@ -125,6 +150,14 @@ void CSmtpClient::SetFrom(const CString& address) {
 
 void CSmtpClient::AddTo(const CString& address) {
     recipients.Add(Normalised(address));
+}
+
+CSmtpClient::Security CSmtpClient::SecurityFromText(const CString& text) {
+    if (text.str() == "starttls")
+        return Security::StartTls;
+    if (text.str() == "tls")
+        return Security::Tls;
+    return Security::None;
 }
 
 void CSmtpClient::SetAuth(const CString& account, const CString& password) {
@@ -170,21 +203,40 @@ int CSmtpClient::ReadReply(CString& reply) {
 
 int CSmtpClient::SendMail(const CString& server, int port, const CString& message) {
     lastReplyCode = 0;
-    // A dotted address that could not be connected is not worth a second try
+    // A numeric address that could not be connected is not worth a second try
     // by name: it would only double the wait.
-    if (Connect(server, port) != 0 && (IsDottedAddress(server) || ConnectByName(server, port) != 0))
+    if (Connect(server, port) != 0 &&
+        (IsNumericAddress(server) || ConnectByName(server, port) != 0))
         return -1;
+
+    if (security == Security::Tls) {
+        if (const int result = startTls(server); result != 0)
+            return result;
+    }
 
     CString reply;
     if (ReadReply(reply) != 0)
         return -3;
-    if (!Begins(reply, "220 "))
+    if (ReplyCode(reply.str()) != 220)
         return -4;
 
     if (HasControlCharacter(heloName))
         return -5;
-    if (SendCommand("EHLO " + heloName + CrLf, reply) != 0 || !Begins(reply, "250")) {
-        if (SendCommand("HELO " + heloName + CrLf, reply) != 0 || !Begins(reply, "250"))
+    if (const int result = greet(reply); result != 0)
+        return result;
+
+    if (security == Security::StartTls) {
+        // Nothing but EHLO and STARTTLS goes out before the channel is
+        // encrypted: no credentials, no envelope.
+        if (!Offers(reply, "STARTTLS"))
+            return -19;
+        if (SendCommand(CString("STARTTLS\r\n"), reply) != 0)
+            return -3;
+        if (ReplyCode(reply.str()) != 220)
+            return -20;
+        if (const int result = startTls(server); result != 0)
+            return result;
+        if (SendCommand("EHLO " + heloName + CrLf, reply) != 0 || ReplyCode(reply.str()) != 250)
             return -5;
     }
 
@@ -198,7 +250,7 @@ int CSmtpClient::SendMail(const CString& server, int port, const CString& messag
         return -14;
     if (const int result = SendCommand("MAIL FROM:" + sender + CrLf, reply); result != 0)
         return result;
-    if (!Begins(reply, "250"))
+    if (ReplyCode(reply.str()) != 250)
         return -14;
 
     for (int i = 0; i < recipients.GetCount(); ++i) {
@@ -207,7 +259,8 @@ int CSmtpClient::SendMail(const CString& server, int port, const CString& messag
             return -15;
         if (const int result = SendCommand("RCPT TO:" + recipient + CrLf, reply); result != 0)
             return result;
-        if (!Begins(reply, "250 "))
+        const int code = ReplyCode(reply.str());
+        if (code != 250 && code != 251)
             return -15;
     }
 
@@ -215,19 +268,43 @@ int CSmtpClient::SendMail(const CString& server, int port, const CString& messag
         return -16;
     if (const int result = SendCommand(CString("DATA\r\n"), reply); result != 0)
         return result;
-    if (!Begins(reply, "354 "))
+    if (ReplyCode(reply.str()) != 354)
         return -16;
 
     if (const int result = SendCommand(message + EndOfData, reply); result != 0)
         return result;
-    if (!Begins(reply, "250 "))
+    if (ReplyCode(reply.str()) != 250)
         return -17;
 
-    if (const int result = SendCommand(CString("QUIT\r\n"), reply); result != 0)
-        return result;
-    if (!Begins(reply, "221 "))
-        return -18;
+    // The server has taken the message: how it answers QUIT, or whether it
+    // answers at all, no longer changes that, and calling it a failure would
+    // only have it sent a second time.
+    const int accepted = lastReplyCode;
+    (void)SendCommand(CString("QUIT\r\n"), reply);
+    lastReplyCode = accepted;
     return 0;
+}
+
+int CSmtpClient::greet(CString& reply) {
+    if (SendCommand("EHLO " + heloName + CrLf, reply) == 0 && ReplyCode(reply.str()) == 250)
+        return 0;
+    if (SendCommand("HELO " + heloName + CrLf, reply) != 0 || ReplyCode(reply.str()) != 250)
+        return -5;
+    return 0;
+}
+
+int CSmtpClient::startTls(const CString& server) {
+    switch (StartTls(server)) {
+    case CTlsChannel::StartResult::Started:
+        return 0;
+    case CTlsChannel::StartResult::BadCertificate:
+        return -22;
+    case CTlsChannel::StartResult::TimedOut:
+        return -23;
+    case CTlsChannel::StartResult::Failed:
+        break;
+    }
+    return -21;
 }
 
 int CSmtpClient::authenticate(const CString& mechanisms) {
@@ -246,7 +323,7 @@ int CSmtpClient::authenticateCramMd5() {
         return -6;
     const CString digest = HmacMd5Hex(password.str(), Challenge(reply));
     const CString response = Base64Encode((account + std::string_view(" ") + digest).str());
-    if (SendCommand(response + CrLf, reply) != 0 || !Begins(reply, "235 "))
+    if (SendCommand(response + CrLf, reply) != 0 || ReplyCode(reply.str()) != 235)
         return -7;
     return 0;
 }
@@ -261,7 +338,8 @@ int CSmtpClient::authenticateLogin() {
         return -10;
     if (Challenge(reply).substr(0, 9) != "Password:")
         return -11;
-    if (SendCommand(Base64Encode(password.str()) + CrLf, reply) != 0 || !Begins(reply, "235 "))
+    if (SendCommand(Base64Encode(password.str()) + CrLf, reply) != 0 ||
+        ReplyCode(reply.str()) != 235)
         return -12;
     return 0;
 }
@@ -274,7 +352,7 @@ int CSmtpClient::authenticatePlain() {
     credentials += password.str();
     CString reply;
     if (SendCommand("AUTH PLAIN " + Base64Encode(credentials) + CrLf, reply) != 0 ||
-        !Begins(reply, "235 "))
+        ReplyCode(reply.str()) != 235)
         return -13;
     return 0;
 }
@@ -311,6 +389,16 @@ CString CSmtpClient::GetErrorMessage(int code) {
         return "メール本文が送信できません。";
     case -18:
         return "メールサーバとの通信が切断できません。";
+    case -19:
+        return "メールサーバが暗号化通信（STARTTLS）に対応していません。";
+    case -20:
+        return "メールサーバが暗号化通信の開始を拒否しました。";
+    case -21:
+        return "メールサーバとの暗号化通信を開始できません。";
+    case -22:
+        return "メールサーバの証明書が正しくありません。";
+    case -23:
+        return "メールサーバとの暗号化通信の開始が時間内に終わりませんでした。";
     default:
         return CString();
     }

@@ -7,13 +7,23 @@
 namespace NVKTL {
 
 // Delivers one finished message to one SMTP server in one session: greeting,
-// EHLO (HELO as fallback), AUTH when offered and credentials are set,
-// MAIL FROM, RCPT TO, DATA, QUIT. Every step has its own result code (0 and
-// -1 to -18, texts from GetErrorMessage). Every wait is bounded by the
-// socket's time-out (SetTimeout): a connect that runs out gives -1, a reply
-// that does not complete in time gives -3.
+// EHLO (HELO as fallback), STARTTLS and EHLO again when asked for, AUTH when
+// offered and credentials are set, MAIL FROM, RCPT TO, DATA, QUIT. Every step
+// has its own result code (0 and -1 to -23, texts from GetErrorMessage).
+// Every wait is bounded by the socket's time-out (SetTimeout): a connect that
+// runs out gives -1, a reply that does not complete in time gives -3, a TLS
+// handshake that does not end in time gives -23.
+//
+// Once the server has answered the end of the message with 250 the mail is
+// delivered: QUIT is still sent, but its answer no longer matters.
 class CSmtpClient : public CSocket {
 public:
+    enum class Security {
+        None,     // plain TCP
+        StartTls, // EHLO, STARTTLS, EHLO again inside TLS before anything else
+        Tls,      // TLS from the first byte (port 465)
+    };
+
     // A reply that grows past this many bytes without its last line ends the
     // session with -3.
     static constexpr int MaxReplyLength = 64 * 1024;
@@ -28,14 +38,18 @@ public:
     void AddTo(const CString& address);
     // Authentication is tried only when both are non-empty.
     void SetAuth(const CString& account, const CString& password);
+    void SetSecurity(Security mode) { security = mode; }
+    // The settings text ("", "starttls", "tls"): anything else is None.
+    static Security SecurityFromText(const CString& text);
 
-    // Runs one session with server (a dotted IPv4 address or a host name) on
+    // Runs one session with server (a numeric address or a host name, also
+    // the name its certificate must carry) on
     // port and sends message (lines ended by CR LF, a line that begins with
     // "." already doubled) followed by the end-of-data mark. Returns 0 or a
     // negative result code. The connection stays open; Close() ends it.
     int SendMail(const CString& server, int port, const CString& message);
 
-    // The text for a result code; empty for a code outside 0 to -18.
+    // The text for a result code; empty for a code outside 0 to -23.
     static CString GetErrorMessage(int code);
 
     // The three-digit code of the last complete reply of the last session (0
@@ -54,6 +68,8 @@ protected:
     int ReadReply(CString& reply);
 
 private:
+    int greet(CString& reply);
+    int startTls(const CString& server);
     int authenticate(const CString& mechanisms);
     int authenticateCramMd5();
     int authenticateLogin();
@@ -64,6 +80,7 @@ private:
     CStringList recipients;
     CString account;
     CString password;
+    Security security = Security::None;
     int lastReplyCode = 0;
 };
 

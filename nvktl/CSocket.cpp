@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,8 +40,8 @@ int waitReady(int fd, short events, Clock::time_point deadline) {
 }
 
 // A non-blocking stream socket, never descriptor 0 (which means "none").
-int createSocket() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+int createSocket(int family) {
+    int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd == 0) {
         int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
         ::close(fd);
@@ -48,36 +50,67 @@ int createSocket() {
     return fd < 0 ? 0 : fd;
 }
 
+// A numeric IPv4 or IPv6 address with port; false for any other text.
+bool numericAddress(const CString& address, int port, sockaddr_storage& out, socklen_t& size) {
+    out = sockaddr_storage{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&out);
+    if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<unsigned short>(port));
+        size = sizeof(sockaddr_in);
+        return true;
+    }
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&out);
+    if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<unsigned short>(port));
+        size = sizeof(sockaddr_in6);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
-CSocket::CSocket() : handle(createSocket()) {}
+CSocket::CSocket() : handle(createSocket(AF_INET)) {}
 
 CSocket::~CSocket() {
     Close();
 }
 
 int CSocket::Connect(const CString& address, int port) {
-    peer = sockaddr_in{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<unsigned short>(port));
-    if (::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
+    socklen_t size = 0;
+    if (!numericAddress(address, port, peer, size))
         return -1;
     if (port <= 0 || port > 65535)
         return -1;
-    if (handle == 0)
-        handle = createSocket();
+    return connectTo(reinterpret_cast<const sockaddr*>(&peer), size);
+}
+
+int CSocket::connectTo(const sockaddr* address, socklen_t size) {
+    if (handle != 0 && handleFamily != address->sa_family) {
+        sockaddr_storage name{};
+        socklen_t nameSize = sizeof name;
+        if (::getpeername(handle, reinterpret_cast<sockaddr*>(&name), &nameSize) == 0)
+            return -1; // keep the connection that is already there
+        dropSocket();
+    }
+    if (handle == 0) {
+        handle = createSocket(address->sa_family);
+        handleFamily = address->sa_family;
+    }
     if (handle == 0)
         return -1;
 
-    if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0)
+    if (::connect(handle, address, size) == 0)
         return 0;
     if (errno == EISCONN)
         return -1; // keep the connection that is already there
     if (errno == EINPROGRESS || errno == EINTR) {
         if (waitReady(handle, POLLOUT, deadlineAfter(m_timeout)) == 1) {
             int error = 0;
-            socklen_t size = sizeof error;
-            if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0)
+            socklen_t length = sizeof error;
+            if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0)
                 return 0;
         }
     }
@@ -87,27 +120,35 @@ int CSocket::Connect(const CString& address, int port) {
 }
 
 int CSocket::ConnectByName(const CString& host, int port) {
-    if (host.IsEmpty())
+    if (host.IsEmpty() || port <= 0 || port > 65535)
         return -1;
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
     // The resolver bounds its own waits (resolv.conf time-out and attempts).
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
         return -1;
-    const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    const auto* b = reinterpret_cast<const unsigned char*>(&address->sin_addr.s_addr);
-    CString text;
-    text.Format("%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    // A name may stand for several addresses (localhost is ::1 and 127.0.0.1):
+    // try each in the resolver's order until one answers.
+    int result = -1;
+    for (const addrinfo* entry = found; entry && result != 0; entry = entry->ai_next) {
+        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6)
+            continue;
+        std::memcpy(&peer, entry->ai_addr, entry->ai_addrlen);
+        result = connectTo(entry->ai_addr, entry->ai_addrlen);
+    }
     ::freeaddrinfo(found);
-    return Connect(text, port);
+    return result;
 }
 
 int CSocket::Send(const char* bytes, int length, int flags) {
     if (handle == 0 || length < 0 || (!bytes && length > 0))
         return -1;
     const auto deadline = deadlineAfter(m_timeout);
+    if (tls)
+        return tls->write(bytes, length, deadline);
     int sent = 0;
     while (sent < length) {
         ssize_t n = ::send(handle, bytes + sent, static_cast<std::size_t>(length - sent),
@@ -128,6 +169,8 @@ int CSocket::Receive(char* buffer, int length, int flags) {
     if (handle == 0 || !buffer || length <= 0)
         return -1;
     const auto deadline = deadlineAfter(m_timeout);
+    if (tls)
+        return tls->read(buffer, length, deadline);
     for (;;) {
         ssize_t n = ::recv(handle, buffer, static_cast<std::size_t>(length), flags | MSG_DONTWAIT);
         if (n >= 0)
@@ -141,14 +184,27 @@ int CSocket::Receive(char* buffer, int length, int flags) {
     }
 }
 
+CTlsChannel::StartResult CSocket::StartTls(const CString& serverName) {
+    if (handle == 0 || tls)
+        return CTlsChannel::StartResult::Failed;
+    auto channel = std::make_unique<CTlsChannel>();
+    const auto result = channel->start(handle, serverName, deadlineAfter(m_timeout));
+    if (result == CTlsChannel::StartResult::Started)
+        tls = std::move(channel);
+    return result;
+}
+
 void CSocket::Close() {
     if (handle == 0)
         return;
+    if (tls)
+        tls->shutdown();
     ::shutdown(handle, SHUT_WR);
-    // Discard what the peer still sends until it closes; give up at the time-out.
+    // Discard what the peer still sends until it closes; give up at the
+    // time-out, also when the peer never stops sending.
     const auto deadline = deadlineAfter(m_timeout);
     char discard[1000];
-    for (;;) {
+    while (Clock::now() < deadline) {
         ssize_t n = ::recv(handle, discard, sizeof discard, MSG_DONTWAIT);
         if (n == 0)
             break;
@@ -166,6 +222,7 @@ void CSocket::Close() {
 }
 
 void CSocket::dropSocket() {
+    tls.reset();
     if (handle != 0)
         ::close(handle);
     handle = 0;

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "nvktl/CString.h"
+#include "nvktl/CTlsChannel.h"
+
+#include <memory>
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace NVKTL {
 
-// A blocking-style IPv4 TCP client socket. Every wait on the peer (connect,
+// A blocking-style TCP client socket (IPv4 or IPv6). Every wait on the peer (connect,
 // each Send, each Receive, the drain in Close) is bounded by the time-out;
 // running out counts as a failure (-1). A closed peer never raises SIGPIPE.
 class CSocket {
@@ -20,11 +24,12 @@ public:
     // Close().
     virtual ~CSocket();
 
-    // Connects to a dotted IPv4 address ("192.0.2.1"); any other text is
+    // Connects to a numeric address ("192.0.2.1", "::1"); any other text is
     // refused at once, without traffic. A socket closed earlier is replaced
     // by a fresh one, as is one whose connect failed. 0 or -1.
     int Connect(const CString& address, int port);
-    // Resolves host to its first IPv4 address and connects to it. 0 or -1.
+    // Resolves host and tries its addresses (IPv6 and IPv4) in the resolver's
+    // order until one connects, each within the time-out. 0 or -1.
     int ConnectByName(const CString& host, int port);
 
     // Sends all length bytes, looping over short writes. Returns length, or -1
@@ -33,6 +38,12 @@ public:
     // Reads at most length bytes: the count read, 0 when the peer has closed,
     // or -1 on failure or when nothing arrives within the time-out.
     int Receive(char* buffer, int length, int flags);
+
+    // Starts TLS on the connected socket for serverName (the name or address
+    // connected to); from then on Send and Receive go through it. Bounded by
+    // the time-out.
+    CTlsChannel::StartResult StartTls(const CString& serverName);
+    bool IsEncrypted() const { return tls != nullptr; }
 
     // Half-closes, discards what the peer still sends until it closes (for at
     // most the time-out), then releases the socket. Does nothing without one.
@@ -47,11 +58,14 @@ public:
 
 protected:
     int handle = 0;
-    sockaddr_in peer{}; // address of the last Connect
+    sockaddr_storage peer{}; // address of the last Connect
 
 private:
+    int connectTo(const sockaddr* address, socklen_t size);
     void dropSocket();
 
+    int handleFamily = AF_INET;
+    std::unique_ptr<CTlsChannel> tls;
     unsigned m_timeout = DefaultTimeout;
 };
 

@@ -3,6 +3,7 @@
 #include "nvktl/Base64.h"
 #include "nvktl/ShiftJis.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -199,6 +200,60 @@ void ToEncodedWord(const CString& source, CString& out) {
     word += Base64Encode(jis.str()).str();
     word += "?=";
     out = CString(std::move(word));
+}
+
+void ToEncodedWords(const CString& source, std::size_t firstLineRoom, CString& out) {
+    constexpr std::string_view Open = "=?ISO-2022-JP?B?";
+    constexpr std::string_view Close = "?=";
+    constexpr std::size_t MaxWord = 75;
+    // The JIS bytes a word of room characters can carry (4 Base64 per 3).
+    auto capacity = [&](std::size_t room) {
+        const std::size_t text =
+            room > Open.size() + Close.size() ? room - Open.size() - Close.size() : 0;
+        return text / 4 * 3;
+    };
+    auto word = [&](const std::string& jis) {
+        return std::string(Open) + Base64Encode(jis).str() + std::string(Close);
+    };
+
+    const std::string& text = source.str();
+    std::string result;
+    std::string chunk;    // source characters of the word being filled
+    std::string chunkJis; // their conversion
+    std::size_t limit = capacity(std::min(MaxWord, firstLineRoom));
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // One UTF-8 character (a broken sequence counts byte by byte).
+        std::size_t length = 1;
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead >= 0xC0 && lead < 0xE0)
+            length = 2;
+        else if (lead >= 0xE0 && lead < 0xF0)
+            length = 3;
+        else if (lead >= 0xF0 && lead < 0xF8)
+            length = 4;
+        length = std::min(length, text.size() - i);
+        const std::string candidate = chunk + text.substr(i, length);
+        CString jis;
+        ToJis(CString(candidate), jis);
+        // A word holds at least one character, or the text would never end.
+        if (!chunk.empty() && jis.str().size() > limit) {
+            if (!result.empty())
+                result += "\r\n ";
+            result += word(chunkJis);
+            chunk.clear();
+            chunkJis.clear();
+            limit = capacity(MaxWord);
+            continue; // the same character opens the next word
+        }
+        chunk = candidate;
+        chunkJis = jis.str();
+        i += length;
+    }
+    if (!result.empty())
+        result += "\r\n ";
+    result += word(chunkJis);
+    out = CString(std::move(result));
 }
 
 } // namespace NVKTL

@@ -2,6 +2,8 @@
 
 #include "nvktl/CString.h"
 
+#include <cstddef>
+
 namespace NVKTL {
 
 // JIS X 0208 code (row byte high, cell byte low) of a double-byte Shift-JIS
@@ -23,5 +25,12 @@ void ToJis(const CString& source, CString& out);
 // Never split or folded, so any line break in the source stays inside the
 // Base64 text.
 void ToEncodedWord(const CString& source, CString& out);
+
+// The same text as encoded words of at most 75 characters each, every word
+// starting and ending in ASCII mode and ending between two characters, so
+// that any mail reader joins them back to the text. Words are folded onto
+// lines of their own (CR LF and a space); the first word is kept to
+// firstLineRoom characters, so that it fits behind its field name.
+void ToEncodedWords(const CString& source, std::size_t firstLineRoom, CString& out);
 
 } // namespace NVKTL

@@ -2,9 +2,13 @@
 
 #include "admin/CDefSetDlg.h"
 
+#include "tests/nvktl/ScriptedSmtpPeer.h"
+
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QValidator>
 
@@ -12,8 +16,8 @@ using Answer = CMessageBox::Answer;
 
 namespace {
 
-const std::vector<std::string> kSmtpKeys = {"mail_server_ip", "mail_server_port", "mail_acount",
-                                            "mail_password"};
+const std::vector<std::string> kSmtpKeys = {"mail_server_ip", "mail_server_port", "mail_security",
+                                            "mail_acount", "mail_password"};
 
 } // namespace
 
@@ -185,4 +189,92 @@ TEST_F(CDefSetDlgTest, ThePortTakesDigitsOnlyAndTheArrowsStayWithinTheRange) {
     check(dlg, "1011")->setChecked(true);
     save(dlg);
     EXPECT_EQ(setting("mail_server_port"), "20000");
+}
+
+TEST_F(CDefSetDlgTest, TheEncryptionChoiceFillsAnEmptyPortAndIsStoredWithTheServer) {
+    const struct {
+        int choice;
+        const char* portBefore;
+        const char* portAfter;
+    } cases[] = {{1, "", "587"}, {2, "", "465"}, {1, "2525", "2525"}, {0, "", ""}};
+    for (const auto& c : cases) {
+        storeComplete();
+        CDefSetDlg dlg;
+        dlg.show();
+        auto* security = dlg.findChild<QComboBox*>("securityCombo");
+        ASSERT_NE(security, nullptr);
+        edit(dlg, "1013")->setText(qs(c.portBefore));
+        security->setCurrentIndex(c.choice);
+        emit security->activated(c.choice);
+        EXPECT_EQ(edit(dlg, "1013")->text(), qs(c.portAfter)) << c.choice;
+    }
+
+    storeComplete();
+    {
+        CDefSetDlg dlg;
+        dlg.show();
+        dlg.findChild<QComboBox*>("securityCombo")->setCurrentIndex(2);
+        save(dlg);
+        EXPECT_EQ(setting("mail_security"), "tls");
+    }
+    CDefSetDlg reopened;
+    reopened.show();
+    EXPECT_EQ(reopened.findChild<QComboBox*>("securityCombo")->currentIndex(), 2);
+    check(reopened, "1011")->setChecked(false);
+    save(reopened);
+    EXPECT_EQ(setting("mail_security"), "<null>");
+}
+
+TEST_F(CDefSetDlgTest, TestSendUsesTheValuesOnTheScreenAndShowsTheOutcome) {
+    storeComplete();
+    store("mail_server_ip", "127.0.0.1");
+    const std::string greeting = "220 mail.example.net ESMTP\r\n";
+    smtptest::ScriptedSmtpPeer peer({greeting, "250 mail.example.net\r\n", "250 OK\r\n",
+                                     "250 OK\r\n", "354 go ahead\r\n", "250 queued\r\n",
+                                     "221 bye\r\n"});
+    CDefSetDlg dlg;
+    dlg.show();
+    edit(dlg, "1013")->setText(QString::number(peer.port())); // not saved
+    check(dlg, "1014")->setChecked(false);
+    control<QPushButton>(&dlg, "testSendButton")->click();
+    EXPECT_EQ(lastShown(), CDefSetDlg::kTestSent);
+    const auto commands = peer.commands();
+    ASSERT_EQ(commands.size(), 6u);
+    EXPECT_EQ(commands[2], "RCPT TO:<desk@example.jp>\r\n");
+    EXPECT_NE(commands[4].find("\r\nMessage-ID: <"), std::string::npos);
+    // Nothing was saved by the test.
+    EXPECT_EQ(setting("mail_server_port"), "587");
+    EXPECT_EQ(setting("mail_acount"), "desk");
+    EXPECT_TRUE(control<QPushButton>(&dlg, "testSendButton")->isEnabled());
+}
+
+TEST_F(CDefSetDlgTest, ATestSendThatFailsSaysWhyAndTheScreenCannotBeLeftMeanwhile) {
+    storeComplete();
+    store("mail_server_ip", "127.0.0.1");
+    // A server that greets only after a while, then refuses the recipient.
+    smtptest::ScriptedSmtpPeer peer({"<pause 400>220 mail.example.net ESMTP\r\n",
+                                     "250 mail.example.net\r\n", "250 OK\r\n",
+                                     "550 no such user\r\n"});
+    store("mail_server_port", std::to_string(peer.port()));
+    store("mail_acount", "");
+    CDefSetDlg dlg;
+    dlg.show();
+    bool busySeen = false;
+    bool stayed = false;
+    QTimer::singleShot(100, &dlg, [&] {
+        busySeen = !control<QPushButton>(&dlg, "1003")->isEnabled();
+        dlg.reject();
+        pressKey(&dlg, Qt::Key_Escape);
+        stayed = dlg.isVisible();
+    });
+    control<QPushButton>(&dlg, "testSendButton")->click();
+    EXPECT_TRUE(busySeen);
+    EXPECT_TRUE(stayed);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(lastShown(),
+              std::string(CDefSetDlg::kTestFailed) + "受信者のメールアドレスに謝りがあります。");
+
+    edit(dlg, "1010")->clear();
+    control<QPushButton>(&dlg, "testSendButton")->click();
+    EXPECT_EQ(lastShown(), CDefSetDlg::kNoTestAddress);
 }

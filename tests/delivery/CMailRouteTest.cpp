@@ -198,8 +198,7 @@ TEST_F(MailRouteExchangerTest, WithoutAUsableExchangerNothingIsConnected) {
     RouteSmtpPeer a(kAccepting), b(kAccepting);
     ASSERT_NO_FATAL_FAILURE(listen({&a, &b}));
 
-    for (const char* recipient : {"visitor@zero.test",    // preference 0 only
-                                  "visitor@nomx.test",    // an address but no MX
+    for (const char* recipient : {"visitor@nomx.test",    // an address but no MX
                                   "visitor@missing.test", // no such domain
                                   "visitor@nullmx.test", // its best exchanger says it takes no mail
                                   "visitor@", "visitor", "visitor@RETRY.TEST x"}) {
@@ -207,6 +206,14 @@ TEST_F(MailRouteExchangerTest, WithoutAUsableExchangerNothingIsConnected) {
     }
     EXPECT_TRUE(a.sessions().empty());
     EXPECT_TRUE(b.sessions().empty());
+}
+
+TEST_F(MailRouteExchangerTest, PreferenceZeroIsTheMostPreferred) {
+    RouteSmtpPeer only(kAccepting);
+    ASSERT_NO_FATAL_FAILURE(listen({&only}));
+
+    EXPECT_EQ(0, CMailRoute::deliverMail(settingsFor("visitor@zero.test"), kMessage));
+    EXPECT_EQ(1u, only.sessions().size());
 }
 
 TEST_F(MailRouteExchangerTest, ServerAndPortMustBothBeSetToBypassTheExchangers) {
@@ -247,16 +254,16 @@ protected:
 
 TEST_F(MailRoutePort25Test, DeliversToTheBestWorkingExchanger) {
     // poston.test lists 20 b(.3), 10 a(.2), 30 c(.2), 10 a2(.2), 0 z(.3).
-    RouteSmtpPeer onTwo(refusingRecipients(), ".2", &log), onThree(kAccepting, ".3", &log);
+    RouteSmtpPeer onTwo(kAccepting, ".2", &log), onThree(refusingRecipients(), ".3", &log);
     ASSERT_NO_FATAL_FAILURE(listenOn25(onTwo, onThree));
 
     EXPECT_EQ(0, CMailRoute::deliverMail(settingsFor("visitor@poston.test"), kMessage));
-    // a (10) refused the recipient, b (20) took the message; z (0) and a2 (the
-    // second 10) were never tried.
-    EXPECT_EQ((std::vector<std::string>{".2", ".3"}), log.names());
-    ASSERT_EQ(1u, onThree.sessions().size());
-    EXPECT_EQ(deliveredSession("visitor@poston.test"), onThree.sessions()[0].commands);
-    EXPECT_EQ(kMessage.str(), onThree.sessions()[0].message);
+    // z (0) refused the recipient, a (10) took the message; a2 (the second 10)
+    // and the rest were never tried.
+    EXPECT_EQ((std::vector<std::string>{".3", ".2"}), log.names());
+    ASSERT_EQ(1u, onTwo.sessions().size());
+    EXPECT_EQ(deliveredSession("visitor@poston.test"), onTwo.sessions()[0].commands);
+    EXPECT_EQ(kMessage.str(), onTwo.sessions()[0].message);
 }
 
 TEST_F(MailRoutePort25Test, EveryPreferenceIsTriedOnceWhenAllRefuse) {
@@ -265,8 +272,8 @@ TEST_F(MailRoutePort25Test, EveryPreferenceIsTriedOnceWhenAllRefuse) {
     ASSERT_NO_FATAL_FAILURE(listenOn25(onTwo, onThree));
 
     EXPECT_EQ(-15, CMailRoute::deliverMail(settingsFor("visitor@poston.test"), kMessage));
-    // a (10), b (20), c (30).
-    EXPECT_EQ((std::vector<std::string>{".2", ".3", ".2"}), log.names());
+    // z (0), a (10), b (20), c (30); a2 (the second 10) is never tried.
+    EXPECT_EQ((std::vector<std::string>{".3", ".2", ".3", ".2"}), log.names());
 }
 
 } // namespace

@@ -6,6 +6,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "nvktl/Base64.h"
+#include "nvktl/JisEncoding.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <set>
 #include <sstream>
 
 using ::testing::ElementsAre;
@@ -41,6 +47,36 @@ CMapStringToString mapOf(std::initializer_list<std::pair<const char*, const char
 
 NVKTL::CTime visitMoment() {
     return NVKTL::CTime(2026, 12, 6, 5, 10, 15, 30, 123);
+}
+
+// Sets the machine's zone (a POSIX TZ text, no zone files needed) while it lives.
+class ZoneForTest {
+public:
+    explicit ZoneForTest(const char* zone) {
+        if (const char* old = std::getenv("TZ"))
+            previous = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ZoneForTest() {
+        if (previous.empty())
+            ::unsetenv("TZ");
+        else
+            ::setenv("TZ", previous.c_str(), 1);
+        ::tzset();
+    }
+
+private:
+    std::string previous;
+};
+
+std::string withoutMessageId(const std::string& message) {
+    std::string out;
+    for (const std::string& line : lines(message)) {
+        if (line.rfind("Message-ID: ", 0) != 0)
+            out += line + "\r\n";
+    }
+    return out;
 }
 
 // --- Body -----------------------------------------------------------------------
@@ -112,6 +148,7 @@ TEST(NotificationMessage, SixHeaderFieldsInOrderThenTheJisBody) {
                                              {"recv_mail", "yamada@example.jp"},
                                              {"title", "来訪のお知らせ"},
                                              {"body", "a\r\n.\r\n.\r\n.NET班\r\n"}});
+    const ZoneForTest japan("JST-9");
     const std::string message = CNotification::buildMessage(merged, visitMoment()).str();
 
     EXPECT_THAT(lines(message),
@@ -120,8 +157,9 @@ TEST(NotificationMessage, SixHeaderFieldsInOrderThenTheJisBody) {
                             "Date: Sat, 05 Dec 2026 10:15:30 +0900",
                             std::string("Subject: ") + kWordSubject,
                             "Content-Type: text/plain; charset=\"ISO-2022-JP\"",
-                            "Content-Transfer-Encoding: 7bit", "", "a", "..", "..",
-                            "..NET\x1b$BHI\x1b(B", ""));
+                            "Content-Transfer-Encoding: 7bit",
+                            ::testing::MatchesRegex("Message-ID: <[0-9a-f.]+@example\\.jp>"),
+                            "MIME-Version: 1.0", "", "a", "..", "..", "..NET\x1b$BHI\x1b(B", ""));
 }
 
 TEST(NotificationMessage, NotificationBodyArrivesAsIso2022Jp) {
@@ -143,7 +181,6 @@ TEST(NotificationMessage, NotificationBodyArrivesAsIso2022Jp) {
 }
 
 TEST(NotificationMessage, EmptyAndAsciiValuesAreStillOneEncodedWordOnOneLine) {
-    const std::string longSubject(300, 'S');
     CMapStringToString merged = mapOf({{"mail_address", "desk@example.jp"}, {"title", "Hello"}});
     std::vector<std::string> header =
         lines(CNotification::buildMessage(merged, visitMoment()).str());
@@ -152,12 +189,115 @@ TEST(NotificationMessage, EmptyAndAsciiValuesAreStillOneEncodedWordOnOneLine) {
     EXPECT_EQ(header[1], "To: =?ISO-2022-JP?B?"
                          "?= <>");
     EXPECT_EQ(header[3], "Subject: =?ISO-2022-JP?B?SGVsbG8=?=");
+}
 
-    merged.SetAt("title", longSubject.c_str());
-    header = lines(CNotification::buildMessage(merged, visitMoment()).str());
-    ASSERT_EQ(header[3].rfind("Subject: =?ISO-2022-JP?B?", 0), 0u);
-    EXPECT_EQ(header[3].find("?=", 25), header[3].size() - 2) << "one word, never folded";
-    EXPECT_EQ(header[4], "Content-Type: text/plain; charset=\"ISO-2022-JP\"");
+// The JIS bytes of a field's encoded words, joined, with every switch back to
+// ASCII that is directly followed by a switch out of it dropped.
+std::string joinedJis(const std::string& field) {
+    std::string jis;
+    std::size_t at = 0;
+    while ((at = field.find("=?ISO-2022-JP?B?", at)) != std::string::npos) {
+        const std::size_t end = field.find("?=", at + 16);
+        const NVKTL::CByteArray decoded = NVKTL::Base64Decode(field.substr(at + 16, end - at - 16));
+        const std::string word(decoded.View());
+        const std::size_t lastSwitch = word.rfind('\x1b');
+        EXPECT_TRUE(lastSwitch == std::string::npos || word.substr(lastSwitch, 3) == "\x1b(B")
+            << "a word ends in ASCII mode";
+        jis += word;
+        at = end + 2;
+    }
+    for (std::size_t join; (join = jis.find("\x1b(B\x1b$B")) != std::string::npos;)
+        jis.erase(join, 6);
+    return jis;
+}
+
+TEST(NotificationMessage, LongTextsBecomeSeveralWordsOnFoldedLines) {
+    const std::string longName = "山田太郎左衛門之助" + std::string("ABC") + "長い名前の生徒さん";
+    std::string longSubject;
+    for (int i = 0; i < 12; ++i)
+        longSubject += "来訪のお知らせ、Visit " + std::to_string(i) + " ";
+    const CMapStringToString merged = mapOf({{"mail_address", "desk@example.jp"},
+                                             {"recv_name", longName.c_str()},
+                                             {"recv_mail", "yamada@example.jp"},
+                                             {"title", longSubject.c_str()}});
+    const std::string message = CNotification::buildMessage(merged, visitMoment()).str();
+    const std::string head = message.substr(0, message.find("\r\n\r\n"));
+
+    for (const std::string& line : lines(head)) {
+        EXPECT_LE(line.size(), 78u) << line;
+        for (std::size_t at = 0; (at = line.find("=?", at)) != std::string::npos;) {
+            const std::size_t end = line.find("?=", at + 16);
+            EXPECT_LE(end + 2 - at, 75u) << line;
+            at = end + 2;
+        }
+    }
+    // Each field's words give back the whole text.
+    // A field's value with its folded lines.
+    auto field = [&](const std::string& name) {
+        std::string value;
+        for (const std::string& line : lines(head.substr(head.find(name + ": ")))) {
+            if (!value.empty() && line[0] != ' ')
+                break;
+            value += line + "\r\n";
+        }
+        return value;
+    };
+    CString expectedSubject, expectedName;
+    NVKTL::ToJis(CString(longSubject), expectedSubject);
+    NVKTL::ToJis(CString(longName), expectedName);
+    auto normalised = [](std::string jis) {
+        for (std::size_t join; (join = jis.find("\x1b(B\x1b$B")) != std::string::npos;)
+            jis.erase(join, 6);
+        return jis;
+    };
+    EXPECT_EQ(joinedJis(field("Subject")), normalised(expectedSubject.str()));
+    EXPECT_EQ(joinedJis(field("To")), normalised(expectedName.str()));
+    EXPECT_NE(field("Subject").find("\r\n "), std::string::npos) << "folded";
+    EXPECT_NE(field("To").find("<yamada@example.jp>"), std::string::npos);
+}
+
+TEST(NotificationMessage, TheDateCarriesTheMachinesOffsetAtThatMoment) {
+    const struct {
+        const char* zone;
+        const char* offset;
+    } cases[] = {
+        {"JST-9", "+0900"},
+        {"UTC0", "+0000"},
+        {"EST5EDT,M3.2.0,M11.1.0", "-0500"}, // December: standard time
+        {"<+0530>-5:30", "+0530"},
+    };
+    for (const auto& c : cases) {
+        const ZoneForTest zone(c.zone);
+        const std::string message =
+            CNotification::buildMessage(CMapStringToString(), visitMoment()).str();
+        EXPECT_NE(
+            message.find("\r\nDate: Sat, 05 Dec 2026 10:15:30 " + std::string(c.offset) + "\r\n"),
+            std::string::npos)
+            << c.zone;
+    }
+    const ZoneForTest summer("EST5EDT,M3.2.0,M11.1.0");
+    const std::string july =
+        CNotification::buildMessage(CMapStringToString(), NVKTL::CTime(2026, 7, 3, 3, 9, 0, 0, 0))
+            .str();
+    EXPECT_NE(july.find(" -0400\r\n"), std::string::npos);
+}
+
+TEST(NotificationMessage, EveryMailGetsAMessageIdOfItsOwn) {
+    const CMapStringToString merged = mapOf({{"mail_address", "desk@example.jp"}});
+    std::set<std::string> ids;
+    for (int i = 0; i < 100; ++i) {
+        for (const std::string& line :
+             lines(CNotification::buildMessage(merged, visitMoment()).str())) {
+            if (line.rfind("Message-ID: ", 0) == 0)
+                ids.insert(line);
+        }
+    }
+    EXPECT_EQ(ids.size(), 100u);
+    // A sender address that is no plain domain never reaches the identifier.
+    const std::string odd =
+        CNotification::buildMessage(mapOf({{"mail_address", "x@a b>\r\nBcc: y"}}), visitMoment())
+            .str();
+    EXPECT_NE(odd.find("@poston.invalid>\r\n"), std::string::npos);
 }
 
 TEST(NotificationMessage, LineBreaksFromTheDataFileCannotEndOrForgeAnything) {
@@ -253,7 +393,7 @@ TEST(NotificationSending, RouteGetsTheSettingsWithTheMailKeysWrittenOverThem) {
                     CNotification::body("開発部", "山田 太郎", "20261205101530123").c_str()}}),
             visitMoment())
             .str();
-    EXPECT_EQ(deliveries[0].message, expected);
+    EXPECT_EQ(withoutMessageId(deliveries[0].message), withoutMessageId(expected));
     thread.resetWindow();
 }
 

@@ -81,23 +81,33 @@ int freeDnsPort() {
     return 0;
 }
 
-// True when something answers a DNS query on 127.0.0.1:port within 100 ms.
-bool answers(int port) {
-    // Query id 0x5053, recursion desired, one question: "probe.test" A IN.
-    static const unsigned char query[] = {
-        0x50, 0x53, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 'p',
-        'r',  'o',  'b',  'e',  0x04, 't',  'e',  's',  't',  0x00, 0x00, 0x01, 0x00, 0x01};
+// True when the name server on 127.0.0.1:port has an address for `name`
+// within 100 ms. Each start asks for a name of its own, so that a dnsmasq of
+// another test that won the port race is never taken for this one.
+bool answers(int port, const std::string& name) {
+    // Query id 0x5053, recursion desired, one question: name A IN.
+    std::vector<unsigned char> query = {0x50, 0x53, 0x01, 0x00, 0x00, 0x01,
+                                        0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    std::stringstream labels(name);
+    std::string label;
+    while (std::getline(labels, label, '.')) {
+        query.push_back(static_cast<unsigned char>(label.size()));
+        query.insert(query.end(), label.begin(), label.end());
+    }
+    query.insert(query.end(), {0x00, 0x00, 0x01, 0x00, 0x01});
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
     sockaddr_in a = loopback(port);
     bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-              ::send(fd, query, sizeof query, 0) == static_cast<ssize_t>(sizeof query);
+              ::send(fd, query.data(), query.size(), 0) == static_cast<ssize_t>(query.size());
     if (ok) {
         pollfd p{fd, POLLIN, 0};
         unsigned char reply[512];
+        // Same id, no error, at least one answer record.
         ok = ::poll(&p, 1, 100) == 1 && ::recv(fd, reply, sizeof reply, 0) >= 12 &&
-             reply[0] == 0x50 && reply[1] == 0x53;
+             reply[0] == 0x50 && reply[1] == 0x53 && (reply[3] & 0x0f) == 0 &&
+             (reply[6] != 0 || reply[7] != 0);
     }
     ::close(fd);
     return ok;
@@ -150,6 +160,10 @@ std::string DnsTestServer::startOnPort(const std::string& program,
         // Names under .test are answered here
         // and never forwarded.
         "--local=/test/"};
+    static int startCount = 0;
+    const std::string probe =
+        "probe-" + std::to_string(::getpid()) + "-" + std::to_string(++startCount) + ".test";
+    arguments.push_back("--host-record=" + probe + ",127.0.0.1");
     arguments.insert(arguments.end(), records.begin(), records.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments)
@@ -187,7 +201,7 @@ std::string DnsTestServer::startOnPort(const std::string& program,
             stop();
             return "dnsmasq exited at start: " + log;
         }
-        if (answers(port))
+        if (answers(port, probe))
             return {};
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

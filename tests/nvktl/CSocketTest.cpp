@@ -1,14 +1,15 @@
 #include "nvktl/CSocket.h"
-#include "nvktl/CWinSock.h"
 
 #include "LoopbackPeer.h"
 #include "WaitUntil.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,11 +28,9 @@ std::string receiveSome(CSocket& socket) {
 }
 
 TEST(CSocket, FreshSocketHoldsACloseOnExecHandle) {
-    NVKTL::CWinSock library(2);
     CSocket socket;
     ASSERT_NE(0, socket.GetHandle());
     EXPECT_TRUE(::fcntl(socket.GetHandle(), F_GETFD) & FD_CLOEXEC);
-    EXPECT_EQ(CSocket::DefaultTimeout, socket.GetTimeout());
 }
 
 TEST(CSocket, EchoesThroughALoopbackPeer) {
@@ -168,6 +167,45 @@ TEST(CSocket, SilentPeerTimesOutReceiveAndTheDrain) {
     // Both waits are bounded: far less than the 30 s default, however slow.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     testDone.set_value();
+}
+
+TEST(CSocket, ThePeerThatNeverStopsSendingCannotStretchTheDrain) {
+    LoopbackPeer peer;
+    std::atomic<bool> stop{false};
+    peer.serve(1, [&stop](int fd) {
+        const std::string chunk(4096, 'x');
+        while (!stop && ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+        }
+        ::close(fd);
+    });
+    CSocket socket;
+    socket.SetTimeout(300);
+    ASSERT_EQ(0, socket.Connect(kLoopback, peer.port()));
+    const auto start = std::chrono::steady_clock::now();
+    socket.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    stop = true;
+}
+
+TEST(CSocket, ConnectsToAnIpv6Address) {
+    const int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    socklen_t size = sizeof address;
+    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&address), size))
+        << "no IPv6 loopback";
+    ASSERT_EQ(0, ::listen(listener, 1));
+    ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size));
+    CSocket socket;
+    socket.SetTimeout(2000);
+    ASSERT_EQ(0, socket.Connect("::1", ntohs(address.sin6_port)));
+    const int accepted = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(accepted, 0);
+    EXPECT_EQ(3, ::write(accepted, "hi\n", 3));
+    EXPECT_EQ("hi\n", receiveSome(socket));
+    ::close(accepted);
+    ::close(listener);
 }
 
 TEST(CSocket, SendDeliversEverythingDespiteShortWrites) {

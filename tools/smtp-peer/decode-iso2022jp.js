@@ -7,7 +7,9 @@ const fs = require('fs');
 
 const raw = fs.readFileSync(process.argv[2]).toString('latin1');
 const split = raw.indexOf('\r\n\r\n');
-const header = raw.slice(0, split);
+// Folded lines joined; the blanks between two encoded words are no text.
+const header = raw.slice(0, split).replace(/\r\n[ \t]/g, ' ')
+  .replace(/\?=[ \t]+=\?/g, '?==?');
 const body = Buffer.from(raw.slice(split + 4), 'latin1');
 const decoder = () => new TextDecoder('iso-2022-jp', { fatal: true });
 

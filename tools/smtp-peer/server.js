@@ -1,7 +1,8 @@
 'use strict';
 // A real SMTP server on 127.0.0.1 for the SMTP client's tests.
-// Usage: node server.js OUT_DIR METHODS
+// Usage: node server.js OUT_DIR METHODS [KEY CERT]
 //   METHODS: the AUTH mechanisms to offer, comma-separated (CRAM-MD5,LOGIN,PLAIN).
+//   KEY CERT: PEM files; the server then speaks TLS from the first byte.
 // Prints "PORT <n>" once it listens on a port of the system's choice. Every
 // message goes to OUT_DIR/message-<n>.eml as received; message-<n>.txt holds
 // the mechanism that authenticated the session, the envelope sender and the
@@ -10,7 +11,9 @@ const fs = require('fs');
 const path = require('path');
 const { SMTPServer } = require('smtp-server');
 
-const [outDir, methods] = process.argv.slice(2);
+const [outDir, methods, keyFile, certFile] = process.argv.slice(2);
+const tls = keyFile && certFile
+  ? { secure: true, key: fs.readFileSync(keyFile), cert: fs.readFileSync(certFile) } : {};
 const USER = 'tim';
 const PASSWORD = 'tanstaaftanstaaf';
 let received = 0;
@@ -21,6 +24,7 @@ const server = new SMTPServer({
   disabledCommands: ['STARTTLS'],
   disableReverseLookup: true,
   logger: false,
+  ...tls,
   onAuth(auth, session, callback) {
     // CRAM-MD5 carries no password: the server checks the digest itself.
     const valid = auth.username === USER &&

@@ -2,6 +2,7 @@
 // smtp-server, started here on 127.0.0.1), once with each AUTH mechanism; the
 // received messages are read back with independent decoders: Python's email
 // package and the WHATWG ISO-2022-JP decoder of Node.
+#include "../ChildProcess.h"
 #include "nvktl/CMailProtocol.h"
 #include "nvktl/CSmtpClient.h"
 #include "nvktl/JisEncoding.h"
@@ -30,139 +31,30 @@ extern char** environ;
 
 using NVKTL::CSmtpClient;
 using NVKTL::CString;
+using proctest::Child;
+using proctest::Output;
+using proctest::ReadFile;
+using proctest::RunTool;
 
 namespace {
 
 const std::string PeerDir = SMTP_PEER_DIR;
-constexpr int WaitMs = 20000;
-
-// A child process with pipes to its standard input and output.
-class Child {
-public:
-    explicit Child(const std::vector<std::string>& argv) {
-        int in[2];
-        int out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        if (::posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        m_in = in[1];
-        m_out = out[0];
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() {
-        closeInput();
-        if (m_out >= 0)
-            ::close(m_out);
-        wait();
-    }
-
-    bool started() const { return m_pid > 0; }
-    void closeInput() {
-        if (m_in >= 0)
-            ::close(m_in);
-        m_in = -1;
-    }
-
-    // One line of output without its line end; false at the end or after WaitMs.
-    bool readLine(std::string& line) {
-        for (;;) {
-            const std::size_t end = m_buffer.find('\n');
-            if (end != std::string::npos) {
-                line = m_buffer.substr(0, end);
-                m_buffer.erase(0, end + 1);
-                return true;
-            }
-            if (!readMore())
-                return false;
-        }
-    }
-    // All output until the child closes it (at most WaitMs per read).
-    std::string readAll() {
-        while (readMore()) {
-        }
-        return std::exchange(m_buffer, std::string());
-    }
-
-    // The exit status; the child is killed when it has not ended in WaitMs.
-    int wait() {
-        if (m_pid <= 0)
-            return m_status;
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMs);
-        int status = 0;
-        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > limit) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        m_pid = -1;
-        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return m_status;
-    }
-
-private:
-    bool readMore() {
-        pollfd p{m_out, POLLIN, 0};
-        if (m_out < 0 || ::poll(&p, 1, WaitMs) <= 0)
-            return false;
-        char chunk[4096];
-        const ssize_t n = ::read(m_out, chunk, sizeof chunk);
-        if (n <= 0)
-            return false;
-        m_buffer.append(chunk, static_cast<std::size_t>(n));
-        return true;
-    }
-
-    pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
-    int m_status = -1;
-    std::string m_buffer;
-};
-
-struct Output {
-    int status;
-    std::string text;
-};
-
-Output RunTool(const std::vector<std::string>& argv) {
-    Child child(argv);
-    child.closeInput();
-    std::string text = child.readAll();
-    return {child.wait(), text};
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // The server in a fresh folder of its own, offering the given mechanisms.
 class SmtpServer {
 public:
-    explicit SmtpServer(const std::string& methods) {
+    // With a certificate folder, the server speaks TLS from the first byte
+    // with its good.key and good.pem.
+    explicit SmtpServer(const std::string& methods, const std::string& certificates = "") {
         char folder[] = "/tmp/poston-smtp-XXXXXX";
         if (::mkdtemp(folder))
             m_dir = folder;
-        m_child = std::make_unique<Child>(
-            std::vector<std::string>{"node", PeerDir + "/server.js", m_dir, methods});
+        std::vector<std::string> argv{"node", PeerDir + "/server.js", m_dir, methods};
+        if (!certificates.empty()) {
+            argv.push_back(certificates + "/good.key");
+            argv.push_back(certificates + "/good.pem");
+        }
+        m_child = std::make_unique<Child>(argv);
         std::string line;
         if (m_child->started() && m_child->readLine(line) && line.rfind("PORT ", 0) == 0)
             m_port = std::atoi(line.c_str() + 5);
@@ -293,4 +185,44 @@ TEST(SmtpServerDecodingTest, NecAndIbmCharactersAndHalfWidthKanaReadBackInAMailR
                          "[ ガク 髙﨑① ]さん\r\n"
                          "㈱ポストン Ⅲ ⅲ\r\n"
                          "\r\n");
+}
+
+TEST(SmtpServerTlsTest, ImplicitTlsCarriesALongSubjectThatDecodes) {
+    char folder[] = "/tmp/poston-smtp-certs-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string certificates = folder;
+    ASSERT_EQ(RunTool({"/usr/bin/python3", TLS_SMTP_PEER, "certs", certificates}).status, 0);
+    ::setenv("SSL_CERT_FILE", (certificates + "/ca.pem").c_str(), 1);
+
+    SmtpServer server("PLAIN", certificates);
+    ASSERT_NE(server.port(), 0) << "the server did not start";
+    std::string subject;
+    for (int i = 0; i < 6; ++i)
+        subject += "来訪のお知らせ・第" + std::to_string(i) + "便 ";
+    CString words;
+    NVKTL::ToEncodedWords(CString(subject), 69, words);
+    NVKTL::CMailProtocol message;
+    message.SetHeader("From", Word("受付") + std::string_view(" <poston@example.com>"));
+    message.SetHeader("To", Word("山田 太郎") + std::string_view(" <taro@example.org>"));
+    message.SetHeader("Subject", words);
+    CString jis;
+    NVKTL::ToJis(CString(Body), jis);
+    message.SetBody(jis.c_str(), jis.GetLength());
+    message.Build();
+
+    CSmtpClient client("example.com");
+    client.SetTimeout(10000);
+    client.SetSecurity(CSmtpClient::Security::Tls);
+    client.SetFrom("poston@example.com");
+    client.AddTo("taro@example.org");
+    client.SetAuth("tim", "tanstaaftanstaaf");
+    EXPECT_EQ(client.SendMail("localhost", server.port(), message.GetText()), 0);
+    client.Close();
+    ::unsetenv("SSL_CERT_FILE");
+
+    const Output node = RunTool({"node", PeerDir + "/decode-iso2022jp.js", server.messagePath(1)});
+    EXPECT_EQ(node.status, 0);
+    EXPECT_NE(node.text.find("Subject: " + subject + "\n"), std::string::npos) << node.text;
+    std::error_code ignored;
+    std::filesystem::remove_all(certificates, ignored);
 }

@@ -115,7 +115,8 @@ void CMailErrorDlg::OnResend() {
     CListCtrlEx* errors = list();
     for (const int row : errors->selectedRowIndexes()) {
         CDbAccess db;
-        db.resendLogin(cs(errors->GetCellText(row, LoginId)), now);
+        // Only this row's address is mailed again; the row goes once it has.
+        db.resendMailError(cs(errors->GetCellText(row, ErrorNo)), now);
     }
     CMessageBox::ok(this, CString(kResent), CString(kCaption));
 }

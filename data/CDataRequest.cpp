@@ -26,6 +26,14 @@ int arity(const char* name) {
         return 2;
     if (is(name, "setMailError"))
         return 5;
+    if (is(name, "sendDelivery"))
+        return 2;
+    if (is(name, "releaseDelivery"))
+        return 1;
+    if (is(name, "claimDelivery") || is(name, "retryDelivery") || is(name, "failDelivery"))
+        return 3;
+    if (is(name, "getWaitingCount"))
+        return 1;
     return 0;
 }
 
@@ -70,6 +78,31 @@ int CDataRequest::run(const char* name, void* const* args) {
         CDbAccess db;
         return db.setMailError(text(args, 0), text(args, 1), text(args, 2), text(args, 3),
                                text(args, 4));
+    }
+    if (is(name, "claimDelivery")) {
+        CDbAccess db;
+        return db.claimDelivery(text(args, 0), text(args, 1), text(args, 2));
+    }
+    if (is(name, "releaseDelivery")) {
+        CDbAccess db;
+        return db.releaseDelivery(text(args, 0));
+    }
+    if (is(name, "sendDelivery")) {
+        CDbAccess db;
+        return db.sendDelivery(text(args, 0), text(args, 1));
+    }
+    if (is(name, "retryDelivery")) {
+        CDbAccess db;
+        return db.retryDelivery(text(args, 0), text(args, 1), text(args, 2));
+    }
+    if (is(name, "failDelivery")) {
+        CDbAccess db;
+        return db.failDelivery(text(args, 0), text(args, 1), text(args, 2));
+    }
+    if (is(name, "getWaitingCount")) {
+        CDbAccess db;
+        *static_cast<int*>(args[0]) = db.getWaitingCount();
+        return 0;
     }
     return kUnknown;
 }

@@ -5,7 +5,8 @@
 class CDataRequest {
 public:
     // Runs the command name ("getDefault", "getSendLogin", "skipLogin",
-    // "sendLogin", "getAddress", "setMailError"; letter case counts) on a fresh
+    // "sendLogin", "getAddress", "setMailError", "claimDelivery", "sendDelivery",
+    // "retryDelivery", "failDelivery", "getWaitingCount" (an int); letter case counts) on a fresh
     // CDbAccess with the argument objects in args, and returns the data
     // operation's result. Any other name, or a missing argument object,
     // returns -1 and touches nothing.

@@ -100,6 +100,7 @@ int CDbAccess::migrateData(IMigrationProgress* progress) {
             copyMail(progress, &master);
             copyLogin(progress, &master);
             copyMailError(progress, &master);
+            copySend(progress, &master);
             complete = master.endBatch(true) == 0;
         }
     }
@@ -221,5 +222,48 @@ int CDbAccess::copyMailError(IMigrationProgress* progress, CMdbAccess* master) {
                     "'?error_date', '?error_msg' )"),
             &row);
     });
+    return 0;
+}
+
+int CDbAccess::copySend(IMigrationProgress* progress, CMdbAccess* master) {
+    const bool kept = selectAny(CString("SELECT 1 as found FROM sqlite_master WHERE type = "
+                                        "'table' AND name = 't_send'"),
+                                nullptr) == 0;
+    if (kept) {
+        copyTable(*m_pMdb, progress, "送信", "t_send", [master](CMapStringToString& row) {
+            for (const char* column : {"tries", "login_id"})
+                nullIfEmpty(row, column);
+            for (const char* column : {"next_try", "last_error", "sent_date", "claim_until"}) {
+                CString value;
+                row.Lookup(CString(column), value);
+                row.SetAt(CString(column), quotedOrNull(value));
+            }
+            master->insertMdb(
+                CString("INSERT INTO t_send (send_id, login_id, mail, user_name, group_name, "
+                        "state, tries, next_try, last_error, sent_date, claim_until) VALUES "
+                        "(?send_id, ?login_id, '?mail', '?user_name', '?group_name', '?state', "
+                        "?tries, ?next_try, ?last_error, ?sent_date, NULL)"),
+                &row);
+        });
+        return 0;
+    }
+    // A data file from before deliveries were kept: its due visits are mailed
+    // to the addresses their users have now, and a due visit of a user with
+    // no address (or no user any more) is not sent at all.
+    m_pMdb->selectEachMdb(
+        CString("SELECT b.login_id, m.mail, u.user_name, g.group_name FROM t_login b JOIN t_user "
+                "u ON u.user_id = b.user_id JOIN t_mail m ON m.user_id = b.user_id LEFT JOIN "
+                "t_group g ON g.group_id = u.group_id WHERE b.ret_send = '1' AND m.mail <> '' "
+                "ORDER BY b.login_id, m.rowid"),
+        nullptr, [master](CMapStringToString& row) {
+            master->insertMdb(
+                CString("INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) "
+                        "VALUES (?login_id, '?mail', '?user_name', '?group_name', '1', 0)"),
+                &row);
+        });
+    master->updateMdb(
+        CString("UPDATE t_login SET ret_send = '3' WHERE ret_send = '1' AND NOT "
+                "EXISTS (SELECT 1 FROM t_send s WHERE s.login_id = t_login.login_id)"),
+        nullptr);
     return 0;
 }

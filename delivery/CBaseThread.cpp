@@ -54,6 +54,11 @@ int CBaseThread::sendCommand(const char* name, void* a1, void* a2) {
     return sendCommandArray(name, args);
 }
 
+int CBaseThread::sendCommand(const char* name, void* a1, void* a2, void* a3) {
+    void* const args[] = {a1, a2, a3};
+    return sendCommandArray(name, args);
+}
+
 int CBaseThread::sendCommand(const char* name, void* a1, void* a2, void* a3, void* a4, void* a5) {
     void* const args[] = {a1, a2, a3, a4, a5};
     return sendCommandArray(name, args);

@@ -28,6 +28,7 @@ public:
     // when no window is bound, else the window's answer.
     int sendCommand(const char* name, void* a1);
     int sendCommand(const char* name, void* a1, void* a2);
+    int sendCommand(const char* name, void* a1, void* a2, void* a3);
     int sendCommand(const char* name, void* a1, void* a2, void* a3, void* a4, void* a5);
 
 protected:

@@ -3,9 +3,15 @@
 #include "data/CDbAccess.h"
 #include "delivery/CMailRoute.h"
 #include "delivery/CNotification.h"
+#include "nvktl/CJournal.h"
 #include "nvktl/CSmtpClient.h"
 #include "nvktl/CTime.h"
 #include "nvktl/vector.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -13,6 +19,8 @@ constexpr int kNoWindow = -2;
 constexpr unsigned kEndingPeriodMs = 1;
 constexpr const char* kSendDateFormat = "%Y%m%d%H%M%S%s";
 constexpr const char* kSendingText = "メール送信中";
+// Shown between periods while deliveries wait for their next try.
+constexpr const char* kWaitingFormat = "再送を待っているメールが%d件あります";
 
 CString column(const CMapStringToString& row, const char* key) {
     CString value;
@@ -26,6 +34,37 @@ CString sendDateNow() {
     CString text;
     now.Format(text, kSendDateFormat);
     return text;
+}
+
+// Stamps are local calendar times; the arithmetic is on the calendar alone.
+long long stampToMs(const CString& stamp) {
+    const std::string& text = stamp.str();
+    if (text.size() != 17)
+        return 0;
+    auto field = [&text](std::size_t at, std::size_t length) {
+        return std::atoi(text.substr(at, length).c_str());
+    };
+    using namespace std::chrono;
+    const sys_days day = year{field(0, 4)} / month{static_cast<unsigned>(field(4, 2))} /
+                         std::chrono::day{static_cast<unsigned>(field(6, 2))};
+    return duration_cast<milliseconds>(day.time_since_epoch()).count() +
+           ((field(8, 2) * 60LL + field(10, 2)) * 60 + field(12, 2)) * 1000 + field(14, 3);
+}
+
+CString msToStamp(long long ms) {
+    using namespace std::chrono;
+    const sys_days day = floor<days>(sys_time<milliseconds>(milliseconds(ms)));
+    const year_month_day date(day);
+    long long rest = ms - duration_cast<milliseconds>(day.time_since_epoch()).count();
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d%02u%02u%02lld%02lld%02lld%03lld", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), rest / 3600000, rest / 60000 % 60,
+                  rest / 1000 % 60, rest % 1000);
+    return CString(text);
+}
+
+CString stampPlus(const CString& stamp, long long ms) {
+    return msToStamp(stampToMs(stamp) + ms);
 }
 
 } // namespace
@@ -49,11 +88,12 @@ void CSendThread::addPending(Command command) {
 
 int CSendThread::sendPending(Command& command) {
     const CString& name = command[0];
-    if ((name == "sendLogin" || name == "skipLogin") && command.size() == 3)
+    if (name == "releaseDelivery" && command.size() == 2)
+        return sendCommand(name.c_str(), &command[1]);
+    if (name == "sendDelivery" && command.size() == 3)
         return sendCommand(name.c_str(), &command[1], &command[2]);
-    if (name == "setMailError" && command.size() == 6)
-        return sendCommand(name.c_str(), &command[1], &command[2], &command[3], &command[4],
-                           &command[5]);
+    if ((name == "retryDelivery" || name == "failDelivery") && command.size() == 4)
+        return sendCommand(name.c_str(), &command[1], &command[2], &command[3]);
     return 0; // not a state change this thread writes: dropped unsent
 }
 
@@ -70,7 +110,8 @@ bool CSendThread::flushPending() {
                 return true;
             command = m_pending.front();
         }
-        if (command.empty() || sendPending(command) != kNoWindow) {
+        // Only a stored outcome is done; a failed write is tried again.
+        if (command.empty() || sendPending(command) == 0) {
             std::lock_guard<std::mutex> guard(m_pendingLock);
             m_pending.erase(m_pending.begin());
             continue;
@@ -103,9 +144,10 @@ void CSendThread::execute() {
     sendCommand("getDefault", &settings);
     NVKTL::vector<CMapStringToString*> rows;
     const int found = sendCommand("getSendLogin", &rows);
-    if (found == kNoWindow || rows.empty()) {
-        if (!rows.empty())
-            releaseSendLogin(&rows);
+    if (found == kNoWindow)
+        return;
+    if (rows.empty()) {
+        showWaiting();
         return;
     }
 
@@ -115,51 +157,114 @@ void CSendThread::execute() {
             break;
         statusText(kSendingText);
         progressStart(static_cast<int>(i + 1), static_cast<int>(count));
-
         const CMapStringToString* cell = rows.at(i);
         if (cell == nullptr)
             continue;
-        const CMapStringToString row = *cell;
-        CString mail = column(row, "from_mail");
-        CString sendDate = sendDateNow();
-        CString loginId = column(row, "login_id");
-
-        if (mail.IsEmpty()) {
-            // Nothing is kept for later: the visit is still due and comes back.
-            if (sendCommand("skipLogin", &loginId, &sendDate) == kNoWindow)
-                break;
-            continue;
-        }
-
-        for (const auto& [key, value] : row)
-            settings.SetAt(key, value);
-        const int code = sendNotification(settings);
-        if (code == kSettingsUnavailable)
-            break; // not attempted: the visit is still due and comes back
-
-        if (code == 0) {
-            if (sendCommand("sendLogin", &loginId, &sendDate) == kNoWindow) {
-                addPending({"sendLogin", loginId, sendDate});
-                break;
-            }
-            continue;
-        }
-
-        CString userId = column(row, "user_id");
-        CString error = NVKTL::CSmtpClient::GetErrorMessage(code);
-        if (sendCommand("setMailError", &loginId, &userId, &mail, &sendDate, &error) == kNoWindow) {
-            addPending({"setMailError", loginId, userId, mail, sendDate, error});
-            addPending({"skipLogin", loginId, sendDate});
+        if (!deliverRow(*cell, settings))
             break;
-        }
-        if (sendCommand("skipLogin", &loginId, &sendDate) == kNoWindow) {
-            addPending({"skipLogin", loginId, sendDate});
-            break;
-        }
     }
 
     releaseSendLogin(&rows);
     progressEnd();
+    showWaiting();
+}
+
+void CSendThread::showWaiting() {
+    int waiting = 0;
+    if (sendCommand("getWaitingCount", &waiting) != 0)
+        return;
+    if (waiting > 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, kWaitingFormat, waiting);
+        statusText(text);
+    } else if (m_waitingShown) {
+        statusText("");
+    }
+    m_waitingShown = waiting > 0;
+}
+
+bool CSendThread::deliverRow(const CMapStringToString& row, CMapStringToString& settings) {
+    CString sendId = column(row, "send_id");
+    CString now = sendDateNow();
+    CString until = stampPlus(now, kClaimMs);
+    // Only a delivery this terminal holds is mailed; one that cannot be taken
+    // (gone, taken elsewhere, or the mark not stored) is left alone.
+    if (sendCommand("claimDelivery", &sendId, &now, &until) != 0)
+        return false;
+
+    for (const auto& [key, value] : row)
+        settings.SetAt(key, value);
+    m_lastReply = 0;
+    const int code = sendNotification(settings);
+    if (code == kSettingsUnavailable) {
+        // Not attempted: given back, so that it is due again at once.
+        addPending({"releaseDelivery", sendId});
+        return false;
+    }
+
+    Command command = outcomeCommand(row, code, m_lastReply);
+    if (command.front() == "failDelivery")
+        NVKTL::CJournal::mailGivenUp(std::atoll(column(row, "login_id").c_str()), code);
+    if (sendPending(command) != 0) {
+        // Not stored: kept and stored before any further mail goes out.
+        addPending(std::move(command));
+        return false;
+    }
+    return true;
+}
+
+CSendThread::Command CSendThread::outcomeCommand(const CMapStringToString& row, int code,
+                                                 int replyCode) {
+    const CString sendId = column(row, "send_id");
+    const CString date = sendDateNow();
+    const Outcome outcome = classify(code, replyCode);
+    if (outcome == Outcome::Sent)
+        return {"sendDelivery", sendId, date};
+    const CString error = NVKTL::CSmtpClient::GetErrorMessage(code);
+    if (outcome == Outcome::Retry) {
+        const int tries = std::atoi(column(row, "tries").c_str());
+        const CString next = stampPlus(date, retryDelayMs(tries, m_retryUnitMs.load()));
+        const CString giveUp = stampPlus(column(row, "login_date"), m_giveUpMs.load());
+        if (next < giveUp)
+            return {"retryDelivery", sendId, next, error};
+    }
+    return {"failDelivery", sendId, date, error};
+}
+
+CSendThread::Outcome CSendThread::classify(int code, int replyCode) {
+    if (code == 0)
+        return Outcome::Sent;
+    if (code == kSettingsUnavailable)
+        return Outcome::NotAttempted;
+    if (replyCode >= 400 && replyCode < 500)
+        return Outcome::Retry;
+    if (replyCode >= 500)
+        return Outcome::Failed;
+    switch (code) {
+    case -1: // no connection, or no exchanger answered
+    case -2: // the connection broke while sending
+    case -3: // no reply in time
+    case -4:
+    case -5:
+    case -23: // the encrypted connection was not set up in time
+        return Outcome::Retry;
+    default:
+        // Bad addresses or text caught before the wire, a refused
+        // certificate and anything unknown will not pass by themselves.
+        return Outcome::Failed;
+    }
+}
+
+long long CSendThread::retryDelayMs(int tries, long long unitMs) {
+    static constexpr int steps[] = {1, 2, 5, 10, 30, 60};
+    constexpr int last = static_cast<int>(std::size(steps)) - 1;
+    const int index = tries < 0 ? 0 : (tries > last ? last : tries);
+    return steps[index] * unitMs;
+}
+
+void CSendThread::setRetryTiming(long long unitMs, long long giveUpMs) {
+    m_retryUnitMs.store(unitMs);
+    m_giveUpMs.store(giveUpMs);
 }
 
 int CSendThread::sendNotification(const CMapStringToString& settings) {
@@ -176,9 +281,10 @@ int CSendThread::sendMail(const CMapStringToString& mail) {
     NVKTL::CTime now;
     now.SetNow();
     const CString message = CNotification::buildMessage(merged, now);
-    return deliverMail(merged, message);
+    return deliverMail(merged, message, m_lastReply);
 }
 
-int CSendThread::deliverMail(const CMapStringToString& settings, const CString& message) {
-    return CMailRoute::deliverMail(settings, message);
+int CSendThread::deliverMail(const CMapStringToString& settings, const CString& message,
+                             int& replyCode) {
+    return CMailRoute::deliverMail(settings, message, &replyCode);
 }

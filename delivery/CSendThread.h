@@ -9,14 +9,32 @@
 #include <mutex>
 #include <vector>
 
-// The background worker that mails a notification for every due visit and
-// reports each outcome back as a data command to the bound window. It never
-// opens the database itself.
+// The background worker that mails every due delivery (one visit to one
+// address) and reports each outcome back as a data command to the bound
+// window before it starts the next one. It never opens the database itself.
+//
+// A delivery is claimed before it is mailed; an outcome that cannot be stored
+// is kept and stored before anything else is mailed, so a mail that has gone
+// out is never sent again because its state was lost.
 class CSendThread : public CBaseThread {
 public:
     // sendMail's answer when the bound window could not give the settings: the
     // mail was not attempted and the row stays due.
     static constexpr int kSettingsUnavailable = -100;
+
+    // What became of one attempt.
+    enum class Outcome { Sent, Retry, Failed, NotAttempted };
+    // A failure that can pass by itself (no connection, a time-out, a 4xx
+    // reply) is tried again; one that will not (a 5xx reply, a bad address,
+    // a refused certificate) fails at once.
+    static Outcome classify(int code, int replyCode);
+    // The wait before try number tries + 1 (1, 2, 5, 10, 30, then 60 units)
+    // and how long a delivery is tried at all, counted from its visit.
+    static long long retryDelayMs(int tries, long long unitMs);
+    static constexpr long long kRetryUnitMs = 60 * 1000;
+    static constexpr long long kGiveUpMs = 24LL * 60 * 60 * 1000;
+    // How long a claim holds before the delivery is due again.
+    static constexpr long long kClaimMs = 10 * 60 * 1000;
 
     CSendThread();
     ~CSendThread() override;
@@ -38,9 +56,14 @@ public:
     // Composes and delivers one mail from recv_name, recv_mail, body, title.
     int sendMail(const CMapStringToString& mail);
 
+    // Tests shrink the retry unit and the give-up time.
+    void setRetryTiming(long long unitMs, long long giveUpMs);
+
 protected:
-    // Hands the finished message to the mail route.
-    virtual int deliverMail(const CMapStringToString& settings, const CString& message);
+    // Hands the finished message to the mail route; replyCode receives the
+    // last SMTP reply code (0 when none).
+    virtual int deliverMail(const CMapStringToString& settings, const CString& message,
+                            int& replyCode);
 
 private:
     // One state change: the command name, then its arguments in array order.
@@ -49,10 +72,22 @@ private:
 
     void addPending(Command command);
     int sendPending(Command& command);
+    // Mails one due-delivery row and stores its outcome; false stops the loop.
+    bool deliverRow(const CMapStringToString& row, CMapStringToString& settings);
+    // Tells the window how many deliveries wait for their next try.
+    void showWaiting();
+    // The state command for an attempt's outcome.
+    Command outcomeCommand(const CMapStringToString& row, int code, int replyCode);
 
     mutable std::mutex m_pendingLock;
     std::vector<Command> m_pending;
     // Set by requestEnd; the event itself is dropped once it has been set.
     std::atomic<NVKTL::CEvent*> m_endEvent{nullptr};
     std::atomic<bool> m_ending{false};
+    std::atomic<long long> m_retryUnitMs{kRetryUnitMs};
+    std::atomic<long long> m_giveUpMs{kGiveUpMs};
+    // The reply code of the attempt in progress (worker only).
+    int m_lastReply = 0;
+    // The status bar shows the waiting deliveries (worker only).
+    bool m_waitingShown = false;
 };

@@ -27,6 +27,12 @@ void CTimerThread::start() {
         killTimerLocked();
 }
 
+void CTimerThread::wake() {
+    std::lock_guard guard(m_timerMutex);
+    if (m_timerId != 0)
+        m_tickEvent.set();
+}
+
 void CTimerThread::stopTimer() {
     std::lock_guard guard(m_timerMutex);
     killTimerLocked();

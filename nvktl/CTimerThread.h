@@ -37,6 +37,9 @@ public:
     // Running worker: starts the timer if it was stopped, else drops a pending
     // tick. No worker: starts the timer and a new worker.
     void start();
+    // Runs the next period now instead of at its tick, when the timer is
+    // running; a period in progress is not interrupted.
+    void wake();
     // Stops the timer; the worker stays and waits. A tick already pending is
     // still handled once, and then the worker ends.
     void stopTimer();

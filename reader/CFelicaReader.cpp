@@ -1,5 +1,7 @@
 #include "reader/CFelicaReader.h"
 
+#include "nvktl/CJournal.h"
+
 #include <dlfcn.h>
 
 #include <filesystem>
@@ -107,12 +109,17 @@ void CFelicaReader::unloadLibrary(bool reportFailure) {
     }
     const bool disposed = m_exports.disposeLibrary() != 0;
     m_readerOpen = false;
+    m_failingSince.reset();
     dlclose(m_library);
     m_library = nullptr;
     m_exports = {};
     if (!disposed && reportFailure) {
         showMessage(kCloseFailed);
     }
+}
+
+bool CFelicaReader::isFailing() const {
+    return m_failingSince && std::chrono::steady_clock::now() - *m_failingSince >= m_failureDelay;
 }
 
 NVKTL::CString CFelicaReader::getCardId() {
@@ -128,8 +135,25 @@ NVKTL::CString CFelicaReader::getCardId() {
     unsigned char pmm[8] = {};
     felica_card_information cardInformation{idm, pmm};
 
-    if (m_exports.pollingAndGetCardInformation(&polling, &numberOfCards, &cardInformation) == 0 ||
-        numberOfCards != 1) {
+    const int polled =
+        m_exports.pollingAndGetCardInformation(&polling, &numberOfCards, &cardInformation);
+    if (polled == 0) {
+        if (!m_failingSince) {
+            m_failingSince = std::chrono::steady_clock::now();
+        }
+        // The operator learns of it later from the journal, once per outage.
+        if (!m_failureJournalled && isFailing()) {
+            NVKTL::CJournal::readerFailed("every poll of the card reader fails");
+            m_failureJournalled = true;
+        }
+    } else {
+        m_failingSince.reset();
+        if (m_failureJournalled) {
+            NVKTL::CJournal::readerRecovered();
+            m_failureJournalled = false;
+        }
+    }
+    if (polled == 0 || numberOfCards != 1) {
         m_lastCardId = NVKTL::CString();
         return NVKTL::CString(kNoCard);
     }

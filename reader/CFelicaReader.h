@@ -3,7 +3,9 @@
 #include "nvktl/CString.h"
 #include "reader/felica.h"
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 // What the binding needs from the application: a way to show a message (an
@@ -43,6 +45,13 @@ public:
     // when the ID differs from the previous poll's.
     NVKTL::CString getCardId();
 
+    // True once every poll for at least the failure delay has failed (the
+    // library reported an error, not merely no card); false again after the
+    // first poll that works.
+    bool isFailing() const;
+    // 2 s unless set; tests shorten it.
+    void setFailureDelay(std::chrono::milliseconds delay) { m_failureDelay = delay; }
+
     bool isLoaded() const { return m_library != nullptr; }
     bool isOpen() const { return m_readerOpen; }
     const NVKTL::CString& lastCardId() const { return m_lastCardId; }
@@ -71,4 +80,9 @@ private:
     Exports m_exports;
     bool m_readerOpen = false;
     NVKTL::CString m_lastCardId;
+    std::chrono::milliseconds m_failureDelay{2000};
+    // The first of the polls that have failed in a row.
+    std::optional<std::chrono::steady_clock::time_point> m_failingSince;
+    // The present run of failed polls has gone to the journal.
+    bool m_failureJournalled = false;
 };

@@ -1,9 +1,9 @@
--- The master file: the six tables with their fixed rows. Every data file
+-- The master file: the seven tables with their fixed rows. Every data file
 -- starts as a copy of it, and the program never creates or alters a table.
 -- The build turns this script into data/master.mdb.
 
 PRAGMA page_size = 4096;
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
 
 BEGIN;
 
@@ -47,6 +47,26 @@ CREATE TABLE t_mail_error (
     error_msg  TEXT
 );
 
+-- One notification of a visit to one address, fixed when the visit is
+-- recorded: the address, name and group of that moment, so that a later
+-- change of the user's addresses or card never redirects it.
+-- state: '1' due, '2' sent, '3' not sent. A due delivery is taken up once
+-- next_try has passed (empty: at once); claim_until marks it as being sent
+-- by a terminal until that time.
+CREATE TABLE t_send (
+    send_id     INTEGER PRIMARY KEY AUTOINCREMENT,
+    login_id    INTEGER,
+    mail        TEXT,
+    user_name   TEXT,
+    group_name  TEXT,
+    state       TEXT,
+    tries       INTEGER,
+    next_try    TEXT,
+    last_error  TEXT,
+    sent_date   TEXT,
+    claim_until TEXT
+);
+
 CREATE TABLE t_def_data (
     column_name  TEXT PRIMARY KEY,
     column_value TEXT
@@ -58,6 +78,10 @@ CREATE UNIQUE INDEX t_mail_user_mail ON t_mail (user_id, mail);
 -- The send thread's due visits: state '1', oldest first, answered from the
 -- index alone.
 CREATE INDEX t_login_send ON t_login (ret_send, login_date, user_id, ret_send_date);
+-- The send thread's due deliveries, and each visit's deliveries (one per
+-- address, which also keeps a resend from adding a second one).
+CREATE INDEX t_send_due ON t_send (state, next_try);
+CREATE UNIQUE INDEX t_send_login_mail ON t_send (login_id, mail);
 -- The users of a group (lists, group deletion).
 CREATE INDEX t_user_group ON t_user (group_id, order_id);
 -- The mail error list, newest first.
@@ -76,6 +100,7 @@ INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_address', NULL)
 INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_subject', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_server_ip', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_server_port', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_security', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_acount', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_password', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('kido_type', NULL);

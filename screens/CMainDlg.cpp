@@ -10,11 +10,15 @@ struct CMainDlg::Texts {
     CString userId;
     CString greeting;
     CString loginId;
+    // Polls in a row that found no card.
+    int missedPolls = 0;
 };
 
 namespace {
 const char* const kTimestamp = "%Y%m%d%H%M%S%s";
-}
+// Shown instead of the greeting when the visit could not be stored.
+const char* const kNotRecorded = "来訪を記録できませんでした。係の方にお知らせください。";
+} // namespace
 
 CMainDlg::CMainDlg(QWidget* parent)
     : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CMainDlg>()),
@@ -77,15 +81,27 @@ bool CMainDlg::OnInitDialog() {
 
     CString loginDate;
     now.Format(loginDate, kTimestamp);
-    db.addLogin(m_texts->userId, loginDate, m_texts->loginId);
+    if (db.addLogin(m_texts->userId, loginDate, m_texts->loginId) != 0) {
+        // No greeting for a visit nobody will be told of, and no id of
+        // another visit for "諸設定" to withdraw.
+        m_texts->loginId = CString();
+        m_texts->greeting = CString(kNotRecorded);
+        m_ui->label1036->setText(QString::fromUtf8(kNotRecorded));
+    }
 
     CMapStringToString settings;
     db.getDefault(settings);
     CString settingDisp;
     settings.Lookup(CString("setting_disp"), settingDisp);
-    const bool offerSettings = settingDisp == "main" && db.checkAdminUser(m_texts->userId) == 0;
+    const bool offerSettings = settingDisp == "main" && !m_texts->loginId.IsEmpty() &&
+                               db.checkAdminUser(m_texts->userId) == 0;
     if (!offerSettings)
         hideAndShrink(m_ui->button1008);
+    // The mails go now; a visit that "諸設定" may still withdraw waits for
+    // the send thread's period as before.
+    if (!m_texts->loginId.IsEmpty() && !offerSettings)
+        if (IApplication* app = theApp())
+            app->visitRecorded();
     placeFromSettings(settings);
 
     setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
@@ -96,8 +112,12 @@ void CMainDlg::OnTimer(int id) {
     if (id == kScreenTimerId) {
         IApplication* app = theApp();
         const CString card = app ? app->getCardId() : CString("err");
-        // Any card keeps the greeting; none (or a reader error) ends it.
-        if (card == "no" || card == "err") {
+        // Any card keeps the greeting; a reader error ends it, and so does
+        // no card for about a second: one missed poll of a card that still
+        // lies there is not its removal.
+        const bool missed = card == "no" || card == "err";
+        m_texts->missedPolls = missed ? m_texts->missedPolls + 1 : 0;
+        if (card == "err" || m_texts->missedPolls >= kMissedPollsForLift) {
             done(kResultConfirm);
             return;
         }
@@ -110,7 +130,7 @@ void CMainDlg::OnSettings() {
     now.SetNow();
     CString date;
     now.Format(date, kTimestamp);
-    {
+    if (!m_texts->loginId.IsEmpty()) {
         CDbAccess db;
         db.skipLogin(m_texts->loginId, date);
     }

@@ -189,7 +189,7 @@ public:
     std::atomic<int> deliveries{0};
 
 protected:
-    int deliverMail(const CMapStringToString&, const CString&) override {
+    int deliverMail(const CMapStringToString&, const CString&, int&) override {
         ++deliveries;
         return 0;
     }

@@ -66,7 +66,11 @@ protected:
         sql("INSERT INTO t_login (user_id, login_date, ret_send) VALUES (?, "
             "'20261205101530123', '1')",
             {id});
-        return sql("SELECT MAX(login_id) FROM t_login")[0][0];
+        const std::string login = sql("SELECT MAX(login_id) FROM t_login")[0][0];
+        sql("INSERT INTO t_send (login_id, mail, state, tries) SELECT ?, mail, '1', 0 FROM "
+            "t_mail WHERE user_id = ?",
+            {login, id});
+        return login;
     }
 
     std::filesystem::path m_folder;

@@ -40,6 +40,7 @@ protected:
         exec(folder.dataFile(), R"sql(
             UPDATE t_def_data SET column_value = '管理人' WHERE column_name = 'mail_user';
             UPDATE t_def_data SET column_value = 'minimam' WHERE column_name = 'kido_type';
+            UPDATE t_def_data SET column_value = 'starttls' WHERE column_name = 'mail_security';
             DELETE FROM t_def_data WHERE column_name = 'window_top';
             INSERT INTO t_def_data VALUES ('obsolete_key', 'x');
             UPDATE t_group SET group_name = '先生' WHERE group_id = 1;
@@ -57,6 +58,7 @@ protected:
             INSERT INTO t_login VALUES (8, 'U9', '20261203080000000', '3', '20261203080001000');
             INSERT INTO t_mail_error VALUES (4, 8, 'U9', 'u9@x.jp', '20261203080001000', 'エラー');
             INSERT INTO t_mail_error VALUES (6, 8, 'U9', 'u9b@x.jp', '20261203080001000', 'x''y');
+            DROP TABLE t_send;
         )sql");
     }
 
@@ -67,6 +69,7 @@ protected:
                          {"mail_acount", ""},
                          {"mail_address", ""},
                          {"mail_password", ""},
+                         {"mail_security", "starttls"},
                          {"mail_server_ip", ""},
                          {"mail_server_port", ""},
                          {"mail_subject", ""},
@@ -93,6 +96,10 @@ protected:
         EXPECT_EQ(query(file, "SELECT * FROM t_mail_error ORDER BY error_no"),
                   (Table{{"4", "8", "U9", "u9@x.jp", "20261203080001000", "エラー"},
                          {"6", "8", "U9", "u9b@x.jp", "20261203080001000", "x'y"}}));
+        // A file from before deliveries were kept: its due visit gets the
+        // addresses of this moment.
+        EXPECT_EQ(query(file, "SELECT login_id, mail, user_name, group_name, state FROM t_send"),
+                  (Table{{"7", "u5@x.jp", "five", "5組", "1"}}));
     }
 
     void expectOnlyFiles(const std::vector<std::string>& names) {
@@ -123,7 +130,7 @@ TEST_F(MigrationTest, CopiesEveryTableKeepingIdsAndKeepsTheOldFileAsBackup) {
     EXPECT_EQ(fileMode(folder.dataFile()), 0600u);
     std::vector<std::string> expected;
     for (const auto& [caption, rows] :
-         std::vector<std::pair<std::string, int>>{{"諸設定", 11},
+         std::vector<std::pair<std::string, int>>{{"諸設定", 12},
                                                   {"グループ", 4},
                                                   {"ユーザ", 3},
                                                   {"メール", 3},
@@ -206,7 +213,7 @@ TEST_F(MigrationTest, FirstStartTurnsTheMasterCopyIntoTheDataFile) {
     expectOnlyFiles({"poston.mdb"});
     EXPECT_EQ(query(folder.dataFile(), "SELECT group_id, kengen FROM t_group ORDER BY 1"),
               (Table{{"1", "M"}, {"2", "<null>"}}));
-    EXPECT_EQ(query(folder.dataFile(), "SELECT count(*) FROM t_def_data"), (Table{{"11"}}));
+    EXPECT_EQ(query(folder.dataFile(), "SELECT count(*) FROM t_def_data"), (Table{{"12"}}));
     // Empty tables show their caption and end, no position.
     EXPECT_EQ(progress.events, (std::vector<std::string>{
                                    "諸設定", "end", "グループ", "end", "ユーザ", "end", "メール",

@@ -51,7 +51,8 @@ TEST_F(VisitsTest, NewVisitIsDueWithTheLargestId) {
 TEST_F(VisitsTest, DueVisitsComeOnePerAddressOldestFirst) {
     const std::string later = visit("ONE", "20261205100000000");
     const std::string earlier = visit("THREE", "20261205090000000");
-    visit("NONE", "20261205080000000"); // no address: never returned, stays due
+    const std::string none = visit("NONE", "20261205080000000");
+    EXPECT_EQ(state(none), (Table{{"3", "<null>"}})); // no address: nothing to send
 
     const Rows rows = due();
     ASSERT_EQ(rows.size(), 4u);
@@ -70,6 +71,8 @@ TEST_F(VisitsTest, DueVisitsComeOnePerAddressOldestFirst) {
                                                            {"from_name", "一人"},
                                                            {"from_mail", "o@x.jp"},
                                                            {"login_id", later},
+                                                           {"send_id", rows[3].at("send_id")},
+                                                           {"tries", "0"},
                                                            {"login_date", "20261205100000000"}}));
 }
 
@@ -87,10 +90,10 @@ TEST_F(VisitsTest, StateChangesDecideWhatIsDue) {
     EXPECT_EQ(state(skipped), (Table{{"3", "20261205090200000"}}));
     EXPECT_TRUE(due().empty());
 
-    // Due again once its time is strictly before now.
-    db.resendLogin(CString(resentNow), CString(now));
+    // Due again once its time has come.
+    db.resendLogin(CString(resentNow), CString("20261205101530124"));
     db.resendLogin(CString(resentBefore), CString("20261205101530122"));
-    EXPECT_EQ(state(resentNow), (Table{{"1", now}}));
+    EXPECT_EQ(state(resentNow), (Table{{"1", "20261205101530124"}}));
     const Rows rows = due();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at("login_id"), resentBefore);
@@ -101,12 +104,40 @@ TEST_F(VisitsTest, StateChangesDecideWhatIsDue) {
     EXPECT_EQ(state(resentBefore), (Table{{"1", "20261205101530122"}}));
 }
 
-TEST_F(VisitsTest, VisitorsWithoutUserOrGroupDropOut) {
-    visit("THREE", "20261205090000000");
-    visit("GONE", "20261205090000001");
-    db.addMail(CString("GONE"), CString("g@x.jp"));
-    exec(folder.dataFile(), "UPDATE t_user SET group_id = 77 WHERE user_id = 'THREE'");
-    EXPECT_TRUE(due().empty());
+TEST_F(VisitsTest, DeliveriesKeepTheAddressesNameAndGroupOfTheVisit) {
+    // Whatever happens to the user after the visit, its notifications go to
+    // the addresses it had then, under the name it had then.
+    const struct {
+        const char* change;
+        const char* sql;
+    } cases[] = {
+        {"new address", "INSERT INTO t_mail VALUES ('THREE', 'new@x.jp')"},
+        {"address removed", "DELETE FROM t_mail WHERE user_id = 'THREE' AND mail = 'b@x.jp'"},
+        {"group changed", "UPDATE t_user SET group_id = 77 WHERE user_id = 'THREE'"},
+        {"deleted and card re-registered",
+         "DELETE FROM t_user WHERE user_id = 'THREE'; DELETE FROM t_mail WHERE user_id = "
+         "'THREE'; INSERT INTO t_user VALUES ('THREE', '別人', 'z@x.jp', 2, 9); INSERT INTO "
+         "t_mail VALUES ('THREE', 'z@x.jp')"},
+    };
+    for (const auto& c : cases) {
+        exec(folder.dataFile(), "DELETE FROM t_send; DELETE FROM t_login; DELETE FROM t_mail "
+                                "WHERE user_id = 'THREE'; DELETE FROM t_user WHERE user_id = "
+                                "'THREE'");
+        SetUp();
+        const std::string id = visit("THREE", "20261205090000000");
+        exec(folder.dataFile(), c.sql);
+        std::set<std::string> mails;
+        for (const auto& row : due()) {
+            EXPECT_EQ(row.at("login_id"), id) << c.change;
+            EXPECT_EQ(row.at("from_name"), "三人") << c.change;
+            EXPECT_EQ(row.at("group_name"), "一般") << c.change;
+            mails.insert(row.at("from_mail"));
+        }
+        EXPECT_EQ(mails, (std::set<std::string>{"a@x.jp", "b@x.jp", "c@x.jp"})) << c.change;
+    }
+    // A visitor unknown at the visit has nothing to be sent.
+    const std::string gone = visit("GONE", "20261205090000001");
+    EXPECT_EQ(state(gone), (Table{{"3", "<null>"}}));
 }
 
 TEST_F(VisitsTest, MailErrorsAreListedNewestFirstWhileTheirUserAndGroupExist) {

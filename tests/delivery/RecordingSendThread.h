@@ -25,10 +25,17 @@ public:
     };
     // Given the recipient and the number of deliveries before this one.
     using Script = std::function<int(const std::string& recipient, int attempt)>;
+    // The same, also giving the server's last reply code.
+    using ReplyScript =
+        std::function<int(const std::string& recipient, int attempt, int& replyCode)>;
 
     ~RecordingSendThread() override { stop(); }
 
     void setScript(Script script) {
+        setReplyScript([script = std::move(script)](const std::string& recipient, int attempt,
+                                                    int&) { return script(recipient, attempt); });
+    }
+    void setReplyScript(ReplyScript script) {
         std::lock_guard guard(m_mutex);
         m_script = std::move(script);
     }
@@ -63,18 +70,20 @@ public:
     }
 
 protected:
-    int deliverMail(const CMapStringToString& settings, const CString& message) override {
+    int deliverMail(const CMapStringToString& settings, const CString& message,
+                    int& replyCode) override {
         std::lock_guard guard(m_mutex);
         Delivery delivery{settings, message.str()};
         const int attempt = static_cast<int>(m_deliveries.size());
         m_deliveries.push_back(delivery);
-        return m_script ? m_script(delivery.recipient(), attempt) : 0;
+        replyCode = 0;
+        return m_script ? m_script(delivery.recipient(), attempt, replyCode) : 0;
     }
 
 private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_periodRan;
     int m_periods = 0;
-    Script m_script;
+    ReplyScript m_script;
     std::vector<Delivery> m_deliveries;
 };

@@ -7,8 +7,13 @@
 
 std::vector<std::string> SendTarget::textArguments(const std::string& name, void* const* args) {
     int texts = 0;
-    if (name == "sendLogin" || name == "skipLogin" || name == "getAddress")
+    if (name == "releaseDelivery")
+        texts = 1;
+    else if (name == "sendLogin" || name == "skipLogin" || name == "getAddress" ||
+             name == "sendDelivery")
         texts = 2;
+    else if (name == "claimDelivery" || name == "retryDelivery" || name == "failDelivery")
+        texts = 3;
     else if (name == "setMailError")
         texts = 5;
     std::vector<std::string> out;

@@ -91,7 +91,37 @@ void TestDataFile::addUser(const std::string& userId, const std::string& name,
 std::string TestDataFile::addVisit(const std::string& userId, const std::string& loginDate) {
     run("INSERT INTO t_login (user_id, login_date, ret_send) VALUES (?, ?, '1')",
         {userId, loginDate});
-    return query("SELECT MAX(login_id) FROM t_login", {}).at(0).at(0);
+    const std::string id = query("SELECT MAX(login_id) FROM t_login", {}).at(0).at(0);
+    // One due delivery per address the user has now, as a recorded visit has.
+    run("INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) SELECT ?, "
+        "m.mail, u.user_name, g.group_name, '1', 0 FROM t_mail m JOIN t_user u ON u.user_id = "
+        "m.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE m.user_id = ? AND "
+        "m.mail <> '' ORDER BY m.rowid",
+        {id, userId});
+    run("UPDATE t_login SET ret_send = '3' WHERE login_id = ? AND NOT EXISTS (SELECT 1 FROM "
+        "t_send WHERE login_id = ?)",
+        {id, id});
+    return id;
+}
+
+std::vector<TestDataFile::Delivery> TestDataFile::deliveries(const std::string& loginId) {
+    std::vector<Delivery> out;
+    for (const auto& row : query("SELECT mail, state, tries, COALESCE(next_try, ''), "
+                                 "COALESCE(last_error, '') FROM t_send WHERE login_id = ? "
+                                 "ORDER BY send_id",
+                                 {loginId}))
+        out.push_back({row[0], row[1], std::stoi(row[2]), row[3], row[4]});
+    return out;
+}
+
+std::string TestDataFile::sendId(const std::string& loginId, const std::string& mail) {
+    const auto rows =
+        query("SELECT send_id FROM t_send WHERE login_id = ? AND mail = ?", {loginId, mail});
+    return rows.empty() ? std::string() : rows[0][0];
+}
+
+void TestDataFile::exec(const std::string& sql) {
+    run(sql, {});
 }
 
 std::string TestDataFile::state(const std::string& loginId) {

@@ -16,6 +16,12 @@ public:
         std::string loginId, userId, mail, errorDate, errorMessage;
     };
 
+    struct Delivery {
+        std::string mail, state;
+        int tries = 0;
+        std::string nextTry, lastError;
+    };
+
     TestDataFile();
     ~TestDataFile();
     TestDataFile(const TestDataFile&) = delete;
@@ -34,6 +40,11 @@ public:
     std::string state(const std::string& loginId);
     std::string stateDate(const std::string& loginId);
     std::vector<MailError> mailErrors();
+    // The visit's deliveries, in the order they were recorded.
+    std::vector<Delivery> deliveries(const std::string& loginId);
+    std::string sendId(const std::string& loginId, const std::string& mail);
+    // A statement of the test's own (changing a user, making retries due).
+    void exec(const std::string& sql);
 
 private:
     void run(const std::string& sql, const std::vector<std::string>& values);

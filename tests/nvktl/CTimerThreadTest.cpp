@@ -113,6 +113,20 @@ TEST(CTimerThread, StopTimerPausesAndStartResumes) {
     EXPECT_TRUE(waitUntil([&] { return timer.calls >= paused + 2; }));
 }
 
+TEST(CTimerThread, WakeRunsAPeriodNowOnlyWhileTheTimerRuns) {
+    TestTimer timer;
+    timer.setInterval(kNever);
+    timer.wake(); // never started: nothing to wake
+    EXPECT_FALSE(timer.isRunning());
+    timer.start();
+    timer.wake();
+    ASSERT_TRUE(waitUntil([&] { return timer.calls == 1; }));
+    timer.stopTimer();
+    timer.wake(); // paused: stays paused
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(1, timer.calls);
+}
+
 TEST(CTimerThread, PendingTickAfterStopTimerRunsOnceThenTheThreadEnds) {
     TestTimer timer;
     timer.setInterval(kNever);

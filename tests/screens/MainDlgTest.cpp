@@ -90,11 +90,12 @@ TEST_F(MainDlgTest, EveryOpeningStoresOneDueVisit) {
         ASSERT_EQ(1u, visits.size());
         EXPECT_EQ(kCard, visits[0].userId);
         EXPECT_EQ("20260415095900123", visits[0].loginDate);
-        EXPECT_EQ("1", visits[0].retSend);
+        EXPECT_EQ("3", visits[0].retSend); // a user without an address: nothing to send
         EXPECT_EQ(visits[0].loginId, screen.getLoginId().str());
         // Leaving at once keeps the visit.
         app.setCard("no");
-        screen.OnTimer(100);
+        for (int poll = 0; poll < CMainDlg::kMissedPollsForLift; ++poll)
+            screen.OnTimer(100);
         EXPECT_EQ(-1, screen.result());
     }
     CMainDlg again;
@@ -103,7 +104,7 @@ TEST_F(MainDlgTest, EveryOpeningStoresOneDueVisit) {
     again.done(-1);
     const auto visits = data.visits();
     ASSERT_EQ(2u, visits.size());
-    EXPECT_EQ("1", visits[1].retSend);
+    EXPECT_EQ("3", visits[1].retSend);
     EXPECT_EQ(visits[1].loginId, again.getLoginId().str());
 }
 
@@ -159,10 +160,14 @@ TEST_F(MainDlgTest, SettingsButtonOnlyForAdministratorsWhenItSitsHere) {
     int buttonHeight = 0;
     for (const auto& c : cases) {
         data.setSetting("setting_disp", c.settingDisp);
+        const int announced = app.visitsAnnounced;
         CMainDlg screen;
         screen.setUserId(CString(c.user));
         screen.show();
         EXPECT_EQ(c.shown, button(screen, "1008")->isVisible()) << c.settingDisp << " " << c.user;
+        // The send thread is woken at once unless "諸設定" may still withdraw
+        // the visit.
+        EXPECT_EQ(app.visitsAnnounced, announced + (c.shown ? 0 : 1));
         if (c.shown) {
             fullHeight = screen.height();
             buttonHeight = button(screen, "1008")->height();

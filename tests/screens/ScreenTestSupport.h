@@ -46,8 +46,10 @@ public:
         dispatcher.unbind(window);
     }
     void requestSendEnd(NVKTL::CEvent*) override {}
+    void visitRecorded() override { ++visitsAnnounced; }
 
     CSendWindowDispatcher dispatcher;
+    int visitsAnnounced = 0;
     int attaches = 0;
     int detaches = 0;
 

@@ -6,6 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 tools/ensure-packages tools/deps/test.txt
 
+# The code stays as .clang-format lays it out.
+find admin app bench data delivery nvktl reader screens tests tools \( -name '*.cpp' -o -name '*.h' \) \
+  -print0 | xargs -0 clang-format --dry-run -Werror
+
 jobs=$(nproc)
 configure_and_build() { # folder, extra cmake arguments...
   local dir=$1; shift

@@ -34,6 +34,7 @@ constexpr FailureName kFailureNames[] = {
     {CSimulatedReaderState::Failure::Initialize, "init"},
     {CSimulatedReaderState::Failure::Open, "open"},
     {CSimulatedReaderState::Failure::Dispose, "dispose"},
+    {CSimulatedReaderState::Failure::Poll, "poll"},
 };
 
 } // namespace

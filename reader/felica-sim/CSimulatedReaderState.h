@@ -15,7 +15,9 @@
 class CSimulatedReaderState {
 public:
     using Idm = std::array<std::uint8_t, 8>;
-    enum class Failure { None, Load, Initialize, Open, Dispose };
+    // Poll: every poll fails (while the terminal runs) until the failure is
+    // taken back.
+    enum class Failure { None, Load, Initialize, Open, Dispose, Poll };
 
     std::vector<Idm> cards;
     Failure failure = Failure::None;

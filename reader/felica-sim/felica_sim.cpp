@@ -63,7 +63,8 @@ int open_reader_writer_auto(void) {
 int polling_and_get_card_information(felica_polling* polling, unsigned char* number_of_cards,
                                      felica_card_information* card_information) {
     CSimulatedReaderState state;
-    if (!g_open || !polling || !number_of_cards || !card_information || !readState(state)) {
+    if (!g_open || !polling || !number_of_cards || !card_information || !readState(state) ||
+        state.failure == CSimulatedReaderState::Failure::Poll) {
         return 0;
     }
     *number_of_cards = static_cast<unsigned char>(std::min<std::size_t>(state.cards.size(), 255));

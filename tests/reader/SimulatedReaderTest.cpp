@@ -1,6 +1,7 @@
 // The simulated reader end to end: poston-card writes the state file of its
 // build, the simulated library reads it, the binding shows the result. Each
 // test works in a folder laid out like a build (bin/, lib/, var/).
+#include "nvktl/CJournal.h"
 #include "reader/CFelicaReader.h"
 #include "reader/felica-sim/CSimulatedReaderState.h"
 
@@ -11,7 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -90,6 +94,44 @@ TEST_F(SimulatedReaderTest, CardsPutAndRemovedWithPostonCardReachTheTerminal) {
 
     reader.closeReader();
     EXPECT_TRUE(m_messages.empty());
+}
+
+// A reader that stops answering while the terminal runs is told apart from an
+// idle one once its polls have failed for the failure delay.
+TEST_F(SimulatedReaderTest, APollFailureAtRunTimeLastsUntilTakenBack) {
+    const std::filesystem::path journal = stateFile().parent_path() / "journal";
+    ::setenv(NVKTL::CJournal::kFileVariable, journal.c_str(), 1);
+    CFelicaReader reader(services(), library().string());
+    reader.setFailureDelay(std::chrono::milliseconds(30));
+    ASSERT_TRUE(reader.openReader());
+    ASSERT_EQ(card("put 0123456789ABCDEF"), 0) << m_output;
+    EXPECT_EQ(reader.getCardId().str(), "0123456789ABCDEF");
+
+    ASSERT_EQ(card("fail poll"), 0) << m_output;
+    EXPECT_NE(m_output.find("fail poll"), std::string::npos) << m_output;
+    EXPECT_EQ(reader.getCardId().str(), "no");
+    EXPECT_FALSE(reader.isFailing()) << "one failed poll is not yet a failing reader";
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(reader.getCardId().str(), "no");
+    EXPECT_TRUE(reader.isFailing());
+
+    ASSERT_EQ(card("fail none"), 0) << m_output;
+    EXPECT_EQ(reader.getCardId().str(), "0123456789ABCDEF");
+    EXPECT_FALSE(reader.isFailing());
+    // An idle reader never counts as failing.
+    ASSERT_EQ(card("remove"), 0) << m_output;
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(reader.getCardId().str(), "no");
+    EXPECT_FALSE(reader.isFailing());
+    EXPECT_TRUE(m_messages.empty());
+
+    // One journal line when the outage begins and one when it ends.
+    ::unsetenv(NVKTL::CJournal::kFileVariable);
+    std::ifstream in(journal);
+    std::stringstream lines;
+    lines << in.rdbuf();
+    EXPECT_EQ(lines.str(),
+              "error reader failed: every poll of the card reader fails\ninfo reader recovered\n");
 }
 
 TEST_F(SimulatedReaderTest, PostonCardRefusesMalformedCardIdsAndKeepsTheState) {

@@ -6,6 +6,7 @@
 //   poston-card remove                         no card
 //   poston-card status                         what the reader holds
 //   poston-card fail load|init|open|dispose    the library's next such call fails
+//   poston-card fail poll                      every poll fails, also while running
 //   poston-card fail none                      no failure
 #include "reader/felica-sim/CSimulatedReaderState.h"
 
@@ -23,7 +24,7 @@ constexpr int kUsageError = 2;
 
 int usage() {
     std::fputs("usage: poston-card put ID [ID...] | remove | status |\n"
-               "                   fail load|init|open|dispose|none\n"
+               "                   fail load|init|open|dispose|poll|none\n"
                "  ID: a card's IDm as 16 hex digits, e.g. 0123456789ABCDEF\n",
                stderr);
     return kUsageError;

@@ -1,6 +1,7 @@
 #include "admin/CAddGroupDlg.h"
 
 #include "admin/CUserScreenParts.h"
+#include "admin/StoreTogether.h"
 #include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -46,10 +47,15 @@ void CAddGroupDlg::OnRegister() {
         if (db.existGroupName(m_groupName) == 0) {
             CMessageBox::ok(this, CString(kExists), caption);
         } else {
-            db.saveGroup(CString(), m_groupName, db.getGroupMaxOrder() + 1);
-            CMessageBox::ok(this, CString(kRegistered), caption);
-            // Polling stays paused until the screen is left.
-            return;
+            const bool stored = storeTogether(db, [&] {
+                return db.saveGroup(CString(), m_groupName, db.getGroupMaxOrder() + 1) == 0;
+            });
+            if (stored) {
+                CMessageBox::ok(this, CString(kRegistered), caption);
+                // Polling stays paused until the screen is left.
+                return;
+            }
+            CMessageBox::ok(this, CString(kNotStored), caption);
         }
     }
     m_timerId = setScreenTimer(kScreenTimerId, kBaseTimerPeriod);

@@ -3,6 +3,7 @@
 #include "admin/CAddGroupDlg.h"
 #include "admin/CUserScreenParts.h"
 #include "admin/MailAddressCheck.h"
+#include "admin/StoreTogether.h"
 #include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -67,7 +68,15 @@ void CAddUserDlg::restartTimer() {
 void CAddUserDlg::OnTimer(int id) {
     if (id == m_timerId && id != 0) {
         readFields();
-        m_card = userscreen::cardFieldText(theApp() ? theApp()->getCardId() : CString("err"));
+        const CString card = theApp() ? theApp()->getCardId() : CString("err");
+        // The card just registered still lies on the reader: the next pupil's
+        // card is awaited, and the previous one must not be taken for it.
+        if (!m_registeredCard.IsEmpty() && card == m_registeredCard) {
+            m_card = CString(userscreen::kPutCard);
+        } else {
+            m_registeredCard = CString();
+            m_card = userscreen::cardFieldText(card);
+        }
         writeFields();
     }
     CBaseDialog::OnTimer(id);
@@ -121,12 +130,29 @@ void CAddUserDlg::OnRegister() {
         restartTimer();
         return;
     }
-    db.saveUser(m_card, m_name, m_address, m_groupIds.at(static_cast<std::size_t>(group)),
-                db.getUserMaxOrder() + 1);
-    if (!m_address.IsEmpty())
-        db.addMail(m_card, m_address);
-    for (const CString& address : m_addresses->entries())
-        if (!(address == m_address))
-            db.addMail(m_card, address);
+    const CString groupId = m_groupIds.at(static_cast<std::size_t>(group));
+    // An overwritten card drops its former holder's addresses with the rest.
+    const bool stored = storeTogether(db, [&] {
+        return db.saveUser(m_card, m_name, m_address, groupId, db.getUserMaxOrder() + 1) == 0 &&
+               db.deleteMail(m_card) == 0 &&
+               addAddresses(db, m_card, m_address, m_addresses->entries());
+    });
+    if (!stored) {
+        CMessageBox::ok(this, CString(kNotStored), caption);
+        restartTimer();
+        return;
+    }
     CMessageBox::ok(this, CString(kRegistered), userscreen::defaultCaption());
+    readyForNextUser();
+}
+
+void CAddUserDlg::readyForNextUser() {
+    // The group stays chosen: a class is registered one pupil after another.
+    m_registeredCard = m_card;
+    m_card = CString(userscreen::kPutCard);
+    m_name = CString();
+    m_address = CString();
+    m_ui->c1016->clear();
+    writeFields();
+    restartTimer();
 }

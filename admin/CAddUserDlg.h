@@ -42,12 +42,17 @@ private:
     void writeFields();
     void restartTimer();
     void fillGroups();
+    // After a registration: empties card, name and addresses and waits for
+    // the next card.
+    void readyForNextUser();
 
     std::unique_ptr<Ui::CAddUserDlg> m_ui;
     std::unique_ptr<userscreen::CAddressList> m_addresses;
     CString m_card;
     CString m_name;
     CString m_address;
+    // The card registered last, until it has been lifted from the reader.
+    CString m_registeredCard;
     int m_timerId = 0;
     std::vector<CString> m_groupIds;
 };

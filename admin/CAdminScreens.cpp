@@ -15,6 +15,7 @@
 #include "admin/CUpdUserDlg.h"
 #include "app/CScreenTable.h"
 #include "screens/CPostonDlg.h"
+#include "screens/IApplication.h"
 
 namespace {
 
@@ -32,7 +33,13 @@ void registerAdminScreens(CScreenTable& table) {
     // "諸設定" on the user confirmation screen asks for an administrator's card.
     CPostonDlg::setAdminCheck([](QWidget* parent) {
         CChkAdmin2Dlg check(parent);
-        return check.exec();
+        const int result = check.exec();
+        // The check let the send thread go as it closed; a first screen that
+        // stays open must be its window again, or pending mails wait.
+        auto* screen = dynamic_cast<CBaseDialog*>(parent);
+        if (result != 1 && screen != nullptr && theApp() != nullptr)
+            theApp()->attachSendWindow(screen);
+        return result;
     });
     table.add(CScreenTable::kAdminMenu, [](CString&) {
         CAdminMenuDlg menu;

@@ -1,5 +1,7 @@
 #include "admin/CChkAdminDlg.h"
 
+#include "admin/MailAddressCheck.h"
+#include "admin/StoreTogether.h"
 #include "app/CScreenTable.h"
 #include "data/CDbAccess.h"
 #include "screens/CBaseDialog.h"
@@ -114,6 +116,12 @@ void CChkAdminDlg::OnRegister() {
         startTimer();
         return;
     }
+    // The first administrator's address is mailed like any other user's.
+    if (!m_mail.IsEmpty() && !isAcceptableMailAddress(m_mail)) {
+        CMessageBox::ok(this, CString(kBadMailAddress), caption);
+        startTimer();
+        return;
+    }
     if (CMessageBox::yesNo(this, CString(kConfirm), CString(kConfirmCaption)) != CMessageBox::Yes) {
         startTimer();
         return;
@@ -125,10 +133,16 @@ void CChkAdminDlg::OnRegister() {
         startTimer();
         return;
     }
-    const long order = db.getUserMaxOrder() + 1L;
-    db.saveUser(m_card, m_name, m_mail, CString(kAdminGroup), order);
-    if (!m_mail.IsEmpty())
-        db.addMail(m_card, m_mail);
+    const bool stored = storeTogether(db, [&] {
+        const long order = db.getUserMaxOrder() + 1L;
+        return db.saveUser(m_card, m_name, m_mail, CString(kAdminGroup), order) == 0 &&
+               db.deleteMail(m_card) == 0 && addAddresses(db, m_card, m_mail, {});
+    });
+    if (!stored) {
+        CMessageBox::ok(this, CString(kNotStored), caption);
+        startTimer();
+        return;
+    }
     CMessageBox::ok(this, CString(kRegistered), caption);
     done(kResultRegistered);
 }

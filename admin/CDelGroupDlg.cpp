@@ -1,6 +1,7 @@
 #include "admin/CDelGroupDlg.h"
 
 #include "admin/CUserScreenParts.h"
+#include "admin/StoreTogether.h"
 #include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -67,31 +68,48 @@ void CDelGroupDlg::OnDeleteGroups() {
         CMessageBox::ok(this, CString(kNothingSelected), caption);
         return;
     }
-    bool deleted = false;
+    // Every answer first, then the deletions together: a failure leaves every
+    // marked group, its users and their addresses in place.
+    std::vector<CString> confirmed;
     for (const int row : marked) {
         const CString groupId = m_groupIds.at(static_cast<std::size_t>(row));
         const CString name = cs(m_ui->c1008->item(row)->text());
-        CDbAccess db;
-        NVKTL::vector<CMapStringToString*> users;
-        db.getUserList(groupId, &users);
-        const bool hasUsers = !users.empty();
-        db.releaseVector(&users);
+        bool hasUsers = false;
+        {
+            CDbAccess db;
+            NVKTL::vector<CMapStringToString*> users;
+            db.getUserList(groupId, &users);
+            hasUsers = !users.empty();
+            db.releaseVector(&users);
+        }
         if (CMessageBox::yesNo(this, "グループ [" + name + "]を削除してよいですか？", caption) !=
             CMessageBox::Yes)
             continue;
-        if (hasUsers) {
-            if (CMessageBox::yesNo(this,
-                                   "グループ [" + name +
-                                       "]に登録しているユーザも削除されます。\nよろしいですか？",
-                                   caption) != CMessageBox::Yes)
-                continue;
-            db.deleteGroupUsers(groupId);
-        }
-        db.deleteGroup(groupId);
-        deleted = true;
+        if (hasUsers &&
+            CMessageBox::yesNo(this,
+                               "グループ [" + name +
+                                   "]に登録しているユーザも削除されます。\nよろしいですか？",
+                               caption) != CMessageBox::Yes)
+            continue;
+        confirmed.push_back(groupId);
+    }
+    bool stored = true;
+    if (!confirmed.empty()) {
+        CDbAccess db;
+        stored = storeTogether(db, [&] {
+            for (const CString& groupId : confirmed) {
+                // Users that joined since the question go with the group too;
+                // none may stay behind in a group that no longer exists.
+                if (db.deleteGroupUsers(groupId) != 0 || db.deleteGroup(groupId) != 0)
+                    return false;
+            }
+            return true;
+        });
     }
     fillList();
-    if (deleted)
+    if (!stored)
+        CMessageBox::ok(this, CString(kNotStored), caption);
+    else if (!confirmed.empty())
         CMessageBox::ok(this, CString(kDeleted), caption);
     m_ui->c1008->clearSelection();
 }

@@ -1,6 +1,7 @@
 #include "admin/CDelUserDlg.h"
 
 #include "admin/CUserScreenParts.h"
+#include "admin/StoreTogether.h"
 #include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -53,20 +54,29 @@ void CDelUserDlg::OnDeleteUsers() {
         CMessageBox::ok(this, CString(kNothingMarked), caption);
         return;
     }
-    bool deleted = false;
+    // Every answer first, then the deletions together: a failure leaves every
+    // marked user in place.
+    std::vector<CString> confirmed;
     for (const int row : marked) {
-        const CString userId = m_userIds.at(static_cast<std::size_t>(row));
         const CString name = cs(m_ui->c1000->item(row)->text());
-        if (CMessageBox::yesNo(this, "ユーザ [" + name + "]さんを削除してよいですか？", caption) !=
+        if (CMessageBox::yesNo(this, "ユーザ [" + name + "]さんを削除してよいですか？", caption) ==
             CMessageBox::Yes)
-            continue;
+            confirmed.push_back(m_userIds.at(static_cast<std::size_t>(row)));
+    }
+    bool stored = true;
+    if (!confirmed.empty()) {
         CDbAccess db;
-        db.deleteUser(userId);
-        db.deleteMail(userId);
-        deleted = true;
+        stored = storeTogether(db, [&] {
+            for (const CString& userId : confirmed)
+                if (db.deleteUser(userId) != 0 || db.deleteMail(userId) != 0)
+                    return false;
+            return true;
+        });
     }
     fillUsers();
-    if (deleted)
+    if (!stored)
+        CMessageBox::ok(this, CString(kNotStored), caption);
+    else if (!confirmed.empty())
         CMessageBox::ok(this, CString(kDeleted), caption);
     m_ui->c1000->clearSelection();
 }

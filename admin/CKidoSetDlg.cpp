@@ -1,5 +1,6 @@
 #include "admin/CKidoSetDlg.h"
 
+#include "admin/StoreTogether.h"
 #include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -43,9 +44,10 @@ void CKidoSetDlg::OnRegister() {
     CMapStringToString values;
     values.SetAt(CString("kido_type"), CString(m_minimize != 0 ? "minimam" : "normal"));
     values.SetAt(CString("setting_disp"), CString(m_settingOnMain != 0 ? "main" : "top"));
+    bool stored;
     {
         CDbAccess db;
-        db.setDefault(values);
+        stored = storeTogether(db, [&] { return db.storeDefault(values) == 0; });
     }
-    CMessageBox::ok(this, CString(kRegistered), CString(kCaption));
+    CMessageBox::ok(this, CString(stored ? kRegistered : kNotStored), CString(kCaption));
 }

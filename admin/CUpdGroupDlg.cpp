@@ -1,6 +1,7 @@
 #include "admin/CUpdGroupDlg.h"
 
 #include "admin/CUserScreenParts.h"
+#include "admin/StoreTogether.h"
 #include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -62,9 +63,14 @@ void CUpdGroupDlg::OnRegister() {
         CString order;
         db.getGroup(m_groupId, m_oldName, kengen, deleteFlag, order);
         m_ui->c1014->setText(qt(m_oldName));
-        db.saveGroup(m_groupId, m_newName, std::strtol(order.c_str(), nullptr, 10));
-        CMessageBox::ok(this, CString(kChanged), caption);
-        return;
+        const bool stored = storeTogether(db, [&] {
+            return db.saveGroup(m_groupId, m_newName, std::strtol(order.c_str(), nullptr, 10)) == 0;
+        });
+        if (stored) {
+            CMessageBox::ok(this, CString(kChanged), caption);
+            return;
+        }
+        CMessageBox::ok(this, CString(kNotStored), caption);
     }
     m_timerId = setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
 }

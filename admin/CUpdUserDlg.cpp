@@ -2,6 +2,7 @@
 
 #include "admin/CUserScreenParts.h"
 #include "admin/MailAddressCheck.h"
+#include "admin/StoreTogether.h"
 #include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "nvktl/CStringList.h"
@@ -35,15 +36,7 @@ bool CUpdUserDlg::OnInitDialog() {
     disconnect(m_ui->c1023, &QPushButton::clicked, this, nullptr);
     connect(m_ui->c1023, &QPushButton::clicked, this, [this] { done(kResultSelection); });
 
-    CDbAccess db;
-    CString storedMail;
-    db.getUser(m_oldCard, m_oldName, storedMail, m_oldGroupId);
-    CString kengen;
-    CString deleteFlag;
-    CString order;
-    db.getGroup(m_oldGroupId, m_oldGroupName, kengen, deleteFlag, order);
-    db.getAddress(m_oldCard, m_oldAddresses);
-
+    loadOldData();
     userscreen::fillGroupCombo(m_ui->c1000, m_groupIds);
     for (std::size_t i = 0; i < m_groupIds.size(); ++i)
         if (m_groupIds[i] == m_oldGroupId)
@@ -57,13 +50,26 @@ bool CUpdUserDlg::OnInitDialog() {
         if (!pieces.at(i).IsEmpty())
             m_addresses->insertSorted(qt(pieces.at(i)));
 
+    writeFields();
+    restartTimer();
+    return true;
+}
+
+void CUpdUserDlg::loadOldData() {
+    CDbAccess db;
+    CString storedMail;
+    db.getUser(m_oldCard, m_oldName, storedMail, m_oldGroupId);
+    CString kengen;
+    CString deleteFlag;
+    CString order;
+    m_oldGroupName = CString();
+    db.getGroup(m_oldGroupId, m_oldGroupName, kengen, deleteFlag, order);
+    m_oldAddresses = CString();
+    db.getAddress(m_oldCard, m_oldAddresses);
     m_ui->c1006->setText(qt(m_oldCard));
     m_ui->c1007->setText(qt(m_oldName));
     m_ui->c1011->setPlainText(qt(m_oldAddresses));
     m_ui->c1012->setText(qt(m_oldGroupName));
-    writeFields();
-    restartTimer();
-    return true;
 }
 
 void CUpdUserDlg::OnCancel() {
@@ -128,6 +134,15 @@ void CUpdUserDlg::OnRegister() {
         restartTimer();
         return;
     }
+    // Another user's card would merge the two users and mail both families.
+    CString holder;
+    if (!(newCard == m_oldCard) && cardHolder(newCard, holder)) {
+        CMessageBox::ok(this,
+                        "このカードはすでに [" + holder + "]さんのカードとして登録されています。",
+                        caption);
+        restartTimer();
+        return;
+    }
     if (CMessageBox::yesNo(this, CString(kConfirm), caption) != CMessageBox::Yes) {
         restartTimer();
         return;
@@ -138,14 +153,29 @@ void CUpdUserDlg::OnRegister() {
         return;
     }
     CDbAccess db;
-    const int order = db.getUserOrder(m_oldCard);
-    db.deleteUser(m_oldCard);
-    db.deleteMail(m_oldCard);
-    db.saveUser(newCard, m_newName, m_address, groupId, order);
-    if (!m_address.IsEmpty())
-        db.addMail(newCard, m_address);
-    for (const CString& address : m_addresses->entries())
-        if (!(address == m_address))
-            db.addMail(newCard, address);
+    const bool stored = storeTogether(db, [&] {
+        int order = db.getUserOrder(m_oldCard);
+        if (order < 0)
+            order = db.getUserMaxOrder() + 1;
+        return db.deleteUser(m_oldCard) == 0 && db.deleteMail(m_oldCard) == 0 &&
+               db.saveUser(newCard, m_newName, m_address, groupId, order) == 0 &&
+               addAddresses(db, newCard, m_address, m_addresses->entries());
+    });
+    if (!stored) {
+        CMessageBox::ok(this, CString(kNotStored), caption);
+        restartTimer();
+        return;
+    }
     CMessageBox::ok(this, CString(kChanged), userscreen::defaultCaption());
+    // A further change starts from what is stored now: the new card, its
+    // place in the order and its addresses.
+    m_oldCard = newCard;
+    loadOldData();
+}
+
+bool CUpdUserDlg::cardHolder(const CString& card, CString& name) {
+    CDbAccess db;
+    CString mail;
+    CString group;
+    return db.getUser(card, name, mail, group) == 0;
 }

@@ -47,6 +47,10 @@ private:
     void readFields();
     void writeFields();
     void restartTimer();
+    // Reads the user as stored under m_oldCard into the old-data fields.
+    void loadOldData();
+    // True, with the holder's name, when card belongs to a registered user.
+    static bool cardHolder(const CString& card, CString& name);
 
     std::unique_ptr<Ui::CUpdUserDlg> m_ui;
     std::unique_ptr<userscreen::CAddressList> m_addresses;

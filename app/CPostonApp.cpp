@@ -7,6 +7,7 @@
 #include "app/CScreenLoop.h"
 #include "data/CDataFiles.h"
 #include "data/CDbAccess.h"
+#include "nvktl/CJournal.h"
 #include "reader/CFelicaReader.h"
 #include "screens/CMainDlg.h"
 #include "screens/CMessageBox.h"
@@ -59,6 +60,8 @@ CPostonApp::CPostonApp(Options options) : m_options(std::move(options)) {
     if (library.empty() && !m_options.baseDir.empty())
         library = withSlash(m_options.baseDir) + "lib/felica.so";
     m_reader = std::make_unique<CFelicaReader>(std::move(services), std::move(library));
+    if (m_options.readerFailureDelayMs > 0)
+        m_reader->setFailureDelay(std::chrono::milliseconds(m_options.readerFailureDelayMs));
     registerScreens();
     m_startCheck = [](int code) {
         CDbAccess db;
@@ -115,12 +118,20 @@ CString CPostonApp::getCardId() {
     return m_reader->getCardId();
 }
 
+bool CPostonApp::isReaderFailing() {
+    return m_reader->isFailing();
+}
+
 bool CPostonApp::openReader() {
     return m_reader->openReader();
 }
 
 void CPostonApp::closeReader() {
     m_reader->closeReader();
+}
+
+void CPostonApp::visitRecorded() {
+    m_sendThread.wake();
 }
 
 void CPostonApp::attachSendWindow(CBaseDialog* window) {
@@ -146,15 +157,38 @@ void CPostonApp::requestSendEnd(NVKTL::CEvent* event) {
 bool CPostonApp::InitInstance() {
     // Nothing else is touched before the lock is held: a second copy leaves
     // the reader and the data folder alone.
-    if (!m_lock.tryLock((getVarDir() + kLockFile).str())) {
+    const std::string name =
+        m_options.instanceName.empty() ? std::string(kInstanceName) : m_options.instanceName;
+    switch (m_lock.tryLock(name)) {
+    case CInstanceLock::Result::Taken:
+        break;
+    case CInstanceLock::Result::HeldElsewhere:
         CMessageBox::ok(nullptr, CString(kAlreadyRunning), CString(kProgramCaption));
         return false;
+    case CInstanceLock::Result::Failed:
+        CMessageBox::ok(nullptr, CString(kLockFailed), CString(kProgramCaption));
+        return false;
     }
+    NVKTL::CJournal::started();
+    m_journalled = true;
     if (!openReader())
         return false;
 
     CDbAccess::setDataFolder(getDataDir());
     runMigrationIfWaiting();
+    // Without a data file every registration would be lost and every card
+    // unknown: the operator is told where the files are missing.
+    if (!CDataFiles::exists(getDataDir() + CDataFiles::dataFile)) {
+        CMessageBox::ok(nullptr, CString(kNoDataFile) + "\n" + getDataDir(),
+                        CString(kProgramCaption));
+        return false;
+    }
+    // Deliveries that a killed run of this terminal had taken are due again
+    // now, not only once their claim runs out.
+    {
+        CDbAccess db;
+        db.releaseClaims();
+    }
 
     CScreenLoop loop(m_screens, m_startCheck);
     loop.run();
@@ -167,6 +201,7 @@ void CPostonApp::runMigrationIfWaiting() {
         return;
     CDataIkouDlg migration;
     migration.exec();
+    NVKTL::CJournal::migrated(migration.migrationResult());
 }
 
 void CPostonApp::runClosingScreen() {
@@ -186,6 +221,9 @@ void CPostonApp::stopSendThread() {
 void CPostonApp::ExitInstance() {
     stopSendThread();
     closeReader();
+    if (m_journalled)
+        NVKTL::CJournal::ended();
+    m_journalled = false;
     m_lock.release();
 }
 

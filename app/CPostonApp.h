@@ -19,7 +19,13 @@ class CFelicaReader;
 class CPostonApp : public IApplication {
 public:
     static constexpr const char* kAlreadyRunning = "すでに起動しています。";
-    static constexpr const char* kLockFile = "poston.lock";
+    static constexpr const char* kLockFailed =
+        "ほかに起動しているかどうかを確認できないため、起動できません。";
+    static constexpr const char* kNoDataFile =
+        "データファイル（poston.mdb）もマスタファイル（master.mdb）も見つからないため、起動でき"
+        "ません。";
+    // The single-instance name every copy on the machine takes.
+    static constexpr const char* kInstanceName = "ぽすとん";
     // The caption of messages that belong to no screen.
     static constexpr const char* kProgramCaption = "NVKぽすとん";
 
@@ -29,6 +35,12 @@ public:
         std::string baseDir;
         // The reader library; empty: <base folder>/lib/felica.so.
         std::string readerLibrary;
+        // The single-instance name; empty: kInstanceName. Tests that run
+        // side by side give each run a name of its own.
+        std::string instanceName;
+        // How long the reader's polls must fail before it counts as failing;
+        // 0: the reader's own (2 s).
+        int readerFailureDelayMs = 0;
     };
 
     CPostonApp();
@@ -42,7 +54,7 @@ public:
     int run();
 
     // Start-up up to and including the closing screen. False when the program
-    // could not start (already running, reader not opened).
+    // could not start (already running, reader not opened, no data file).
     bool InitInstance();
     // Stops the send thread, closes the reader and releases the lock.
     void ExitInstance();
@@ -57,7 +69,9 @@ public:
     CString getDataDir() override;
     CString getVarDir() override;
     CString getCardId() override;
+    bool isReaderFailing() override;
     void attachSendWindow(CBaseDialog* window) override;
+    void visitRecorded() override;
     void detachSendWindow(CBaseDialog* window) override;
     void requestSendEnd(NVKTL::CEvent* event) override;
 
@@ -78,6 +92,8 @@ private:
     CString m_dataDir;
     CString m_varDir;
     CInstanceLock m_lock;
+    // A start went to the journal, so its end goes there too.
+    bool m_journalled = false;
     std::unique_ptr<CFelicaReader> m_reader;
     CScreenTable m_screens;
     std::function<int(int code)> m_startCheck;

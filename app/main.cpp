@@ -1,7 +1,12 @@
-// The reception terminal.
+// The reception terminal. poston --kiosk: every screen full-screen, for a
+// terminal that visitors face alone.
+#include "app/CKioskMode.h"
 #include "app/CPostonApp.h"
 
 #include <QApplication>
+
+#include <cstdlib>
+#include <memory>
 
 int main(int argc, char** argv) {
     QApplication qt(argc, argv);
@@ -9,6 +14,16 @@ int main(int argc, char** argv) {
     // The program leaves when its closing screen has gone, not when the last
     // window closes between two screens.
     QApplication::setQuitOnLastWindowClosed(false);
-    CPostonApp app;
+    std::unique_ptr<CKioskMode> kiosk;
+    if (CKioskMode::requested(QApplication::arguments())) {
+        kiosk = std::make_unique<CKioskMode>();
+        qt.installEventFilter(kiosk.get());
+    }
+    // POSTON_INSTANCE_NAME lets tests run terminals side by side; a normal
+    // start leaves it unset and shares the one name of the machine.
+    CPostonApp::Options options;
+    if (const char* name = std::getenv("POSTON_INSTANCE_NAME"))
+        options.instanceName = name;
+    CPostonApp app(options);
     return app.run();
 }

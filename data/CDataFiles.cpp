@@ -10,6 +10,15 @@ namespace {
 
 constexpr mode_t privateFile = 0600;
 constexpr mode_t privateFolder = 0700;
+// A folder shared by a group (setgid, as the installed terminal's folders
+// are) keeps its files readable and writable by that group alone.
+constexpr mode_t groupFile = 0660;
+constexpr mode_t groupFolder = 02770;
+
+bool sharedByGroup(const std::string& folder) {
+    struct stat status {};
+    return ::stat(folder.c_str(), &status) == 0 && (status.st_mode & S_ISGID) != 0;
+}
 
 std::string parentOf(const std::string& path) {
     std::string trimmed = path;
@@ -77,8 +86,10 @@ bool CDataFiles::ensureFolder(const CString& folder) {
         path.pop_back();
     if (path.empty())
         return false;
-    if (::mkdir(path.c_str(), privateFolder) == 0)
-        return true;
+    const mode_t mode = sharedByGroup(parentOf(path)) ? groupFolder : privateFolder;
+    // chmod: the user's umask would take the group's rights away.
+    if (::mkdir(path.c_str(), mode) == 0)
+        return ::chmod(path.c_str(), mode) == 0;
     struct stat status {};
     return errno == EEXIST && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
@@ -94,14 +105,14 @@ bool CDataFiles::copyFile(const CString& from, const CString& to) {
         return false;
     const std::string temporary = to.str() + ".part";
     ::unlink(temporary.c_str());
-    const int target = ::open(temporary.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, privateFile);
+    const mode_t mode = sharedByGroup(parentOf(to.str())) ? groupFile : privateFile;
+    const int target =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (target < 0) {
         ::close(source);
         return false;
     }
-    bool ok =
-        ::fchmod(target, privateFile) == 0 && copyContents(source, target) && ::fsync(target) == 0;
+    bool ok = ::fchmod(target, mode) == 0 && copyContents(source, target) && ::fsync(target) == 0;
     ok = (::close(target) == 0) && ok;
     ::close(source);
     // A journal left by the file being replaced must not be applied to the copy.

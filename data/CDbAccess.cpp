@@ -50,6 +50,14 @@ void CDbAccess::releaseVector(NVKTL::vector<CMapStringToString*>* rows) {
     m_pMdb->releaseVector(rows);
 }
 
+int CDbAccess::beginBatch() {
+    return m_pMdb->beginBatch();
+}
+
+int CDbAccess::endBatch(bool commit) {
+    return m_pMdb->endBatch(commit);
+}
+
 int CDbAccess::selectInto(const CString& sql, NVKTL::vector<CMapStringToString*>* rows,
                           const CMapStringToString* params) {
     if (!rows)

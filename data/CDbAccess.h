@@ -4,6 +4,7 @@
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/vector.h"
 
+#include <functional>
 #include <string_view>
 
 class IMigrationProgress;
@@ -15,8 +16,13 @@ class IMigrationProgress;
 //
 // Results: reading operations and existence tests give 0 when rows were found
 // and -1 when none were (a failed statement finds none) and leave their
-// output arguments untouched then; writes give 0 whatever happened. Output
-// texts are assigned only when a row is found.
+// output arguments untouched then. The group and user writes give 0 when the
+// change was stored and -1 when it was not. Output texts are assigned only
+// when a row is found.
+//
+// beginBatch/endBatch put the writes of one action into one transaction:
+// endBatch(true) gives 0 only when all of them reached the file, and
+// endBatch(false) leaves the file as it was before beginBatch.
 class CDbAccess {
 public:
     // The data file's password, sent with every connect (";PWD=" + password).
@@ -39,9 +45,16 @@ public:
 
     void releaseVector(NVKTL::vector<CMapStringToString*>* rows);
 
+    // 0 when the transaction is open, -1 when the file cannot be written now.
+    int beginBatch();
+    int endBatch(bool commit);
+
     // Settings (t_def_data). Both always return -1.
     int getDefault(CMapStringToString& values);
     int setDefault(const CMapStringToString& values);
+    // setDefault that tells: 0 when every value was stored, -1 when one was
+    // not (inside a batch, the screen then rolls all of them back).
+    int storeDefault(const CMapStringToString& values);
 
     // Groups (t_group).
     int getGroupList(NVKTL::vector<CMapStringToString*>* rows, bool all);
@@ -52,6 +65,7 @@ public:
                  CString& order_id);
     int saveGroup(const CString& group_id, const CString& group_name, long order_id);
     int deleteGroup(const CString& group_id);
+    // Deletes the group's users and their addresses; their visits stay.
     int deleteGroupUsers(const CString& group_id);
 
     // Users and their addresses (t_user, t_mail).
@@ -69,9 +83,29 @@ public:
     int deleteMail(const CString& user_id);
     int getAddress(const CString& user_id, CString& addresses);
 
-    // Visits (t_login).
+    // Visits (t_login) and their deliveries (t_send). addLogin records the
+    // visit and one due delivery per address the user has now, all or
+    // nothing: 0 and login_id set, or -1 and nothing stored.
     int addLogin(const CString& user_id, const CString& login_date, CString& login_id);
+    // The due deliveries whose next try has come and that nobody has claimed:
+    // send_id, group_name, user_id, from_name, from_mail, login_id,
+    // login_date, tries; oldest visit first.
     int getSendLogin(NVKTL::vector<CMapStringToString*>* rows);
+    // Takes a due delivery for sending until the time until; -1 when it is
+    // not due, already taken, or the mark could not be stored.
+    int claimDelivery(const CString& send_id, const CString& now, const CString& until);
+    // Gives a claimed delivery back unsent: due again at once.
+    int releaseDelivery(const CString& send_id);
+    // Gives back every claim, at the start of the one terminal that uses
+    // this data file: a claim left by a killed run never holds up a mail.
+    int releaseClaims();
+    // A delivery's outcomes; each also renews its visit's summary. 0 when
+    // stored, -1 when not.
+    int sendDelivery(const CString& send_id, const CString& sent_date);
+    int retryDelivery(const CString& send_id, const CString& next_try, const CString& error_msg);
+    int failDelivery(const CString& send_id, const CString& error_date, const CString& error_msg);
+    // Due deliveries that have failed at least once and wait for their next try.
+    int getWaitingCount();
     int skipLogin(const CString& login_id, const CString& ret_send_date);
     int sendLogin(const CString& login_id, const CString& ret_send_date);
     int resendLogin(const CString& login_id, const CString& ret_send_date);
@@ -81,6 +115,9 @@ public:
                      const CString& error_date, const CString& error_msg);
     int getMailErrorList(NVKTL::vector<CMapStringToString*>* rows);
     int deleteMailError(const CString& error_no);
+    // Makes the delivery of one error row due again (the row stays until it
+    // has been sent); 0 when stored.
+    int resendMailError(const CString& error_no, const CString& date);
 
     // Moves the contents of the data file into a waiting master copy and makes
     // that the data file, keeping the old one as "bk" + timestamp + ".mdb".
@@ -96,8 +133,12 @@ public:
     int copyMail(IMigrationProgress* progress, CMdbAccess* master);
     int copyLogin(IMigrationProgress* progress, CMdbAccess* master);
     int copyMailError(IMigrationProgress* progress, CMdbAccess* master);
+    int copySend(IMigrationProgress* progress, CMdbAccess* master);
 
 protected:
+    // Runs statements (true when all ran) in one transaction: 0 when
+    // committed, -1 when nothing was stored.
+    int runBatch(const std::function<bool()>& statements);
     // Runs a reading statement and counts its rows into rows.
     int selectInto(const CString& sql, NVKTL::vector<CMapStringToString*>* rows,
                    const CMapStringToString* params);

@@ -59,24 +59,26 @@ int CDbAccess::saveGroup(const CString& group_id, const CString& group_name, lon
     // A new group (its id still empty) is not found and gets an id from the
     // database.
     if (existGroup(group_id) == -1)
-        m_pMdb->insertMdb(CString("INSERT INTO t_group (group_name, order_id) VALUES ( "
-                                  "'?group_name', ?order_id )"),
-                          &params);
-    else
-        m_pMdb->updateMdb(CString("UPDATE t_group SET group_name = '?group_name', "
-                                  "order_id=?order_id WHERE group_id = ?group_id"),
-                          &params);
-    return 0;
+        return m_pMdb->insertMdb(CString("INSERT INTO t_group (group_name, order_id) VALUES ( "
+                                         "'?group_name', ?order_id )"),
+                                 &params);
+    return m_pMdb->updateMdb(CString("UPDATE t_group SET group_name = '?group_name', "
+                                     "order_id=?order_id WHERE group_id = ?group_id"),
+                             &params);
 }
 
 int CDbAccess::deleteGroup(const CString& group_id) {
     const CMapStringToString params = oneParam("group_id", group_id);
-    m_pMdb->deleteMdb(CString("DELETE FROM t_group WHERE group_id=?group_id"), &params);
-    return 0;
+    return m_pMdb->deleteMdb(CString("DELETE FROM t_group WHERE group_id=?group_id"), &params);
 }
 
 int CDbAccess::deleteGroupUsers(const CString& group_id) {
     const CMapStringToString params = oneParam("group_id", group_id);
-    m_pMdb->deleteMdb(CString("DELETE FROM t_user WHERE group_id=?group_id"), &params);
-    return 0;
+    // The addresses go first, while their users still name the group: a card
+    // handed on later must not find the former holder's addresses.
+    if (m_pMdb->deleteMdb(CString("DELETE FROM t_mail WHERE user_id IN (SELECT user_id FROM "
+                                  "t_user WHERE group_id=?group_id)"),
+                          &params) != 0)
+        return -1;
+    return m_pMdb->deleteMdb(CString("DELETE FROM t_user WHERE group_id=?group_id"), &params);
 }

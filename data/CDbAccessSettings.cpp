@@ -15,6 +15,11 @@ int CDbAccess::getDefault(CMapStringToString& values) {
 }
 
 int CDbAccess::setDefault(const CMapStringToString& values) {
+    storeDefault(values);
+    return -1;
+}
+
+int CDbAccess::storeDefault(const CMapStringToString& values) {
     const CString select("SELECT column_name FROM t_def_data WHERE column_name = '?column_name'");
     const CString update(
         "UPDATE t_def_data SET column_value = ?column_value WHERE column_name = '?column_name'");
@@ -25,12 +30,13 @@ int CDbAccess::setDefault(const CMapStringToString& values) {
         params.SetAt(CString("column_name"), key);
         params.SetAt(CString("column_value"), quotedOrNull(value));
         NVKTL::vector<CMapStringToString*> rows;
-        m_pMdb->selectMdb(select, &rows, &params);
-        if (!rows.empty())
-            m_pMdb->updateMdb(update, &params);
-        else
-            m_pMdb->insertMdb(insert, &params);
+        int result = m_pMdb->selectMdb(select, &rows, &params);
+        if (result == 0)
+            result = rows.empty() ? m_pMdb->insertMdb(insert, &params)
+                                  : m_pMdb->updateMdb(update, &params);
         m_pMdb->releaseVector(&rows);
+        if (result != 0)
+            return -1;
     }
-    return -1;
+    return 0;
 }

@@ -77,22 +77,19 @@ int CDbAccess::saveUser(const CString& user_id, const CString& user_name, const 
     params.SetAt(CString("mail"), quotedOrNull(mail));
     params.SetAt(CString("order_id"), order);
     if (isNew)
-        m_pMdb->insertMdb(CString("INSERT INTO t_user (user_id, user_name, mail, group_id, "
-                                  "order_id) VALUES ( '?user_id', '?user_name', ?mail, "
-                                  "?group_id, ?order_id )"),
-                          &params);
-    else
-        m_pMdb->updateMdb(CString("UPDATE t_user SET user_name = '?user_name', mail = ?mail, "
-                                  "group_id = ?group_id, order_id=?order_id WHERE user_id = "
-                                  "'?user_id'"),
-                          &params);
-    return 0;
+        return m_pMdb->insertMdb(CString("INSERT INTO t_user (user_id, user_name, mail, group_id, "
+                                         "order_id) VALUES ( '?user_id', '?user_name', ?mail, "
+                                         "?group_id, ?order_id )"),
+                                 &params);
+    return m_pMdb->updateMdb(CString("UPDATE t_user SET user_name = '?user_name', mail = ?mail, "
+                                     "group_id = ?group_id, order_id=?order_id WHERE user_id = "
+                                     "'?user_id'"),
+                             &params);
 }
 
 int CDbAccess::deleteUser(const CString& user_id) {
     const CMapStringToString params = oneParam("user_id", user_id);
-    m_pMdb->deleteMdb(CString("DELETE FROM t_user WHERE user_id='?user_id'"), &params);
-    return 0;
+    return m_pMdb->deleteMdb(CString("DELETE FROM t_user WHERE user_id='?user_id'"), &params);
 }
 
 int CDbAccess::addMail(const CString& user_id, const CString& mail) {
@@ -100,15 +97,13 @@ int CDbAccess::addMail(const CString& user_id, const CString& mail) {
     params.SetAt(CString("user_id"), user_id);
     params.SetAt(CString("mail"), mail);
     // The same address twice for one user is refused by the file's unique key.
-    m_pMdb->insertMdb(CString("INSERT INTO t_mail (user_id, mail)  VALUES ( '?user_id', '?mail' )"),
-                      &params);
-    return 0;
+    return m_pMdb->insertMdb(
+        CString("INSERT INTO t_mail (user_id, mail)  VALUES ( '?user_id', '?mail' )"), &params);
 }
 
 int CDbAccess::deleteMail(const CString& user_id) {
     const CMapStringToString params = oneParam("user_id", user_id);
-    m_pMdb->deleteMdb(CString("DELETE FROM t_mail WHERE user_id = '?user_id'"), &params);
-    return 0;
+    return m_pMdb->deleteMdb(CString("DELETE FROM t_mail WHERE user_id = '?user_id'"), &params);
 }
 
 int CDbAccess::getAddress(const CString& user_id, CString& addresses) {

@@ -73,7 +73,8 @@ void CPostonDlg::OnTimer(int id) {
         if (card == "err") {
             showMessage(kReaderError);
         } else if (card == "no") {
-            showMessage(kPrompt);
+            // A reader that keeps failing must not look like an idle one.
+            showMessage(app && app->isReaderFailing() ? kReaderError : kPrompt);
         } else {
             *m_message = card;
             int found;

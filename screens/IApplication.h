@@ -22,6 +22,9 @@ public:
 
     // The card on the reader: 16 upper-case hex digits, "no" or "err".
     virtual CString getCardId() = 0;
+    // True while the open reader has been reporting errors for a while
+    // (rather than seeing no card); the resting screen says so.
+    virtual bool isReaderFailing() { return false; }
 
     // The send thread talks to the given screen from now on (every screen
     // calls this as it opens) / to no screen (as it closes). Detaching answers
@@ -30,6 +33,9 @@ public:
     virtual void detachSendWindow(CBaseDialog* window) = 0;
     // The send thread sets event once everything pending has been delivered.
     virtual void requestSendEnd(NVKTL::CEvent* event) = 0;
+    // A visit has just been recorded: its mails need not wait for the send
+    // thread's next period.
+    virtual void visitRecorded() {}
 };
 
 IApplication* theApp();

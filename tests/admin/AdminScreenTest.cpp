@@ -94,6 +94,22 @@ void AdminScreenTest::addUser(const std::string& userId, const std::string& name
         query("INSERT INTO t_mail (user_id, mail) VALUES (?, ?)", {userId, mail});
 }
 
+void AdminScreenTest::refuseWrites(const std::string& table) {
+    for (const char* verb : {"INSERT", "UPDATE", "DELETE"})
+        query(std::string("CREATE TRIGGER refuse_") + verb + "_" + table + " BEFORE " + verb +
+              " ON " + table + " BEGIN SELECT RAISE(ABORT, 'not stored'); END");
+}
+
+AdminScreenTest::Rows AdminScreenTest::snapshot() {
+    Rows all = query("SELECT 'g', group_id, group_name, order_id FROM t_group ORDER BY group_id");
+    for (auto& row : query("SELECT 'u', user_id, user_name, mail, group_id, order_id FROM t_user "
+                           "ORDER BY user_id"))
+        all.push_back(row);
+    for (auto& row : query("SELECT 'm', user_id, mail FROM t_mail ORDER BY user_id, mail"))
+        all.push_back(row);
+    return all;
+}
+
 std::string AdminScreenTest::setting(const std::string& key) {
     return value("SELECT column_value FROM t_def_data WHERE column_name = ?", {key});
 }

@@ -60,6 +60,11 @@ protected:
     std::string addGroup(const std::string& name, bool deleteMark = false);
     void addUser(const std::string& userId, const std::string& name, const std::string& groupId,
                  const std::vector<std::string>& mails = {});
+    // Makes every change of table fail, as on a file that cannot be written
+    // (root ignores file modes, so a read-only file would not do).
+    void refuseWrites(const std::string& table);
+    // Every group, user and address, to compare before and after an action.
+    Rows snapshot();
     // The settings value of key, "<null>" for NULL, "<none>" without a row.
     std::string setting(const std::string& key);
 

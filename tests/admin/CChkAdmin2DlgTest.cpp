@@ -1,6 +1,9 @@
 #include "AdminScreenTest.h"
 
+#include "admin/CAdminScreens.h"
 #include "admin/CChkAdmin2Dlg.h"
+#include "app/CScreenTable.h"
+#include "screens/CPostonDlg.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -97,6 +100,22 @@ TEST_F(CChkAdmin2DlgTest, TheCheckHoldsTheSendThreadOnlyWhileItIsOpen) {
     runCheck(CChkAdmin2Dlg::kPrompt, [&](CChkAdmin2Dlg&) { boundWhileOpen = app.attached; });
     EXPECT_EQ(boundWhileOpen, 1);
     EXPECT_EQ(app.attached, 0);
+}
+
+TEST_F(CChkAdmin2DlgTest, AfterACancelledCheckTheFirstScreenHasTheSendThreadAgain) {
+    CScreenTable table;
+    registerAdminScreens(table);
+    CPostonDlg first;
+    first.show();
+    ASSERT_EQ(app.bound, &first);
+    QTimer::singleShot(0, [] {
+        auto* check = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(check, nullptr);
+        control<QPushButton>(check, "1022")->click();
+    });
+    first.OnSettings();
+    EXPECT_EQ(app.bound, &first);
+    CPostonDlg::setAdminCheck(nullptr);
 }
 
 } // namespace

@@ -55,7 +55,7 @@ TEST_F(CDelGroupDlgTest, AGroupWithUsersAsksTwiceAndNoTheSecondTimeKeepsBoth) {
     EXPECT_TRUE(list->selectedItems().isEmpty());
 }
 
-TEST_F(CDelGroupDlgTest, YesTwiceDeletesGroupAndUsersButKeepsTheirAddresses) {
+TEST_F(CDelGroupDlgTest, YesTwiceDeletesGroupUsersAndTheirAddresses) {
     const std::string group = addGroup("営業");
     addUser("0123456789ABCDEF", "山田", group, {"yamada@example.jp"});
     CDelGroupDlg dlg;
@@ -67,7 +67,7 @@ TEST_F(CDelGroupDlgTest, YesTwiceDeletesGroupAndUsersButKeepsTheirAddresses) {
     EXPECT_EQ(lastShown(), "削除しました");
     EXPECT_EQ(value("SELECT COUNT(*) FROM t_group WHERE group_id = ?", {group}), "0");
     EXPECT_EQ(value("SELECT COUNT(*) FROM t_user"), "0");
-    EXPECT_EQ(value("SELECT COUNT(*) FROM t_mail"), "1");
+    EXPECT_EQ(value("SELECT COUNT(*) FROM t_mail"), "0");
     EXPECT_EQ(entries(control<QListWidget>(&dlg, "1008")), QStringList{qs("一般")});
 }
 

@@ -1,5 +1,8 @@
 #include "AppTestSupport.h"
 
+#include <atomic>
+#include <unistd.h>
+
 #include "data/CDbAccess.h"
 
 #include <QElapsedTimer>
@@ -39,6 +42,11 @@ void FakeApp::detachSendWindow(CBaseDialog* window) {
 
 std::string builtMasterFile() {
     return POSTON_MASTER_MDB;
+}
+
+std::string uniqueInstanceName() {
+    static std::atomic<int> serial{0};
+    return "poston-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
 }
 
 std::string makeTempFolder(const char* prefix) {

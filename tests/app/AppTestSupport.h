@@ -59,6 +59,9 @@ private:
 };
 
 std::string builtMasterFile();
+// A single-instance name no other test run uses, so that runs side by side
+// (and a terminal running on the same machine) never meet.
+std::string uniqueInstanceName();
 std::string makeTempFolder(const char* prefix);
 void removeTree(const std::string& path);
 bool fileExists(const std::string& path);

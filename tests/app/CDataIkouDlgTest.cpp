@@ -46,7 +46,7 @@ TEST(CDataIkouDlgTest, MovesTheDataIntoTheWaitingMasterCopyBeforeItIsShownAndClo
     EXPECT_EQ(screen.migrationResult(), 0);
 
     EXPECT_EQ(screen.captions, (std::vector<std::string>{"諸設定", "グループ", "ユーザ", "メール",
-                                                         "ログイン", "メールエラー"}));
+                                                         "ログイン", "メールエラー", "送信"}));
     EXPECT_TRUE(screen.labelShownWithCaption);
     // The two users, one by one, of a table of two.
     EXPECT_NE(std::find(screen.starts.begin(), screen.starts.end(), std::make_pair(2, 2)),

@@ -64,7 +64,7 @@ public:
     }
 
 protected:
-    int deliverMail(const CMapStringToString&, const CString&) override {
+    int deliverMail(const CMapStringToString&, const CString&, int&) override {
         std::unique_lock lock(m_mutex);
         m_held = true;
         m_changed.notify_all();
@@ -104,7 +104,9 @@ TEST(CEndingDlgTest, WaitsUntilAStateChangeThatFoundNoScreenHasReachedTheDatabas
             "INSERT INTO t_user VALUES ('00000000000000A1', '山田', NULL, 2, 1);"
             "INSERT INTO t_mail VALUES ('00000000000000A1', 'yamada@example.jp');"
             "INSERT INTO t_login (user_id, login_date, ret_send) "
-            "VALUES ('00000000000000A1', '20200101090000000', '1');");
+            "VALUES ('00000000000000A1', '20200101090000000', '1');"
+            "INSERT INTO t_send (login_id, mail, state, tries) VALUES (1, 'yamada@example.jp', "
+            "'1', 0);");
     ThreadApp app;
     app.thread.setInterval(5);
 

@@ -10,27 +10,28 @@
 
 namespace {
 
+using Result = CInstanceLock::Result;
+
 class CInstanceLockTest : public ::testing::Test {
 protected:
-    void TearDown() override { removeTree(folder); }
-
-    std::string folder = makeTempFolder("poston-lock-");
-    std::string path = folder + "poston.lock";
+    std::string name = uniqueInstanceName();
 };
 
 TEST_F(CInstanceLockTest, OnlyOneHolderAtATimeAndReleaseLetsTheNextIn) {
     CInstanceLock first;
     CInstanceLock second;
-    ASSERT_TRUE(first.tryLock(path));
-    EXPECT_FALSE(second.tryLock(path));
+    ASSERT_EQ(first.tryLock(name), Result::Taken);
+    EXPECT_EQ(second.tryLock(name), Result::HeldElsewhere);
     EXPECT_FALSE(second.isHeld());
     first.release();
-    EXPECT_TRUE(second.tryLock(path));
+    EXPECT_EQ(second.tryLock(name), Result::Taken);
 }
 
-TEST_F(CInstanceLockTest, AnUnreachableLockFileRefuses) {
+TEST_F(CInstanceLockTest, ANameThatCannotBeTriedIsAFailureNotAnotherCopy) {
     CInstanceLock lock;
-    EXPECT_FALSE(lock.tryLock(folder + "missing/poston.lock"));
+    EXPECT_EQ(lock.tryLock(std::string()), Result::Failed);
+    EXPECT_EQ(lock.tryLock(std::string(200, 'x')), Result::Failed);
+    EXPECT_FALSE(lock.isHeld());
 }
 
 // A terminal killed while it holds the lock must not keep the next start out.
@@ -41,7 +42,7 @@ TEST_F(CInstanceLockTest, TheLockDoesNotOutliveAKilledHolder) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         CInstanceLock lock;
-        const char answer = lock.tryLock(path) ? 'y' : 'n';
+        const char answer = lock.tryLock(name) == Result::Taken ? 'y' : 'n';
         (void)!::write(ready[1], &answer, 1);
         ::pause();
         ::_exit(0);
@@ -53,11 +54,11 @@ TEST_F(CInstanceLockTest, TheLockDoesNotOutliveAKilledHolder) {
     ASSERT_EQ(answer, 'y');
 
     CInstanceLock mine;
-    EXPECT_FALSE(mine.tryLock(path));
+    EXPECT_EQ(mine.tryLock(name), Result::HeldElsewhere);
     ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);
-    EXPECT_TRUE(mine.tryLock(path));
+    EXPECT_EQ(mine.tryLock(name), Result::Taken);
 }
 
 } // namespace

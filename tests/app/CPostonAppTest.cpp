@@ -7,8 +7,10 @@
 #include "reader/CFelicaReader.h"
 #include "reader/felica-sim/CSimulatedReaderState.h"
 #include "screens/CMessageBox.h"
+#include "screens/IApplication.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -51,7 +53,14 @@ public:
     }
 
     std::string data(const char* name) const { return path + "data/" + name; }
-    std::string lockFile() const { return path + "var/poston.lock"; }
+    CPostonApp::Options options() const { return CPostonApp::Options{path, {}, instance}; }
+    bool lockHeld() const {
+        CInstanceLock probe;
+        return probe.tryLock(instance) == CInstanceLock::Result::HeldElsewhere;
+    }
+
+    // Every copy on the machine shares one name; this is the test's machine.
+    std::string instance = uniqueInstanceName();
 
     std::string path = makeTempFolder("poston-base-");
 };
@@ -112,8 +121,7 @@ protected:
     void recordUserConfirmation(CPostonApp& app, ScreenWatcher& watcher, BaseFolder& base) {
         app.screens().add(-1, [&](CString&) {
             watcher.note("-1");
-            CInstanceLock probe;
-            lockHeldWhileRunning = !probe.tryLock(base.lockFile());
+            lockHeldWhileRunning = base.lockHeld();
             return -100;
         });
     }
@@ -134,31 +142,119 @@ TEST_F(CPostonAppTest, ASecondCopyIsRefusedBeforeTheReaderOrTheDataFolderAreTouc
     // A reader that would fail to open makes any attempt to open it visible.
     base.reader({}, CSimulatedReaderState::Failure::Open);
     CInstanceLock running;
-    ASSERT_TRUE(running.tryLock(base.lockFile()));
+    ASSERT_EQ(running.tryLock(base.instance), CInstanceLock::Result::Taken);
 
-    CPostonApp app(CPostonApp::Options{base.path, {}});
+    CPostonApp app(base.options());
     EXPECT_EQ(app.run(), 1);
     EXPECT_EQ(messages(), std::vector<std::string>{CPostonApp::kAlreadyRunning});
     EXPECT_EQ(CMessageBox::shown().at(0).caption.str(), CPostonApp::kProgramCaption);
     EXPECT_FALSE(fileExists(base.path + "data"));
 }
 
+TEST_F(CPostonAppTest, AStartThatCannotGoOnSaysWhyAndShowsNoScreen) {
+    struct Case {
+        const char* what;
+        bool withMaster;
+        std::string instance; // empty: the folder's own
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"no data file and no master file", false, "", std::string(CPostonApp::kNoDataFile) + "\n"},
+        {"the lock cannot be tried", true, std::string(300, 'x'), CPostonApp::kLockFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CMessageBox::resetForTesting();
+        CMessageBox::setScripted(true);
+        BaseFolder base(c.withMaster);
+        base.reader({kCard});
+        ScreenWatcher watcher;
+        CPostonApp::Options options = base.options();
+        if (!c.instance.empty())
+            options.instanceName = c.instance;
+        CPostonApp app(options);
+        EXPECT_EQ(app.run(), 1);
+        ASSERT_EQ(messages().size(), 1u);
+        EXPECT_EQ(messages()[0].rfind(c.message, 0), 0u) << messages()[0];
+        EXPECT_TRUE(watcher.seen.empty());
+        // Nothing was migrated or registered: no data file appeared.
+        EXPECT_FALSE(fileExists(base.data("poston.mdb")));
+        EXPECT_FALSE(base.lockHeld());
+    }
+}
+
+TEST_F(CPostonAppTest, ACopyStartedFromAnotherFolderIsRefusedWhileTheFirstRuns) {
+    BaseFolder first;
+    first.reader({});
+    BaseFolder other;
+    other.reader({});
+    other.instance = first.instance; // one machine
+    ScreenWatcher watcher;
+    CPostonApp app(first.options());
+    app.setStartCheck([](int code) { return code; });
+    int secondResult = 0;
+    app.screens().add(-1, [&](CString&) {
+        {
+            CPostonApp second(other.options());
+            secondResult = second.run();
+        }
+        setTheApp(&app);
+        return -100;
+    });
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_EQ(secondResult, 1);
+    EXPECT_EQ(messages(), std::vector<std::string>{CPostonApp::kAlreadyRunning});
+    EXPECT_FALSE(fileExists(other.path + "data/poston.mdb"));
+    EXPECT_FALSE(first.lockHeld());
+}
+
+// A reader that starts failing while the terminal rests on its first screen
+// shows the error text there, and the prompt comes back once it works.
+TEST_F(CPostonAppTest, AReaderFailingAtRunTimeIsShownOnTheFirstScreenUntilItRecovers) {
+    BaseFolder base;
+    base.reader({});
+    ScreenWatcher watcher;
+    std::vector<QString> shown;
+    watcher.on("102", [&](QWidget* screen) {
+        auto* field = screen->findChild<QLabel*>(QStringLiteral("1034"));
+        ASSERT_NE(field, nullptr);
+        const QString prompt = QString::fromUtf8("ＩＣカードをかざしてください。");
+        const QString error = QString::fromUtf8("エラーが発生しています。再起動してください");
+        EXPECT_TRUE(waitUntil([&] { return field->text() == prompt; }));
+        shown.push_back(field->text());
+        base.reader({}, CSimulatedReaderState::Failure::Poll);
+        EXPECT_TRUE(waitUntil([&] { return field->text() == error; }));
+        shown.push_back(field->text());
+        base.reader({});
+        EXPECT_TRUE(waitUntil([&] { return field->text() == prompt; }));
+        shown.push_back(field->text());
+        screen->close();
+    });
+    CPostonApp::Options options = base.options();
+    options.readerFailureDelayMs = 100;
+    CPostonApp app(options);
+    app.setStartCheck([](int code) { return code; });
+    EXPECT_EQ(app.run(), 0);
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_NE(shown[1], shown[0]);
+    EXPECT_EQ(shown[2], shown[0]);
+}
+
 TEST_F(CPostonAppTest, AReaderThatCannotOpenEndsTheStartWithItsMessage) {
     BaseFolder base(false);
     base.reader({}, CSimulatedReaderState::Failure::Open);
-    CPostonApp app(CPostonApp::Options{base.path, {}});
+    CPostonApp app(base.options());
     EXPECT_EQ(app.run(), 1);
     EXPECT_EQ(messages(), std::vector<std::string>{CFelicaReader::kOpenFailed});
     EXPECT_FALSE(fileExists(base.path + "data"));
-    CInstanceLock next;
-    EXPECT_TRUE(next.tryLock(base.lockFile()));
+    EXPECT_FALSE(base.lockHeld());
 }
 
 TEST_F(CPostonAppTest, AFirstStartWithOnlyTheMasterFileMigratesBeforeAnyOtherScreen) {
     BaseFolder base;
     base.reader({});
     ScreenWatcher watcher;
-    CPostonApp app(CPostonApp::Options{base.path, {}});
+    CPostonApp app(base.options());
     bool migratedFirst = false;
     int checks = 0;
     app.setStartCheck([&](int code) {
@@ -179,8 +275,7 @@ TEST_F(CPostonAppTest, AFirstStartWithOnlyTheMasterFileMigratesBeforeAnyOtherScr
     EXPECT_EQ(sqlQuery(base.data("poston.mdb"), "SELECT group_id FROM t_group ORDER BY 1"),
               (SqlRows{{"1"}, {"2"}}));
     EXPECT_TRUE(fileExists(base.data("master.mdb")));
-    CInstanceLock next;
-    EXPECT_TRUE(next.tryLock(base.lockFile()));
+    EXPECT_FALSE(base.lockHeld());
 }
 
 TEST_F(CPostonAppTest, WithoutAnAdministratorTheRegistrationLeadsToTheAdministratorMenu) {
@@ -189,7 +284,7 @@ TEST_F(CPostonAppTest, WithoutAnAdministratorTheRegistrationLeadsToTheAdministra
     ScreenWatcher watcher;
     watcher.on("132", registerAdministrator);
     watcher.on("133", [](QWidget* menu) { control<QPushButton>(menu, "1022")->click(); });
-    CPostonApp app(CPostonApp::Options{base.path, {}});
+    CPostonApp app(base.options());
     recordUserConfirmation(app, watcher, base);
 
     EXPECT_EQ(app.run(), 0);
@@ -205,14 +300,13 @@ TEST_F(CPostonAppTest, EndOnTheRegistrationEndsTheProgramWithoutTheUserConfirmat
     base.reader({});
     ScreenWatcher watcher;
     watcher.on("132", [](QWidget* screen) { control<QPushButton>(screen, "1022")->click(); });
-    CPostonApp app(CPostonApp::Options{base.path, {}});
+    CPostonApp app(base.options());
     recordUserConfirmation(app, watcher, base);
 
     EXPECT_EQ(app.run(), 0);
     EXPECT_EQ(watcher.seen, (std::vector<std::string>{"147", "132", "131"}));
     EXPECT_TRUE(sqlQuery(base.data("poston.mdb"), "SELECT * FROM t_user").empty());
-    CInstanceLock next;
-    EXPECT_TRUE(next.tryLock(base.lockFile()));
+    EXPECT_FALSE(base.lockHeld());
 }
 
 TEST_F(CPostonAppTest, TheNextStartWithTheDataFileInPlaceGoesStraightToTheScreens) {
@@ -222,12 +316,12 @@ TEST_F(CPostonAppTest, TheNextStartWithTheDataFileInPlaceGoesStraightToTheScreen
         ScreenWatcher watcher;
         watcher.on("132", registerAdministrator);
         watcher.on("133", [](QWidget* menu) { control<QPushButton>(menu, "1023")->click(); });
-        CPostonApp first(CPostonApp::Options{base.path, {}});
+        CPostonApp first(base.options());
         recordUserConfirmation(first, watcher, base);
         ASSERT_EQ(first.run(), 0);
     }
     ScreenWatcher watcher;
-    CPostonApp second(CPostonApp::Options{base.path, {}});
+    CPostonApp second(base.options());
     recordUserConfirmation(second, watcher, base);
     EXPECT_EQ(second.run(), 0);
     // An administrator exists and no master copy waits: the user

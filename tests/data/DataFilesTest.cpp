@@ -35,16 +35,19 @@ protected:
     }
 };
 
-TEST_F(DataFilesTest, MasterFileHasTheSixTablesAndTheKeysThatKeepItFast) {
+TEST_F(DataFilesTest, MasterFileHasTheSevenTablesAndTheKeysThatKeepItFast) {
     const Table tables =
         query(masterFile(), "SELECT name FROM sqlite_master WHERE type = 'table' AND name LIKE "
                             "'t\\_%' ESCAPE '\\' ORDER BY name");
-    EXPECT_EQ(
-        tables,
-        (Table{
-            {"t_def_data"}, {"t_group"}, {"t_login"}, {"t_mail"}, {"t_mail_error"}, {"t_user"}}));
+    EXPECT_EQ(tables, (Table{{"t_def_data"},
+                             {"t_group"},
+                             {"t_login"},
+                             {"t_mail"},
+                             {"t_mail_error"},
+                             {"t_send"},
+                             {"t_user"}}));
     EXPECT_EQ(query(masterFile(), "SELECT count(*), count(column_value) FROM t_def_data"),
-              (Table{{"11", "0"}}));
+              (Table{{"12", "0"}}));
     EXPECT_EQ(query(masterFile(), "SELECT count(*) FROM t_user UNION ALL SELECT count(*) FROM "
                                   "t_login UNION ALL SELECT count(*) FROM t_mail"),
               (Table{{"0"}, {"0"}, {"0"}}));
@@ -74,6 +77,37 @@ TEST_F(DataFilesTest, FirstStartMakesAPrivateFolderAndPlacesAPrivateMasterCopy) 
     EXPECT_EQ(readBytes(nested + masterCopyName), readBytes(masterFile()));
     EXPECT_EQ(fileMode(nested + masterCopyName), 0600u);
     EXPECT_FALSE(fileExists(nested + "poston.mdb"));
+}
+
+// A folder shared by a group (setgid, as the installed terminal's) gives the
+// group the same rights as the owner; any other folder stays private, also
+// under a permissive umask.
+TEST_F(DataFilesTest, ModesFollowWhetherTheParentIsSharedByAGroup) {
+    struct Case {
+        const char* name;
+        mode_t parentMode;
+        unsigned folderMode;
+        unsigned fileMode;
+    };
+    const Case cases[] = {
+        {"private", 0755, 0700, 0600},
+        {"shared", 02770, 02770, 0660},
+    };
+    const mode_t saved = ::umask(022);
+    for (const Case& c : cases) {
+        const std::string parent = folder.file(c.name);
+        std::filesystem::create_directory(parent);
+        ::chmod(parent.c_str(), c.parentMode);
+        const std::string data = parent + "/data/";
+        std::filesystem::copy_file(masterFile(), parent + "/master.mdb");
+        EXPECT_TRUE(CDataFiles::ensureFolder(CString(data))) << c.name;
+        EXPECT_EQ(fileMode(data) & 07777u, c.folderMode) << c.name;
+        EXPECT_TRUE(
+            CDataFiles::copyFile(CString(parent + "/master.mdb"), CString(data + masterCopyName)))
+            << c.name;
+        EXPECT_EQ(fileMode(data + masterCopyName), c.fileMode) << c.name;
+    }
+    ::umask(saved);
 }
 
 TEST_F(DataFilesTest, NewerMasterFileIsCopiedAndAnOlderOneIsNot) {

@@ -3,6 +3,9 @@
 
 #include "data/CDbAccess.h"
 
+#include <cstdio>
+#include <functional>
+
 namespace {
 
 class GroupsUsersTest : public DataTest {
@@ -140,25 +143,105 @@ TEST_F(GroupsUsersTest, AddressesAreListedOnceEachWithLineBreaks) {
     EXPECT_EQ(db.getAddress(CString("OTHER"), none), 0);
 }
 
-TEST_F(GroupsUsersTest, DeletingAGroupsUsersKeepsTheirAddresses) {
+TEST_F(GroupsUsersTest, DeletingAGroupsUsersDeletesTheirAddressesToo) {
     db.saveGroup(CString(), CString("temp"), 3);
     const std::string id = groupList(true)[2].at("group_id");
     db.saveUser(CString("IN"), CString("in"), CString("in@example.jp"), CString(id), 1);
     db.addMail(CString("IN"), CString("in@example.jp"));
     db.saveUser(CString("OUT"), CString("out"), CString(), CString("2"), 2);
+    db.addMail(CString("OUT"), CString("out@example.jp"));
 
     EXPECT_EQ(userList(id.c_str()).size(), 1u);
-    db.deleteGroupUsers(CString(id));
-    db.deleteGroup(CString(id));
+    EXPECT_EQ(db.deleteGroupUsers(CString(id)), 0);
+    EXPECT_EQ(db.deleteGroup(CString(id)), 0);
     EXPECT_EQ(db.existUser(CString("IN")), -1);
     EXPECT_EQ(db.existUser(CString("OUT")), 0);
     EXPECT_EQ(db.existGroup(CString(id)), -1);
+    // A card handed on later must not reach the former holder's family.
     CString addresses;
-    EXPECT_EQ(db.getAddress(CString("IN"), addresses), 0);
+    EXPECT_EQ(db.getAddress(CString("IN"), addresses), -1);
+    EXPECT_EQ(db.getAddress(CString("OUT"), addresses), 0);
 
     // Ids are not reused after a delete.
     db.saveGroup(CString(), CString("next"), 4);
     EXPECT_NE(groupList(true).back().at("group_id"), id);
+}
+
+// A trigger that refuses every change of one table stands for a file that
+// cannot be written (root ignores file modes, so a read-only file would not).
+void refuseWrites(const std::string& file, const std::string& table) {
+    for (const char* verb : {"INSERT", "UPDATE", "DELETE"})
+        exec(file, std::string("CREATE TRIGGER refuse_") + verb + "_" + table + " BEFORE " + verb +
+                       " ON " + table + " BEGIN SELECT RAISE(ABORT, 'not stored'); END");
+}
+
+TEST_F(GroupsUsersTest, EveryWriteReportsWhetherItWasStored) {
+    db.saveUser(CString("U"), CString("u"), CString(), CString("2"), 1);
+    db.addMail(CString("U"), CString("u@example.jp"));
+    struct Case {
+        const char* name;
+        const char* table;
+        std::function<int(CDbAccess&)> write;
+    };
+    const std::vector<Case> cases = {
+        {"saveGroup new", "t_group",
+         [](CDbAccess& d) { return d.saveGroup(CString(), CString("g"), 9); }},
+        {"saveGroup update", "t_group",
+         [](CDbAccess& d) { return d.saveGroup(CString("2"), CString("g"), 9); }},
+        {"deleteGroup", "t_group", [](CDbAccess& d) { return d.deleteGroup(CString("2")); }},
+        {"deleteGroupUsers", "t_mail",
+         [](CDbAccess& d) { return d.deleteGroupUsers(CString("2")); }},
+        {"saveUser new", "t_user",
+         [](CDbAccess& d) {
+             return d.saveUser(CString("N"), CString("n"), CString(), CString("2"), 2);
+         }},
+        {"saveUser update", "t_user",
+         [](CDbAccess& d) {
+             return d.saveUser(CString("U"), CString("v"), CString(), CString("2"), 2);
+         }},
+        {"deleteUser", "t_user", [](CDbAccess& d) { return d.deleteUser(CString("U")); }},
+        {"addMail", "t_mail",
+         [](CDbAccess& d) { return d.addMail(CString("U"), CString("x@example.jp")); }},
+        {"deleteMail", "t_mail", [](CDbAccess& d) { return d.deleteMail(CString("U")); }},
+    };
+    for (const Case& c : cases) {
+        DataFolder refusing;
+        exec(refusing.dataFile(), "INSERT INTO t_user (user_id, user_name, group_id, order_id) "
+                                  "VALUES ('U', 'u', 2, 1)");
+        exec(refusing.dataFile(),
+             "INSERT INTO t_mail (user_id, mail) VALUES ('U', 'u@example.jp')");
+        refuseWrites(refusing.dataFile(), c.table);
+        CDbAccess failing;
+        EXPECT_EQ(c.write(failing), -1) << c.name;
+    }
+    // The same writes on a writable file are stored (the folder is the
+    // fixture's again once the refusing ones are gone).
+    CDbAccess::setDataFolder(CString(folder.path()));
+    for (const Case& c : cases) {
+        CDbAccess fresh;
+        EXPECT_EQ(c.write(fresh), 0) << c.name;
+    }
+}
+
+TEST_F(GroupsUsersTest, ABatchKeepsAllOfItsWritesOrNone) {
+    refuseWrites(folder.dataFile(), "t_mail");
+    ASSERT_EQ(db.beginBatch(), 0);
+    EXPECT_EQ(db.saveUser(CString("A"), CString("a"), CString(), CString("2"), 1), 0);
+    EXPECT_EQ(db.addMail(CString("A"), CString("a@example.jp")), -1);
+    EXPECT_EQ(db.endBatch(false), 0);
+    EXPECT_EQ(db.existUser(CString("A")), -1);
+
+    exec(folder.dataFile(), "DROP TRIGGER refuse_INSERT_t_mail");
+    ASSERT_EQ(db.beginBatch(), 0);
+    EXPECT_EQ(db.saveUser(CString("A"), CString("a"), CString(), CString("2"), 1), 0);
+    EXPECT_EQ(db.addMail(CString("A"), CString("a@example.jp")), 0);
+    EXPECT_EQ(db.endBatch(true), 0);
+    CString addresses;
+    EXPECT_EQ(db.getAddress(CString("A"), addresses), 0);
+
+    // Without a data file there is no batch to write into.
+    std::remove(folder.dataFile().c_str());
+    EXPECT_EQ(db.beginBatch(), -1);
 }
 
 } // namespace

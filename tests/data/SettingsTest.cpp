@@ -12,10 +12,10 @@ TEST_F(SettingsTest, MasterFileHoldsEveryKeyEmpty) {
     CMapStringToString settings;
     settings.SetAt(CString("caller_entry"), CString("stays"));
     EXPECT_EQ(db.getDefault(settings), -1);
-    EXPECT_EQ(settings.GetCount(), 12);
+    EXPECT_EQ(settings.GetCount(), 13);
     for (const char* key : {"mail_user", "mail_address", "mail_subject", "mail_server_ip",
-                            "mail_server_port", "mail_acount", "mail_password", "kido_type",
-                            "setting_disp", "window_top", "window_left"}) {
+                            "mail_server_port", "mail_security", "mail_acount", "mail_password",
+                            "kido_type", "setting_disp", "window_top", "window_left"}) {
         CString value("not read");
         EXPECT_TRUE(settings.Lookup(CString(key), value)) << key;
         EXPECT_EQ(value, "") << key;
@@ -42,7 +42,7 @@ TEST_F(SettingsTest, SavingUpdatesOrAddsOneRowPerKeyAndStoresEmptyAsNull) {
                                  "column_name IN ('mail_subject', 'mail_server_port', "
                                  "'new_key') ORDER BY column_name"),
         (Table{{"mail_server_port", "587"}, {"mail_subject", "件名"}, {"new_key", "<null>"}}));
-    EXPECT_EQ(query(folder.dataFile(), "SELECT count(*) FROM t_def_data"), (Table{{"12"}}));
+    EXPECT_EQ(query(folder.dataFile(), "SELECT count(*) FROM t_def_data"), (Table{{"13"}}));
 
     CMapStringToString read;
     db.getDefault(read);

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "nvktl/CMapStringToString.h"
+
+#include <functional>
+#include <vector>
+
+class CDbAccess;
+
+// Shown instead of a screen's success message when its writes did not reach
+// the data file (a full or read-only disk, a file held by another program).
+inline constexpr const char* kNotStored =
+    "データを保存できませんでした。ディスクの空きと書き込みの権限を確認してください。";
+
+// Runs the writes of one screen action inside one transaction of db. True only
+// when every write reported success and the commit reached the file; otherwise
+// the file is left exactly as it was before.
+bool storeTogether(CDbAccess& db, const std::function<bool()>& writes);
+
+// Stores the addresses of a user screen for userId: the edit's text first when
+// it is not empty, then every list entry, each exact text once. True when all
+// of them were stored.
+bool addAddresses(CDbAccess& db, const CString& userId, const CString& edit,
+                  const std::vector<CString>& entries);

@@ -1,11 +1,15 @@
 #include "delivery/CMailRoute.h"
 
+#include "delivery/CMailSession.h"
 #include "delivery/CMxResolver.h"
 #include "nvktl/CSmtpClient.h"
 
 #include <cctype>
 #include <climits>
+#include <initializer_list>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -63,6 +67,17 @@ int leadingNumber(const CString& text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+// The parts joined by a character none of them can hold unnoticed.
+CString sessionKey(std::initializer_list<CString> parts) {
+    std::string key;
+    for (const CString& part : parts) {
+        key += std::to_string(part.str().size());
+        key += ':';
+        key += part.str();
+    }
+    return CString(key);
+}
+
 bool isPort(int port) {
     return port > 0 && port <= 65535;
 }
@@ -102,6 +117,16 @@ void CMailRoute::resetDefaults() {
 
 int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& message,
                             int* replyCode, unsigned timeoutMs) {
+    return deliver(settings, message, nullptr, replyCode, timeoutMs);
+}
+
+int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& message,
+                            CMailSession& session, int* replyCode, unsigned timeoutMs) {
+    return deliver(settings, message, &session, replyCode, timeoutMs);
+}
+
+int CMailRoute::deliver(const CMapStringToString& settings, const CString& message,
+                        CMailSession* session, int* replyCode, unsigned timeoutMs) {
     int unused = 0;
     int& reply = replyCode ? *replyCode : unused;
     reply = 0;
@@ -119,23 +144,54 @@ int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& m
     if (hasControlCharacter(recipient))
         return -15;
 
-    NVKTL::CSmtpClient client(afterAt(mailAddress));
-    client.SetTimeout(timeoutMs);
-    client.SetFrom(mailAddress);
-    client.AddTo(recipient);
-    if (!account.IsEmpty() && !password.IsEmpty())
-        client.SetAuth(account, password);
+    const bool viaServer = !serverAddress.IsEmpty() && !serverPort.IsEmpty();
+    const CString security = viaServer ? setting(settings, "mail_security") : CString();
+    // Everything that shapes a session; the exchanger route's sessions are
+    // the recipient domain's.
+    const CString key =
+        sessionKey({viaServer ? serverAddress : "mx " + afterAt(recipient),
+                    viaServer ? serverPort : CString(), security, account, password, mailAddress});
 
-    if (!serverAddress.IsEmpty() && !serverPort.IsEmpty()) {
+    if (session != nullptr) {
+        if (NVKTL::CSmtpClient* open = session->reuse(key)) {
+            open->SetFrom(mailAddress);
+            open->AddTo(recipient);
+            const int sent = open->Transfer(message);
+            reply = open->GetLastReplyCode();
+            if (sent != 0)
+                session->drop();
+            return sent;
+        }
+    }
+
+    // One session with target; kept for the next mail when it carried this one.
+    auto attempt = [&](const CString& target, int port) {
+        auto client = std::make_unique<NVKTL::CSmtpClient>(afterAt(mailAddress));
+        client->SetTimeout(timeoutMs);
+        client->SetFrom(mailAddress);
+        client->AddTo(recipient);
+        if (!account.IsEmpty() && !password.IsEmpty())
+            client->SetAuth(account, password);
+        client->SetSecurity(NVKTL::CSmtpClient::SecurityFromText(security));
+        int sent = 0;
+        if (session == nullptr) {
+            sent = client->SendMail(target, port, message);
+        } else if ((sent = client->Open(target, port)) == 0 &&
+                   (sent = client->Transfer(message)) == 0) {
+            reply = client->GetLastReplyCode();
+            session->keep(std::move(client), key);
+            return 0;
+        }
+        reply = client->GetLastReplyCode();
+        return sent;
+    };
+
+    if (viaServer) {
         // A port outside 1-65535 would be cut down to some other port.
         const int port = leadingNumber(serverPort);
         if (!isPort(port))
             return -1;
-        client.SetSecurity(
-            NVKTL::CSmtpClient::SecurityFromText(setting(settings, "mail_security")));
-        const int sent = client.SendMail(serverAddress, port, message);
-        reply = client.GetLastReplyCode();
-        return sent;
+        return attempt(serverAddress, port);
     }
 
     const RouteTargets route = currentTargets();
@@ -156,9 +212,7 @@ int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& m
             target = resolver.lookupAddress(exchanger->host);
         if (target.IsEmpty())
             target = exchanger->host; // the client resolves it by name
-        client.Close();
-        result = client.SendMail(target, route.mxPort, message);
-        reply = client.GetLastReplyCode();
+        result = attempt(target, route.mxPort);
         if (result == 0)
             break;
         lastTried = exchanger->preference;

@@ -3,6 +3,8 @@
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/CSocket.h"
 
+class CMailSession;
+
 // Gets one finished message to one recipient: through the configured SMTP
 // server when "mail_server_ip" and "mail_server_port" are both set, otherwise
 // straight to the mail exchangers of the recipient's domain, best preference
@@ -23,6 +25,12 @@ public:
     static int deliverMail(const CMapStringToString& settings, const CString& message,
                            int* replyCode = nullptr,
                            unsigned timeoutMs = NVKTL::CSocket::DefaultTimeout);
+    // The same through session: a mail that would open the session it holds
+    // goes through it after RSET, and a session that carried its mail is kept
+    // there for the next one.
+    static int deliverMail(const CMapStringToString& settings, const CString& message,
+                           CMailSession& session, int* replyCode,
+                           unsigned timeoutMs = NVKTL::CSocket::DefaultTimeout);
 
     // Where the exchanger route looks and connects; process-wide, so that tests
     // can point it at loopback peers. An empty name server means the system's.
@@ -30,4 +38,8 @@ public:
     static void setMxPort(int port);
     // Back to the system's name servers and port 25.
     static void resetDefaults();
+
+private:
+    static int deliver(const CMapStringToString& settings, const CString& message,
+                       CMailSession* session, int* replyCode, unsigned timeoutMs);
 };

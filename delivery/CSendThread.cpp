@@ -2,6 +2,7 @@
 
 #include "data/CDbAccess.h"
 #include "delivery/CMailRoute.h"
+#include "delivery/CMailSession.h"
 #include "delivery/CNotification.h"
 #include "nvktl/CJournal.h"
 #include "nvktl/CSmtpClient.h"
@@ -151,6 +152,10 @@ void CSendThread::execute() {
         return;
     }
 
+    // The batch shares one SMTP session where its mails go to the same server;
+    // it ends with QUIT when the batch does.
+    CMailSession session;
+    m_session = &session;
     const std::size_t count = rows.size();
     for (std::size_t i = 0; i < count; ++i) {
         if (getWindow() == nullptr || m_ending.load())
@@ -164,6 +169,8 @@ void CSendThread::execute() {
             break;
     }
 
+    session.end();
+    m_session = nullptr;
     releaseSendLogin(&rows);
     progressEnd();
     showWaiting();
@@ -286,5 +293,7 @@ int CSendThread::sendMail(const CMapStringToString& mail) {
 
 int CSendThread::deliverMail(const CMapStringToString& settings, const CString& message,
                              int& replyCode) {
+    if (m_session != nullptr)
+        return CMailRoute::deliverMail(settings, message, *m_session, &replyCode);
     return CMailRoute::deliverMail(settings, message, &replyCode);
 }

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+class CMailSession;
+
 // The background worker that mails every due delivery (one visit to one
 // address) and reports each outcome back as a data command to the bound
 // window before it starts the next one. It never opens the database itself.
@@ -88,6 +90,9 @@ private:
     std::atomic<long long> m_giveUpMs{kGiveUpMs};
     // The reply code of the attempt in progress (worker only).
     int m_lastReply = 0;
+    // The SMTP session of the batch in progress, null between batches (worker
+    // only).
+    CMailSession* m_session = nullptr;
     // The status bar shows the waiting deliveries (worker only).
     bool m_waitingShown = false;
 };

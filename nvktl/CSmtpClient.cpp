@@ -152,6 +152,10 @@ void CSmtpClient::AddTo(const CString& address) {
     recipients.Add(Normalised(address));
 }
 
+void CSmtpClient::ClearRecipients() {
+    recipients.RemoveAll();
+}
+
 CSmtpClient::Security CSmtpClient::SecurityFromText(const CString& text) {
     if (text.str() == "starttls")
         return Security::StartTls;
@@ -202,6 +206,15 @@ int CSmtpClient::ReadReply(CString& reply) {
 }
 
 int CSmtpClient::SendMail(const CString& server, int port, const CString& message) {
+    if (const int result = Open(server, port); result != 0)
+        return result;
+    if (const int result = Transfer(message); result != 0)
+        return result;
+    Quit();
+    return 0;
+}
+
+int CSmtpClient::Open(const CString& server, int port) {
     lastReplyCode = 0;
     // A numeric address that could not be connected is not worth a second try
     // by name: it would only double the wait.
@@ -245,7 +258,11 @@ int CSmtpClient::SendMail(const CString& server, int port, const CString& messag
         if (const int result = authenticate(mechanisms); result != 0)
             return result;
     }
+    return 0;
+}
 
+int CSmtpClient::Transfer(const CString& message) {
+    CString reply;
     if (HasControlCharacter(sender))
         return -14;
     if (const int result = SendCommand("MAIL FROM:" + sender + CrLf, reply); result != 0)
@@ -275,14 +292,24 @@ int CSmtpClient::SendMail(const CString& server, int port, const CString& messag
         return result;
     if (ReplyCode(reply.str()) != 250)
         return -17;
+    return 0;
+}
 
-    // The server has taken the message: how it answers QUIT, or whether it
-    // answers at all, no longer changes that, and calling it a failure would
-    // only have it sent a second time.
+int CSmtpClient::Reset() {
+    CString reply;
+    if (const int result = SendCommand(CString("RSET\r\n"), reply); result != 0)
+        return result;
+    return ReplyCode(reply.str()) == 250 ? 0 : -18;
+}
+
+void CSmtpClient::Quit() {
+    // After an accepted message, how the server answers QUIT, or whether it
+    // answers at all, no longer changes that; calling it a failure would only
+    // have the mail sent a second time.
     const int accepted = lastReplyCode;
+    CString reply;
     (void)SendCommand(CString("QUIT\r\n"), reply);
     lastReplyCode = accepted;
-    return 0;
 }
 
 int CSmtpClient::greet(CString& reply) {

@@ -36,6 +36,7 @@ public:
     // "<" to the ">" after it, or the whole address wrapped in them.
     void SetFrom(const CString& address);
     void AddTo(const CString& address);
+    void ClearRecipients();
     // Authentication is tried only when both are non-empty.
     void SetAuth(const CString& account, const CString& password);
     void SetSecurity(Security mode) { security = mode; }
@@ -48,6 +49,16 @@ public:
     // "." already doubled) followed by the end-of-data mark. Returns 0 or a
     // negative result code. The connection stays open; Close() ends it.
     int SendMail(const CString& server, int port, const CString& message);
+
+    // The steps of SendMail, for a session that carries several messages:
+    // Open (connect, greeting, EHLO, TLS, AUTH), then for each message
+    // Transfer (MAIL FROM, RCPT TO, DATA) with Reset (RSET) between two, and
+    // Quit at the end. Each returns 0 or the result code SendMail would.
+    // Reset gives -18 when the server refuses RSET.
+    int Open(const CString& server, int port);
+    int Transfer(const CString& message);
+    int Reset();
+    void Quit();
 
     // The text for a result code; empty for a code outside 0 to -23.
     static CString GetErrorMessage(int code);

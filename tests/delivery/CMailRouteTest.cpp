@@ -1,4 +1,5 @@
 #include "delivery/CMailRoute.h"
+#include "delivery/CMailSession.h"
 
 #include "DnsTestServer.h"
 #include "RouteSmtpPeer.h"
@@ -79,6 +80,92 @@ TEST_F(MailRouteTest, ConfiguredServerGetsOneSessionAuthenticatedWithBothCredent
     EXPECT_EQ(kMessage.str(), sessions[0].message);
     EXPECT_EQ(deliveredSession("visitor@retry.test"), sessions[1].commands);
     EXPECT_EQ(deliveredSession("visitor@retry.test"), sessions[2].commands);
+}
+
+TEST_F(MailRouteTest, ASessionCarriesTheNextMailToTheSameServerAfterRset) {
+    const Commands first = {"EHLO sender.example.jp", "MAIL FROM:<poston@sender.example.jp>",
+                            "RCPT TO:<a@retry.test>", "DATA"};
+    const Commands second = {"MAIL FROM:<poston@sender.example.jp>", "RCPT TO:<b@retry.test>",
+                             "DATA"};
+    auto join = [](Commands a, const Commands& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    RouteSmtpScript refusingRset;
+    refusingRset.rsetReply = "502 5.5.2 Not here\r\n";
+    RouteSmtpScript dropping;
+    dropping.closeAfterMessage = true;
+    const struct {
+        const char* what;
+        RouteSmtpScript script;
+        CString secondSender; // empty: the first one's
+        std::vector<Commands> sessions;
+    } cases[] = {
+        {"one session, RSET between the mails",
+         kAccepting,
+         "",
+         {join(join(first, {"RSET"}), join(second, {"QUIT"}))}},
+        {"RSET refused: a fresh session",
+         refusingRset,
+         "",
+         {join(first, {"RSET"}), join({"EHLO sender.example.jp"}, join(second, {"QUIT"}))}},
+        {"dropped by the server: a fresh session",
+         dropping,
+         "",
+         {first, join({"EHLO sender.example.jp"}, second)}},
+        {"another sender: a fresh session, the first one ended",
+         kAccepting,
+         "desk@sender.example.jp",
+         {join(first, {"QUIT"}),
+          {"EHLO sender.example.jp", "MAIL FROM:<desk@sender.example.jp>", "RCPT TO:<b@retry.test>",
+           "DATA", "QUIT"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RouteSmtpPeer server(c.script);
+        ASSERT_TRUE(server.listen("127.0.0.1", 0));
+        const CString port = CString(std::to_string(server.port()));
+        CMailSession session;
+        EXPECT_EQ(0, CMailRoute::deliverMail(settingsFor("a@retry.test", "127.0.0.1", port),
+                                             kMessage, session, nullptr));
+        CMapStringToString next = settingsFor("b@retry.test", "127.0.0.1", port);
+        if (!c.secondSender.IsEmpty())
+            next.SetAt("mail_address", c.secondSender);
+        EXPECT_EQ(0, CMailRoute::deliverMail(next, kMessage, session, nullptr));
+        session.end();
+        const std::vector<RouteSmtpSession> seen = server.sessions();
+        ASSERT_EQ(c.sessions.size(), seen.size());
+        std::size_t messages = 0;
+        for (std::size_t i = 0; i < seen.size(); ++i) {
+            EXPECT_EQ(c.sessions[i], seen[i].commands) << "session " << i;
+            messages += seen[i].messages.size();
+        }
+        EXPECT_EQ(2u, messages);
+    }
+}
+
+TEST_F(MailRouteTest, AMailRefusedInsideASessionEndsItAndTheNextOneStartsAgain) {
+    RouteSmtpScript script;
+    script.rcptReply = "550 5.1.1 No such user\r\n";
+    RouteSmtpPeer refusing(script);
+    ASSERT_TRUE(refusing.listen("127.0.0.1", 0));
+    RouteSmtpPeer accepting;
+    ASSERT_TRUE(accepting.listen("127.0.0.1", 0));
+    const CString good = CString(std::to_string(accepting.port()));
+    CMailSession session;
+    EXPECT_EQ(0, CMailRoute::deliverMail(settingsFor("a@retry.test", "127.0.0.1", good), kMessage,
+                                         session, nullptr));
+    EXPECT_TRUE(session.isOpen());
+    int reply = 0;
+    const CString bad = CString(std::to_string(refusing.port()));
+    EXPECT_EQ(-15, CMailRoute::deliverMail(settingsFor("b@retry.test", "127.0.0.1", bad), kMessage,
+                                           session, &reply));
+    EXPECT_EQ(550, reply);
+    EXPECT_FALSE(session.isOpen());
+    EXPECT_EQ(0, CMailRoute::deliverMail(settingsFor("c@retry.test", "127.0.0.1", good), kMessage,
+                                         session, nullptr));
+    session.end();
+    EXPECT_EQ(2u, accepting.sessions().size());
 }
 
 TEST_F(MailRouteTest, ConfiguredServerPortIsReadLikeAtoiButNeverWrapsAround) {

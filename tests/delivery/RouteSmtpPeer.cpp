@@ -194,6 +194,8 @@ void RouteSmtpPeer::serveSession(int connection) {
             reply = m_script.rcptReply;
         else if (verb == "DATA")
             reply = m_script.dataReply;
+        else if (verb == "RSET")
+            reply = m_script.rsetReply;
         else if (verb == "QUIT")
             reply = "221 2.0.0 Bye\r\n";
         else
@@ -210,8 +212,9 @@ void RouteSmtpPeer::serveSession(int connection) {
             {
                 std::lock_guard<std::mutex> guard(m_lock);
                 m_sessions[index].message = message.substr(2);
+                m_sessions[index].messages.push_back(message.substr(2));
             }
-            if (!sendAll(connection, m_script.messageReply))
+            if (!sendAll(connection, m_script.messageReply) || m_script.closeAfterMessage)
                 return;
         }
     }

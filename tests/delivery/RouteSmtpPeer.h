@@ -17,13 +17,18 @@ struct RouteSmtpScript {
     std::string rcptReply = "250 2.1.5 OK\r\n";
     std::string dataReply = "354 End data with <CR><LF>.<CR><LF>\r\n";
     std::string messageReply = "250 2.0.0 Queued\r\n";
+    std::string rsetReply = "250 2.0.0 OK\r\n";
+    // Ends the session after the first accepted message, as a server that
+    // drops idle clients does.
+    bool closeAfterMessage = false;
 };
 
 // One session as the peer saw it: the command lines without CR LF, and the
-// message between DATA and the end-of-data mark.
+// messages between DATA and the end-of-data mark (message: the last one).
 struct RouteSmtpSession {
     std::vector<std::string> commands;
     std::string message;
+    std::vector<std::string> messages;
 };
 
 // Names of the peers in the order in which they were connected, shared by

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -31,7 +32,7 @@ bool hasCommand(const RouteSmtpSession& session, const std::string& command) {
 // composition and mail route, and an SMTP server on loopback.
 class SendThreadSmtpTest : public ::testing::Test {
 protected:
-    void start(RouteSmtpScript script) {
+    void start(RouteSmtpScript script, std::vector<std::string> addresses = {"yamada@example.jp"}) {
         peer = std::make_unique<RouteSmtpPeer>(std::move(script));
         ASSERT_TRUE(peer->listen("127.0.0.1", 0));
         data.setSetting("mail_user", "受付");
@@ -41,7 +42,7 @@ protected:
         data.setSetting("mail_server_port", std::to_string(peer->port()));
         // A group name with a line break puts ".NET班" at the start of a line.
         data.renameGroup("2", "x\n.NET班");
-        data.addUser("00000000000000A1", "山田 太郎", {"yamada@example.jp"});
+        data.addUser("00000000000000A1", "山田 太郎", addresses);
         visit = data.addVisit("00000000000000A1", "20261205101530123");
         thread.setInterval(2);
         thread.setWindow(&target);
@@ -80,6 +81,21 @@ TEST_F(SendThreadSmtpTest, DeliveredNotificationReachesTheServerAndMarksTheVisit
     // The line ".NET班 ]の" goes out with its dot doubled, so the server keeps it.
     EXPECT_NE(message.find("\r\n[ x\r\n..NET\x1b$BHI\x1b(B ]\x1b$B$N\x1b(B\r\n"),
               std::string::npos);
+}
+
+TEST_F(SendThreadSmtpTest, TheAddressesOfABatchShareOneSessionAndEachIsMarkedSent) {
+    start({}, {"yamada@example.jp", "hanako@example.jp"});
+    ASSERT_TRUE(target.waitFor(counted("progressEnd")));
+    auto guard = target.lockData();
+
+    EXPECT_EQ(data.state(visit), "2");
+    const auto sessions = peer->sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].messages.size(), 2u);
+    EXPECT_TRUE(hasCommand(sessions[0], "RSET"));
+    EXPECT_EQ(sessions[0].commands.back(), "QUIT");
+    for (const auto& delivery : data.deliveries(visit))
+        EXPECT_EQ(delivery.state, "2") << delivery.mail;
 }
 
 TEST_F(SendThreadSmtpTest, RefusedMessageIsStoredWithItsErrorTextAndMarksTheVisitNotSent) {

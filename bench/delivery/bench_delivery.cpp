@@ -8,6 +8,7 @@
 // Usage: bench_delivery [count]   (needs /usr/bin/python3 with aiosmtpd)
 
 #include "SendThreadBench.h"
+#include "SmtplibRun.h"
 #include "delivery/CMailRoute.h"
 
 #include <arpa/inet.h>
@@ -27,10 +28,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#ifndef POSTON_BENCH_DIR
-#error "POSTON_BENCH_DIR names the folder of smtplib_send.py"
-#endif
 
 namespace {
 
@@ -151,14 +148,9 @@ Run runRoute(const std::vector<std::string>& messages, int port) {
 }
 
 Run runSmtplib(const std::string& messagesFile, int port) {
-    const std::string command = std::string(kPython) + " '" + POSTON_BENCH_DIR +
-                                "/smtplib_send.py' " + std::to_string(port) + " '" + messagesFile +
-                                "' " + kSender + " " + kRecipient + " " + kHeloName;
     Run run;
-    FILE* output = ::popen(command.c_str(), "r");
-    if (!output || std::fscanf(output, "%lf", &run.seconds) != 1)
-        run.failures = -1;
-    if (output && ::pclose(output) != 0)
+    run.seconds = smtplibSeconds(port, messagesFile, kSender, kRecipient, kHeloName);
+    if (run.seconds < 0)
         run.failures = -1;
     return run;
 }

@@ -2,7 +2,6 @@
 
 namespace {
 constexpr unsigned kPeriodMs = 1000;
-constexpr int kNoWindow = -2;
 } // namespace
 
 CBaseThread::CBaseThread() {
@@ -40,7 +39,7 @@ ISendWindow* CBaseThread::getWindow() const {
 int CBaseThread::sendCommandArray(const char* name, void* const* args) {
     ISendWindow* window = getWindow();
     if (window == nullptr)
-        return kNoWindow;
+        return ISendWindow::kNoWindow;
     return window->dataRequest(name, args);
 }
 

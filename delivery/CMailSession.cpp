@@ -1,5 +1,11 @@
 #include "delivery/CMailSession.h"
 
+#include <algorithm>
+
+namespace {
+constexpr unsigned kQuitTimeoutMs = 2000;
+} // namespace
+
 CMailSession::~CMailSession() {
     end();
 }
@@ -30,6 +36,9 @@ void CMailSession::keep(std::unique_ptr<NVKTL::CSmtpClient> client, const CStrin
 void CMailSession::end() {
     if (!m_client)
         return;
+    // QUIT is a courtesy once the mails are taken: it must not hold up the end
+    // of a batch (or of the program) for a full reply time.
+    m_client->SetTimeout(std::min(m_client->GetTimeout(), kQuitTimeoutMs));
     m_client->Quit();
     drop();
 }

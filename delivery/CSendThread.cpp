@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int kNoWindow = -2;
 constexpr unsigned kEndingPeriodMs = 1;
 constexpr const char* kSendDateFormat = "%Y%m%d%H%M%S%s";
 constexpr const char* kSendingText = "メール送信中";
@@ -145,7 +144,7 @@ void CSendThread::execute() {
     sendCommand("getDefault", &settings);
     NVKTL::vector<CMapStringToString*> rows;
     const int found = sendCommand("getSendLogin", &rows);
-    if (found == kNoWindow)
+    if (found == ISendWindow::kNoWindow)
         return;
     if (rows.empty()) {
         showWaiting();
@@ -280,7 +279,7 @@ int CSendThread::sendNotification(const CMapStringToString& settings) {
 
 int CSendThread::sendMail(const CMapStringToString& mail) {
     CMapStringToString merged;
-    if (sendCommand("getDefault", &merged) == kNoWindow)
+    if (sendCommand("getDefault", &merged) == ISendWindow::kNoWindow)
         return kSettingsUnavailable;
     for (const auto& [key, value] : mail)
         merged.SetAt(key, value);

@@ -9,10 +9,13 @@
 // screens come and go behind it.
 class ISendWindow {
 public:
+    // The answer of a data command that no screen can serve.
+    static constexpr int kNoWindow = -2;
+
     virtual ~ISendWindow() = default;
 
     // A named data command; args points at the command's argument objects in
-    // array order. Returns the data operation's result, or -2 when no screen
+    // array order. Returns the data operation's result, or kNoWindow when no screen
     // can serve it.
     virtual int dataRequest(const char* name, void* const* args) = 0;
 

@@ -27,7 +27,7 @@ class CBaseDialog;
 class CSendWindowDispatcher : public QObject, public ISendWindow {
     Q_OBJECT
 public:
-    static constexpr int kNoScreen = -2;
+    static constexpr int kNoScreen = ISendWindow::kNoWindow;
 
     // Lives on the thread that creates it: the user-interface thread.
     explicit CSendWindowDispatcher(QObject* parent = nullptr);

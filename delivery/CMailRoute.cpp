@@ -198,15 +198,25 @@ int CMailRoute::deliver(const CMapStringToString& settings, const CString& messa
     const CMxResolver resolver = route.nameServer.IsEmpty()
                                      ? CMxResolver()
                                      : CMxResolver(route.nameServer, route.nameServerPort);
-    const std::vector<CMailExchanger> exchangers = resolver.lookupMx(afterAt(recipient));
+    const CString domain = afterAt(recipient);
+    // An address whose domain cannot even be asked for is wrong for good.
+    if (!CMxResolver::isQueryableName(domain))
+        return -15;
+    CMxResolver::Status status = CMxResolver::Status::Unanswered;
+    const std::vector<CMailExchanger> exchangers = resolver.lookupMx(domain, &status);
+    if (status == CMxResolver::Status::NoSuchDomain)
+        return kNoMailDomain;
 
     int result = -1;
     int lastTried = -1;
     // Each failed attempt raises lastTried, so the passes come to an end.
     while (const CMailExchanger* exchanger = nextExchanger(exchangers, lastTried)) {
         // A "null MX" (the root as exchanger) says that the domain takes no mail.
-        if (exchanger->host.IsEmpty())
+        if (exchanger->host.IsEmpty()) {
+            if (lastTried < 0)
+                result = kNoMailDomain;
             break;
+        }
         CString target = exchanger->address;
         if (target.IsEmpty())
             target = resolver.lookupAddress(exchanger->host);

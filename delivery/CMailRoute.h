@@ -12,13 +12,17 @@ class CMailSession;
 class CMailRoute {
 public:
     static constexpr int DefaultMxPort = 25;
+    // The recipient's domain does not exist or takes no mail (a null MX): a
+    // failure that will not pass by itself.
+    static constexpr int kNoMailDomain = -24;
 
     // The settings ("mail_address", "mail_server_ip", "mail_server_port",
     // "mail_security", "mail_acount", "mail_password"; the security applies to
     // the configured server) and the recipient ("recv_mail"); a
     // missing key is an empty text. Returns 0 when the message was delivered,
     // otherwise the negative SMTP result code of the last attempt (-1 also when
-    // no exchanger could be found).
+    // no exchanger could be found, kNoMailDomain when the domain does not
+    // exist or takes no mail, -15 when the address has no domain to ask for).
     // replyCode (when given) receives the last SMTP reply code of the last
     // attempt, 0 when no reply was read. Each wait on a server is bounded by
     // timeoutMs.

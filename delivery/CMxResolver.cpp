@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <arpa/nameser.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <resolv.h>
 
@@ -46,7 +47,8 @@ bool CMxResolver::isQueryableName(const CString& name) {
     return true;
 }
 
-std::vector<unsigned char> CMxResolver::query(const CString& name, int type) const {
+std::vector<unsigned char> CMxResolver::query(const CString& name, int type, Status& status) const {
+    status = Status::Unanswered;
     if (!isQueryableName(name))
         return {};
 
@@ -81,16 +83,27 @@ std::vector<unsigned char> CMxResolver::query(const CString& name, int type) con
     std::vector<unsigned char> answer(kAnswerSize);
     int length = res_nquery(&state, name.c_str(), ns_c_in, type, answer.data(),
                             static_cast<int>(answer.size()));
+    const int failure = state.res_h_errno;
     res_nclose(&state);
-    if (length <= 0)
+    if (length <= 0) {
+        // NXDOMAIN; an empty answer (NO_DATA) is an answer too.
+        if (failure == HOST_NOT_FOUND)
+            status = Status::NoSuchDomain;
+        else if (failure == NO_DATA)
+            status = Status::Answered;
         return {};
+    }
+    status = Status::Answered;
     answer.resize(std::min<std::size_t>(static_cast<std::size_t>(length), answer.size()));
     return answer;
 }
 
-std::vector<CMailExchanger> CMxResolver::lookupMx(const CString& domain) const {
+std::vector<CMailExchanger> CMxResolver::lookupMx(const CString& domain, Status* status) const {
     std::vector<CMailExchanger> exchangers;
-    std::vector<unsigned char> answer = query(domain, ns_t_mx);
+    Status learnt = Status::Unanswered;
+    std::vector<unsigned char> answer = query(domain, ns_t_mx, learnt);
+    if (status != nullptr)
+        *status = learnt;
     ns_msg message;
     if (answer.empty() ||
         ns_initparse(answer.data(), static_cast<int>(answer.size()), &message) < 0)
@@ -131,7 +144,8 @@ std::vector<CMailExchanger> CMxResolver::lookupMx(const CString& domain) const {
 }
 
 CString CMxResolver::lookupAddress(const CString& host) const {
-    std::vector<unsigned char> answer = query(host, ns_t_a);
+    Status unused = Status::Unanswered;
+    std::vector<unsigned char> answer = query(host, ns_t_a, unused);
     ns_msg message;
     if (answer.empty() ||
         ns_initparse(answer.data(), static_cast<int>(answer.size()), &message) < 0)

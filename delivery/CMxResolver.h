@@ -17,6 +17,13 @@ struct CMailExchanger {
 // seconds: a silent or missing name server is an empty answer, never a hang.
 class CMxResolver {
 public:
+    // What a lookup learnt besides its records.
+    enum class Status {
+        Answered,     // the name server answered (possibly with no record)
+        NoSuchDomain, // the name server says the name does not exist
+        Unanswered,   // no answer, a failure answer, or a name that cannot be asked
+    };
+
     // The system's name servers (/etc/resolv.conf).
     CMxResolver() = default;
     // One name server: an IPv4 address in dotted form and its port (tests).
@@ -24,7 +31,9 @@ public:
 
     // The exchangers in the order of the answer; empty when the domain has none,
     // does not exist, cannot be queried or the name server does not answer.
-    std::vector<CMailExchanger> lookupMx(const CString& domain) const;
+    // status (when given) tells a domain that does not exist from a name server
+    // that did not answer.
+    std::vector<CMailExchanger> lookupMx(const CString& domain, Status* status = nullptr) const;
 
     // The first IPv4 address of a host in dotted form, or empty.
     CString lookupAddress(const CString& host) const;
@@ -35,7 +44,7 @@ public:
 
 private:
     // The raw answer of one query, empty on any failure.
-    std::vector<unsigned char> query(const CString& name, int type) const;
+    std::vector<unsigned char> query(const CString& name, int type, Status& status) const;
 
     CString m_nameServer;
     int m_port = 0;

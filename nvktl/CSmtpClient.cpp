@@ -426,6 +426,8 @@ CString CSmtpClient::GetErrorMessage(int code) {
         return "メールサーバの証明書が正しくありません。";
     case -23:
         return "メールサーバとの暗号化通信の開始が時間内に終わりませんでした。";
+    case -24: // the mail route's: no server to ask at all
+        return "受信者のメールアドレスのドメインが存在しないか、メールを受け付けていません。";
     default:
         return CString();
     }

@@ -60,7 +60,8 @@ public:
     int Reset();
     void Quit();
 
-    // The text for a result code; empty for a code outside 0 to -23.
+    // The text for a result code; empty for a code outside 0 to -24 (-24 is
+    // the mail route's: a recipient domain that takes no mail).
     static CString GetErrorMessage(int code);
 
     // The three-digit code of the last complete reply of the last session (0

@@ -66,11 +66,25 @@ TEST_F(MxResolverTest, ExchangerWithoutAddressRecordHasNoAddress) {
     EXPECT_EQ("", resolver().lookupAddress("lost.noaddr.test").str());
 }
 
-TEST_F(MxResolverTest, DomainsWithoutExchangersGiveAnEmptyList) {
-    EXPECT_TRUE(resolver().lookupMx("nomx.test").empty()) << "has an address, no MX";
-    EXPECT_TRUE(resolver().lookupMx("missing.test").empty()) << "does not exist";
-    EXPECT_TRUE(resolver().lookupMx("").empty());
-    EXPECT_TRUE(resolver().lookupMx("poston.test\r\nx").empty());
+TEST_F(MxResolverTest, DomainsWithoutExchangersGiveAnEmptyListAndSayWhy) {
+    using Status = CMxResolver::Status;
+    const struct {
+        const char* domain;
+        Status status;
+    } cases[] = {
+        {"nomx.test", Status::Answered}, // has an address, no MX
+        {"missing.test", Status::NoSuchDomain},
+        {"", Status::Unanswered},
+        {"poston.test\r\nx", Status::Unanswered},
+    };
+    for (const auto& c : cases) {
+        Status status = Status::Answered;
+        EXPECT_TRUE(resolver().lookupMx(c.domain, &status).empty()) << c.domain;
+        EXPECT_EQ(c.status, status) << c.domain;
+    }
+    CMxResolver::Status found = CMxResolver::Status::Unanswered;
+    EXPECT_FALSE(resolver().lookupMx("poston.test", &found).empty());
+    EXPECT_EQ(CMxResolver::Status::Answered, found);
 }
 
 TEST_F(MxResolverTest, AddressLookupFollowsAliases) {
@@ -102,7 +116,9 @@ TEST(MxResolverFailureTest, SilentOrMissingNameServerGivesNoExchangers) {
     // The query gives up after its bounded tries instead of waiting for ever.
     DnsSilentServer silent;
     ASSERT_NE(0, silent.port());
-    EXPECT_TRUE(CMxResolver("127.0.0.1", silent.port()).lookupMx("poston.test").empty());
+    CMxResolver::Status status = CMxResolver::Status::Answered;
+    EXPECT_TRUE(CMxResolver("127.0.0.1", silent.port()).lookupMx("poston.test", &status).empty());
+    EXPECT_EQ(CMxResolver::Status::Unanswered, status);
 
     // A port where nothing listens: refused at once.
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);

@@ -3,6 +3,7 @@
 #include "TestDataFile.h"
 
 #include "data/CDbAccess.h"
+#include "delivery/CMailRoute.h"
 #include "nvktl/CEvent.h"
 #include "nvktl/CJournal.h"
 #include "nvktl/CSmtpClient.h"
@@ -173,6 +174,7 @@ TEST_F(SendThreadTest, PassingFailuresWaitAndLastingOnesAreListedAtOnce) {
         {"550 at RCPT", -15, 550, "", "3", 1},
         {"address refused before the wire", -15, 0, "", "3", 1},
         {"refused certificate", -19, 0, "", "3", 1},
+        {"domain that takes no mail", CMailRoute::kNoMailDomain, 0, "", "3", 1},
         {"passing, but tried for a day", -15, 421, "20200101090000000", "3", 1},
     };
     data.addUser("00000000000000A1", "山田 太郎", {"a@example.jp"});

@@ -2,7 +2,7 @@
 
 #include "admin/CDefSetDlg.h"
 
-#include "tests/nvktl/ScriptedSmtpPeer.h"
+#include "tests/support/ScriptedSmtpPeer.h"
 
 #include <QCheckBox>
 #include <QComboBox>

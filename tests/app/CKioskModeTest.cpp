@@ -1,5 +1,5 @@
 #include "app/CKioskMode.h"
-#include "tests/nvktl/WaitUntil.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QApplication>
 #include <QDialog>

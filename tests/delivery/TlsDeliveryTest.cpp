@@ -5,7 +5,7 @@
 #include "delivery/CMailRoute.h"
 #include "delivery/CNotification.h"
 #include "nvktl/CTime.h"
-#include "tests/nvktl/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "nvktl/CEvent.h"
 #include "nvktl/CThread.h"
 
-#include "WaitUntil.h"
+#include "tests/support/WaitUntil.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

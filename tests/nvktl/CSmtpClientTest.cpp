@@ -1,5 +1,5 @@
 #include "nvktl/CSmtpClient.h"
-#include "ScriptedSmtpPeer.h"
+#include "tests/support/ScriptedSmtpPeer.h"
 
 #include <gtest/gtest.h>
 

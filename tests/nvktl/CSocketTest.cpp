@@ -1,7 +1,7 @@
 #include "nvktl/CSocket.h"
 
-#include "LoopbackPeer.h"
-#include "WaitUntil.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/WaitUntil.h"
 
 #include <arpa/inet.h>
 #include <atomic>

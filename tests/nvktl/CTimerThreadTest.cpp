@@ -1,6 +1,6 @@
 #include "nvktl/CTimerThread.h"
 
-#include "WaitUntil.h"
+#include "tests/support/WaitUntil.h"
 
 #include <atomic>
 #include <condition_variable>

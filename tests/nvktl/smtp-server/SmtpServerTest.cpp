@@ -2,7 +2,7 @@
 // smtp-server, started here on 127.0.0.1), once with each AUTH mechanism; the
 // received messages are read back with independent decoders: Python's email
 // package and the WHATWG ISO-2022-JP decoder of Node.
-#include "../ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "nvktl/CMailProtocol.h"
 #include "nvktl/CSmtpClient.h"
 #include "nvktl/JisEncoding.h"

@@ -1,4 +1,4 @@
-#include "LoopbackPeer.h"
+#include "tests/support/LoopbackPeer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

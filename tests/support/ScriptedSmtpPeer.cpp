@@ -1,4 +1,4 @@
-#include "ScriptedSmtpPeer.h"
+#include "tests/support/ScriptedSmtpPeer.h"
 
 #include <arpa/inet.h>
 #include <chrono>

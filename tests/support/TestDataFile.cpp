@@ -1,0 +1,220 @@
+#include "tests/support/TestDataFile.h"
+
+#include "data/CDbAccess.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+namespace {
+
+// One connection per call: the file may be made, replaced or locked by the
+// code under test between two calls.
+class Connection {
+public:
+    explicit Connection(const std::string& file) {
+        if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+            sqlite3_close(m_db);
+            throw std::runtime_error("cannot open " + file);
+        }
+        sqlite3_busy_timeout(m_db, 10000);
+    }
+    ~Connection() { sqlite3_close(m_db); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    std::string error(const std::string& sql) const { return sqlite3_errmsg(m_db) + (": " + sql); }
+    sqlite3* db() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+} // namespace
+
+TestDataFile::TestDataFile(bool withDataFile) : m_folder(makeTempFolder("poston-test-")) {
+    if (withDataFile)
+        fs::copy_file(masterFile(), path());
+    CDbAccess::setDataFolder(CString(m_folder));
+}
+
+TestDataFile::~TestDataFile() {
+    removeTree(m_folder);
+}
+
+Rows TestDataFile::query(const std::string& sql, const std::vector<std::string>& values) const {
+    Connection connection(path());
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(connection.db(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
+        throw std::runtime_error(connection.error(sql));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].data(),
+                          static_cast<int>(values[i].size()), SQLITE_TRANSIENT);
+    Rows rows;
+    int step;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int c = 0; c < sqlite3_column_count(statement); ++c) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
+            row.emplace_back(text ? std::string(text, static_cast<std::size_t>(
+                                                          sqlite3_column_bytes(statement, c)))
+                                  : std::string("<null>"));
+        }
+        rows.push_back(std::move(row));
+    }
+    sqlite3_finalize(statement);
+    if (step != SQLITE_DONE)
+        throw std::runtime_error(connection.error(sql));
+    return rows;
+}
+
+std::string TestDataFile::value(const std::string& sql,
+                                const std::vector<std::string>& values) const {
+    const Rows rows = query(sql, values);
+    return rows.empty() || rows[0].empty() ? std::string("<none>") : rows[0][0];
+}
+
+void TestDataFile::script(const std::string& sql) const {
+    Connection connection(path());
+    if (sqlite3_exec(connection.db(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw std::runtime_error(connection.error(sql));
+}
+
+void TestDataFile::setSetting(const std::string& key, const std::string& value) const {
+    query("INSERT INTO t_def_data (column_name, column_value) SELECT ?, ? WHERE NOT EXISTS "
+          "(SELECT 1 FROM t_def_data WHERE column_name = ?)",
+          {key, value, key});
+    query("UPDATE t_def_data SET column_value = ? WHERE column_name = ?", {value, key});
+}
+
+std::string TestDataFile::setting(const std::string& key) const {
+    return value("SELECT column_value FROM t_def_data WHERE column_name = ?", {key});
+}
+
+std::string TestDataFile::addGroup(const std::string& name, bool deleteMark) const {
+    query("INSERT INTO t_group (group_name, delete_flg, order_id) VALUES "
+          "(?, CASE WHEN ? = '1' THEN '1' END, "
+          "(SELECT COALESCE(MAX(order_id), 0) + 1 FROM t_group))",
+          {name, deleteMark ? "1" : "0"});
+    return value("SELECT MAX(group_id) FROM t_group");
+}
+
+void TestDataFile::addUser(const std::string& userId, const std::string& name,
+                           const std::string& groupId,
+                           const std::vector<std::string>& mails) const {
+    query("INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "
+          "(?, ?, ?, ?, (SELECT COALESCE(MAX(order_id), 0) + 1 FROM t_user))",
+          {userId, name, mails.empty() ? std::string() : mails.front(), groupId});
+    for (const std::string& mail : mails)
+        query("INSERT INTO t_mail (user_id, mail) VALUES (?, ?)", {userId, mail});
+}
+
+std::string TestDataFile::addVisit(const std::string& userId, const std::string& loginDate) const {
+    query("INSERT INTO t_login (user_id, login_date, ret_send) VALUES (?, ?, '1')",
+          {userId, loginDate});
+    const std::string id = value("SELECT MAX(login_id) FROM t_login");
+    query("INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) SELECT ?, "
+          "m.mail, u.user_name, g.group_name, '1', 0 FROM t_mail m JOIN t_user u ON u.user_id = "
+          "m.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE m.user_id = ? AND "
+          "m.mail <> '' ORDER BY m.rowid",
+          {id, userId});
+    query("UPDATE t_login SET ret_send = '3' WHERE login_id = ? AND NOT EXISTS (SELECT 1 FROM "
+          "t_send WHERE login_id = ?)",
+          {id, id});
+    return id;
+}
+
+std::vector<TestDataFile::Visit> TestDataFile::visits() const {
+    std::vector<Visit> out;
+    for (const auto& row : query("SELECT login_id, user_id, login_date, ret_send, "
+                                 "COALESCE(ret_send_date, '') FROM t_login ORDER BY login_id"))
+        out.push_back({row[0], row[1], row[2], row[3], row[4]});
+    return out;
+}
+
+std::vector<TestDataFile::Delivery> TestDataFile::deliveries(const std::string& loginId) const {
+    std::vector<Delivery> out;
+    for (const auto& row : query("SELECT mail, state, tries, COALESCE(next_try, ''), "
+                                 "COALESCE(last_error, '') FROM t_send WHERE login_id = ? "
+                                 "ORDER BY send_id",
+                                 {loginId}))
+        out.push_back({row[0], row[1], std::stoi(row[2]), row[3], row[4]});
+    return out;
+}
+
+std::string TestDataFile::sendId(const std::string& loginId, const std::string& mail) const {
+    return value("SELECT send_id FROM t_send WHERE login_id = ? AND mail = ?", {loginId, mail});
+}
+
+std::vector<TestDataFile::MailError> TestDataFile::mailErrors() const {
+    std::vector<MailError> out;
+    for (const auto& row : query("SELECT login_id, user_id, mail, error_date, error_msg "
+                                 "FROM t_mail_error ORDER BY error_no"))
+        out.push_back({row[0], row[1], row[2], row[3], row[4]});
+    return out;
+}
+
+void TestDataFile::refuseWrites(const std::string& table) const {
+    for (const char* verb : {"INSERT", "UPDATE", "DELETE"})
+        script(std::string("CREATE TRIGGER refuse_") + verb + "_" + table + " BEFORE " + verb +
+               " ON " + table + " BEGIN SELECT RAISE(ABORT, 'not stored'); END");
+}
+
+Rows TestDataFile::snapshot() const {
+    Rows all = query("SELECT 'g', group_id, group_name, order_id FROM t_group ORDER BY group_id");
+    for (auto& row : query("SELECT 'u', user_id, user_name, mail, group_id, order_id FROM t_user "
+                           "ORDER BY user_id"))
+        all.push_back(row);
+    for (auto& row : query("SELECT 'm', user_id, mail FROM t_mail ORDER BY user_id, mail"))
+        all.push_back(row);
+    return all;
+}
+
+std::string masterFile() {
+    return POSTON_MASTER_MDB;
+}
+
+std::string makeTempFolder(const std::string& prefix) {
+    std::string pattern = (fs::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    return pattern + "/";
+}
+
+void removeTree(const std::string& path) {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+std::string readBytes(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& file, const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+bool fileExists(const std::string& file) {
+    struct stat status {};
+    return ::stat(file.c_str(), &status) == 0;
+}
+
+unsigned fileMode(const std::string& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0)
+        return 0;
+    return status.st_mode & 07777;
+}
+
+} // namespace testsupport

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Rows read with SQL of the test's own; NULL reads as "<null>".
+using Rows = std::vector<std::vector<std::string>>;
+
+// The one data file of every test: a private folder holding a fresh copy of
+// the built master file as "poston.mdb" (unless withDataFile is false), made
+// the data folder of every CDbAccess while it lives and removed with
+// everything in it. Tests seed and inspect it with SQL of their own, so that
+// what they check does not depend on the data operations under test.
+class TestDataFile {
+public:
+    struct Delivery {
+        std::string mail, state;
+        int tries = 0;
+        std::string nextTry, lastError;
+    };
+    struct MailError {
+        std::string loginId, userId, mail, errorDate, errorMessage;
+    };
+    struct Visit {
+        std::string loginId, userId, loginDate, retSend, retSendDate;
+    };
+
+    explicit TestDataFile(bool withDataFile = true);
+    ~TestDataFile();
+    TestDataFile(const TestDataFile&) = delete;
+    TestDataFile& operator=(const TestDataFile&) = delete;
+
+    // The folder, ending with "/", and files inside it.
+    const std::string& folder() const { return m_folder; }
+    std::string file(const std::string& name) const { return m_folder + name; }
+    std::string path() const { return file("poston.mdb"); }
+
+    // One statement with the values bound as texts, in order.
+    Rows query(const std::string& sql, const std::vector<std::string>& values = {}) const;
+    // The first cell of the first row, "<none>" without a row.
+    std::string value(const std::string& sql, const std::vector<std::string>& values = {}) const;
+    // Several statements without values (a script).
+    void script(const std::string& sql) const;
+
+    // Settings: value() is "<null>" for NULL and "<none>" without a row.
+    void setSetting(const std::string& key, const std::string& value) const;
+    std::string setting(const std::string& key) const;
+
+    // A group at the end of the order; returns its group_id. Group 1 holds
+    // the administrators, group 2 the ordinary users.
+    std::string addGroup(const std::string& name, bool deleteMark = false) const;
+    // A user at the end of the order with the given addresses.
+    void addUser(const std::string& userId, const std::string& name,
+                 const std::string& groupId = "2", const std::vector<std::string>& mails = {}) const;
+    // A due visit with one due delivery per address the user has now, as a
+    // recorded visit has; returns its login_id.
+    std::string addVisit(const std::string& userId, const std::string& loginDate) const;
+
+    std::vector<Visit> visits() const;
+    // The visit's deliveries, in the order they were recorded.
+    std::vector<Delivery> deliveries(const std::string& loginId) const;
+    std::string sendId(const std::string& loginId, const std::string& mail) const;
+    std::vector<MailError> mailErrors() const;
+
+    // Makes every change of table fail, as on a file that cannot be written
+    // (root ignores file modes, so a read-only file would not do).
+    void refuseWrites(const std::string& table) const;
+    // Every group, user and address, to compare before and after an action.
+    Rows snapshot() const;
+
+private:
+    std::string m_folder;
+};
+
+// The built master file.
+std::string masterFile();
+// A fresh private folder under the temporary folder, ending with "/".
+std::string makeTempFolder(const std::string& prefix);
+void removeTree(const std::string& path);
+std::string readBytes(const std::string& file);
+void writeBytes(const std::string& file, const std::string& bytes);
+bool fileExists(const std::string& file);
+// The file's permission bits, 0 when it does not exist.
+unsigned fileMode(const std::string& file);
+
+} // namespace testsupport

@@ -1,0 +1,41 @@
+#include "tests/support/qt/FakeApplication.h"
+
+#include "data/CDbAccess.h"
+
+FakeApplication::FakeApplication() : m_previous(theApp()) {
+    setTheApp(this);
+}
+
+FakeApplication::~FakeApplication() {
+    dispatcher.shutdown();
+    setTheApp(m_previous);
+}
+
+void FakeApplication::setCard(const char* card) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_card = card;
+}
+
+CString FakeApplication::getCardId() {
+    ++m_polls;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_card;
+}
+
+CString FakeApplication::getDataDir() {
+    return CDbAccess::getDataFolder();
+}
+
+CString FakeApplication::getVarDir() {
+    return CString(CDbAccess::getDataFolder().str() + "var/");
+}
+
+void FakeApplication::attachSendWindow(CBaseDialog* window) {
+    ++attaches;
+    dispatcher.bind(window);
+}
+
+void FakeApplication::detachSendWindow(CBaseDialog* window) {
+    ++detaches;
+    dispatcher.unbind(window);
+}

@@ -9,7 +9,7 @@
 // Folder paths end with "/". The folder is private (0700) and so is every
 // file made here (0600): they hold names, addresses and the SMTP password.
 // In a folder shared by a group (setgid, as the installed terminal's) the
-// group may read and write too (0770 and 0660), nobody else.
+// group may read and write too (02770 and 0660), nobody else.
 class CDataFiles {
 public:
     // The data file in use.
@@ -26,16 +26,17 @@ public:
     // that holds the running program.
     static CString defaultFolder();
 
-    // Creates the folder with mode 0700 (0770 in a group's shared folder) when it is missing (its
-    // parent must exist). True when the folder exists afterwards.
+    // Creates the folder with mode 0700 (02770 in a group's shared folder)
+    // when it is missing (its parent must exist). True when the folder exists
+    // afterwards.
     static bool ensureFolder(const CString& folder);
 
     static bool exists(const CString& path);
 
     // Copies from to a temporary file beside to, syncs it and renames it over
     // to, so that to is either the old file or the complete copy. The copy
-    // has mode 0600 (0660 in a group's shared folder). A stale journal of to is removed with the
-    // old file.
+    // has mode 0600 (0660 in a group's shared folder). A stale journal of to
+    // is removed with the old file.
     static bool copyFile(const CString& from, const CString& to);
 
     // Removes a database file together with its journal. True when neither

@@ -58,6 +58,25 @@ int CDbAccess::endBatch(bool commit) {
     return m_pMdb->endBatch(commit);
 }
 
+int CDbAccess::runBatch(const std::function<bool()>& statements) {
+    if (m_pMdb->beginBatch() != 0)
+        return -1;
+    if (!statements()) {
+        m_pMdb->endBatch(false);
+        return -1;
+    }
+    return m_pMdb->endBatch(true) == 0 ? 0 : -1;
+}
+
+bool CDbAccess::run(const char* sql, const CMapStringToString* params) {
+    // The statement layer runs every kind of writing statement the same way.
+    return m_pMdb->updateMdb(CString(sql), params) == 0;
+}
+
+int CDbAccess::store(const char* sql, const CMapStringToString* params) {
+    return run(sql, params) ? 0 : -1;
+}
+
 int CDbAccess::selectInto(const CString& sql, NVKTL::vector<CMapStringToString*>* rows,
                           const CMapStringToString* params) {
     if (!rows)
@@ -67,16 +86,32 @@ int CDbAccess::selectInto(const CString& sql, NVKTL::vector<CMapStringToString*>
     return rows->size() > before ? 0 : -1;
 }
 
-int CDbAccess::selectAny(const CString& sql, const CMapStringToString* params) {
+int CDbAccess::selectAny(const char* sql, const CMapStringToString* params) {
     NVKTL::vector<CMapStringToString*> rows;
-    const int found = selectInto(sql, &rows, params);
+    const int found = selectInto(CString(sql), &rows, params);
     m_pMdb->releaseVector(&rows);
     return found;
 }
 
-CMapStringToString CDbAccess::oneParam(const char* name, const CString& value) {
+bool CDbAccess::selectFirst(const char* sql, const CMapStringToString* params, const char* column,
+                            CString& value) {
+    NVKTL::vector<CMapStringToString*> rows;
+    m_pMdb->selectMdb(CString(sql), &rows, params);
+    bool found = false;
+    if (!rows.empty()) {
+        CString read;
+        rows.at(0)->Lookup(CString(column), read);
+        value = read;
+        found = true;
+    }
+    m_pMdb->releaseVector(&rows);
+    return found;
+}
+
+CMapStringToString CDbAccess::named(std::initializer_list<std::pair<const char*, CString>> values) {
     CMapStringToString params;
-    params.SetAt(CString(name), value);
+    for (const auto& [name, value] : values)
+        params.SetAt(CString(name), value);
     return params;
 }
 
@@ -87,21 +122,6 @@ CString CDbAccess::quotedOrNull(const CString& value) {
     quoted += value;
     quoted += '\'';
     return quoted;
-}
-
-bool CDbAccess::selectFirst(const CString& sql, const CMapStringToString* params,
-                            const char* column, CString& value) {
-    NVKTL::vector<CMapStringToString*> rows;
-    m_pMdb->selectMdb(sql, &rows, params);
-    bool found = false;
-    if (!rows.empty()) {
-        CString read;
-        rows.at(0)->Lookup(CString(column), read);
-        value = read;
-        found = true;
-    }
-    m_pMdb->releaseVector(&rows);
-    return found;
 }
 
 void releaseSendLogin(NVKTL::vector<CMapStringToString*>* rows) {

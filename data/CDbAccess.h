@@ -5,7 +5,9 @@
 #include "nvktl/vector.h"
 
 #include <functional>
+#include <initializer_list>
 #include <string_view>
+#include <utility>
 
 class IMigrationProgress;
 
@@ -106,13 +108,10 @@ public:
     int failDelivery(const CString& send_id, const CString& error_date, const CString& error_msg);
     // Due deliveries that have failed at least once and wait for their next try.
     int getWaitingCount();
+    // Withdraws a visit: its deliveries that have not gone out are not sent.
     int skipLogin(const CString& login_id, const CString& ret_send_date);
-    int sendLogin(const CString& login_id, const CString& ret_send_date);
-    int resendLogin(const CString& login_id, const CString& ret_send_date);
 
     // Failed deliveries (t_mail_error).
-    int setMailError(const CString& login_id, const CString& user_id, const CString& mail,
-                     const CString& error_date, const CString& error_msg);
     int getMailErrorList(NVKTL::vector<CMapStringToString*>* rows);
     int deleteMailError(const CString& error_no);
     // Makes the delivery of one error row due again (the row stays until it
@@ -139,15 +138,20 @@ protected:
     // Runs statements (true when all ran) in one transaction: 0 when
     // committed, -1 when nothing was stored.
     int runBatch(const std::function<bool()>& statements);
+    // Runs one writing statement: true when it ran.
+    bool run(const char* sql, const CMapStringToString* params = nullptr);
+    // run as an operation's result: 0 when it ran, -1 when not.
+    int store(const char* sql, const CMapStringToString* params = nullptr);
     // Runs a reading statement and counts its rows into rows.
     int selectInto(const CString& sql, NVKTL::vector<CMapStringToString*>* rows,
                    const CMapStringToString* params);
     // 0 when the statement gives at least one row, -1 otherwise.
-    int selectAny(const CString& sql, const CMapStringToString* params);
+    int selectAny(const char* sql, const CMapStringToString* params);
     // The first row's value of column, or false when there is no row.
-    bool selectFirst(const CString& sql, const CMapStringToString* params, const char* column,
+    bool selectFirst(const char* sql, const CMapStringToString* params, const char* column,
                      CString& value);
-    static CMapStringToString oneParam(const char* name, const CString& value);
+    // The parameter map of a statement: placeholder name, value.
+    static CMapStringToString named(std::initializer_list<std::pair<const char*, CString>> values);
     // A value for a column that may be NULL: "null" when empty, else the value
     // in single quotes.
     static CString quotedOrNull(const CString& value);

@@ -13,27 +13,25 @@ int CDbAccess::getGroupList(NVKTL::vector<CMapStringToString*>* rows, bool all) 
 
 int CDbAccess::getGroupMaxOrder() {
     CString max;
-    if (!selectFirst(CString("SELECT MAX(order_id) as max_id FROM t_group"), nullptr, "max_id",
-                     max) ||
+    if (!selectFirst("SELECT MAX(order_id) as max_id FROM t_group", nullptr, "max_id", max) ||
         max.IsEmpty())
         return 0;
     return std::atoi(max.c_str());
 }
 
 int CDbAccess::existGroup(const CString& group_id) {
-    const CMapStringToString params = oneParam("group_id", group_id);
-    return selectAny(CString("SELECT group_id FROM t_group WHERE group_id = ?group_id"), &params);
+    const CMapStringToString params = named({{"group_id", group_id}});
+    return selectAny("SELECT group_id FROM t_group WHERE group_id = ?group_id", &params);
 }
 
 int CDbAccess::existGroupName(const CString& group_name) {
-    const CMapStringToString params = oneParam("group_name", group_name);
-    return selectAny(CString("SELECT group_name FROM t_group WHERE group_name = '?group_name'"),
-                     &params);
+    const CMapStringToString params = named({{"group_name", group_name}});
+    return selectAny("SELECT group_name FROM t_group WHERE group_name = '?group_name'", &params);
 }
 
 int CDbAccess::getGroup(const CString& group_id, CString& group_name, CString& kengen,
                         CString& delete_flg, CString& order_id) {
-    const CMapStringToString params = oneParam("group_id", group_id);
+    const CMapStringToString params = named({{"group_id", group_id}});
     NVKTL::vector<CMapStringToString*> rows;
     const int found = selectInto(CString("SELECT group_name, kengen, delete_flg, order_id FROM "
                                          "t_group WHERE group_id = ?group_id"),
@@ -52,33 +50,30 @@ int CDbAccess::getGroup(const CString& group_id, CString& group_name, CString& k
 int CDbAccess::saveGroup(const CString& group_id, const CString& group_name, long order_id) {
     CString order;
     order.Format("%ld", order_id);
-    CMapStringToString params;
-    params.SetAt(CString("group_id"), group_id);
-    params.SetAt(CString("group_name"), group_name);
-    params.SetAt(CString("order_id"), order);
+    const CMapStringToString params =
+        named({{"group_id", group_id}, {"group_name", group_name}, {"order_id", order}});
     // A new group (its id still empty) is not found and gets an id from the
     // database.
     if (existGroup(group_id) == -1)
-        return m_pMdb->insertMdb(CString("INSERT INTO t_group (group_name, order_id) VALUES ( "
-                                         "'?group_name', ?order_id )"),
-                                 &params);
-    return m_pMdb->updateMdb(CString("UPDATE t_group SET group_name = '?group_name', "
-                                     "order_id=?order_id WHERE group_id = ?group_id"),
-                             &params);
+        return store("INSERT INTO t_group (group_name, order_id) VALUES ('?group_name', ?order_id)",
+                     &params);
+    return store("UPDATE t_group SET group_name = '?group_name', order_id = ?order_id WHERE "
+                 "group_id = ?group_id",
+                 &params);
 }
 
 int CDbAccess::deleteGroup(const CString& group_id) {
-    const CMapStringToString params = oneParam("group_id", group_id);
-    return m_pMdb->deleteMdb(CString("DELETE FROM t_group WHERE group_id=?group_id"), &params);
+    const CMapStringToString params = named({{"group_id", group_id}});
+    return store("DELETE FROM t_group WHERE group_id = ?group_id", &params);
 }
 
 int CDbAccess::deleteGroupUsers(const CString& group_id) {
-    const CMapStringToString params = oneParam("group_id", group_id);
+    const CMapStringToString params = named({{"group_id", group_id}});
     // The addresses go first, while their users still name the group: a card
     // handed on later must not find the former holder's addresses.
-    if (m_pMdb->deleteMdb(CString("DELETE FROM t_mail WHERE user_id IN (SELECT user_id FROM "
-                                  "t_user WHERE group_id=?group_id)"),
-                          &params) != 0)
+    if (!run("DELETE FROM t_mail WHERE user_id IN (SELECT user_id FROM t_user WHERE group_id = "
+             "?group_id)",
+             &params))
         return -1;
-    return m_pMdb->deleteMdb(CString("DELETE FROM t_user WHERE group_id=?group_id"), &params);
+    return store("DELETE FROM t_user WHERE group_id = ?group_id", &params);
 }

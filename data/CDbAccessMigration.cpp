@@ -58,21 +58,23 @@ private:
 
 // A number column that is empty is copied as NULL rather than lost with its row.
 void nullIfEmpty(CMapStringToString& row, const char* column) {
-    CString value;
-    if (!row.Lookup(CString(column), value) || value.IsEmpty())
+    if (row.Value(column).IsEmpty())
         row.SetAt(CString(column), CString("null"));
+}
+
+// Runs one statement of a copy step on the master copy with the row as its
+// parameters; a row that cannot be copied is left out.
+void copyInto(const CMdbAccess& master, const char* sql, const CMapStringToString& row) {
+    master.insertMdb(CString(sql), &row);
 }
 
 // Runs the step's SELECT on the data file and copy for every row.
 void copyTable(const CMdbAccess& source, IMigrationProgress* progress, const char* caption,
                std::string_view table, const CMdbAccess::RowVisitor& copy) {
     int total = 0;
-    source.selectEachMdb(CString("SELECT count(*) as row_count FROM ") + table, nullptr,
-                         [&total](CMapStringToString& row) {
-                             CString count;
-                             row.Lookup(CString("row_count"), count);
-                             total = std::atoi(count.c_str());
-                         });
+    source.selectEachMdb(
+        CString("SELECT count(*) as row_count FROM ") + table, nullptr,
+        [&total](CMapStringToString& row) { total = std::atoi(row.Value("row_count").c_str()); });
     TableProgress shown(progress, caption, total);
     source.selectEachMdb(CString("SELECT * FROM ") + table, nullptr, [&](CMapStringToString& row) {
         shown.row();
@@ -113,11 +115,8 @@ int CDbAccess::migrateData(IMigrationProgress* progress) {
     CString backup;
     bool linked = false;
     if (complete && CDataFiles::exists(data)) {
-        NVKTL::CTime now;
-        now.SetNow();
-        CString stamp;
-        now.Format(stamp, "%Y%m%d%H%M%S%s");
-        backup = m_dataPath + CDataFiles::backupPrefix + stamp + CDataFiles::backupSuffix;
+        backup = m_dataPath + CDataFiles::backupPrefix + NVKTL::CTime::StampNow() +
+                 CDataFiles::backupSuffix;
         // The backup is a second name of the old file (or a full copy where
         // the file system has no links): the data file keeps its own name
         // until the new one replaces it.
@@ -144,9 +143,10 @@ int CDbAccess::migrateData(IMigrationProgress* progress) {
 int CDbAccess::copyDefData(IMigrationProgress* progress, CMdbAccess* master) {
     // Only keys the master file has take the old value.
     copyTable(*m_pMdb, progress, "諸設定", "t_def_data", [master](CMapStringToString& row) {
-        master->updateMdb(CString("UPDATE t_def_data SET column_value = '?column_value' WHERE "
-                                  "column_name = '?column_name'"),
-                          &row);
+        copyInto(*master,
+                 "UPDATE t_def_data SET column_value = '?column_value' WHERE "
+                 "column_name = '?column_name'",
+                 row);
     });
     return 0;
 }
@@ -155,46 +155,44 @@ int CDbAccess::copyGroup(IMigrationProgress* progress, CMdbAccess* master) {
     // Groups 1 and 2 keep the master's rows (administrator mark, protection)
     // and take the old names; every other group keeps its id.
     copyTable(*m_pMdb, progress, "グループ", "t_group", [master](CMapStringToString& row) {
-        CString id;
-        row.Lookup(CString("group_id"), id);
+        const CString id = row.Value("group_id");
         if (id == "1" || id == "2") {
-            master->updateMdb(
-                CString("UPDATE t_group SET group_name = '?group_name' WHERE group_id = "
-                        "'?group_id'"),
-                &row);
+            copyInto(*master,
+                     "UPDATE t_group SET group_name = '?group_name' WHERE group_id = "
+                     "'?group_id'",
+                     row);
             return;
         }
         nullIfEmpty(row, "order_id");
-        master->insertMdb(CString("INSERT INTO t_group (group_id,group_name,order_id) VALUES ( "
-                                  "?group_id, '?group_name', ?order_id )"),
-                          &row);
+        copyInto(*master,
+                 "INSERT INTO t_group (group_id,group_name,order_id) VALUES ( "
+                 "?group_id, '?group_name', ?order_id )",
+                 row);
     });
     return 0;
 }
 
 int CDbAccess::copyUser(IMigrationProgress* progress, CMdbAccess* master) {
     copyTable(*m_pMdb, progress, "ユーザ", "t_user", [master](CMapStringToString& row) {
-        CString mail;
-        row.Lookup(CString("mail"), mail);
+        const CString mail = row.Value("mail");
         row.SetAt(CString("mail"), quotedOrNull(mail));
         nullIfEmpty(row, "group_id");
         nullIfEmpty(row, "order_id");
-        master->insertMdb(CString("INSERT INTO t_user (user_id,user_name,mail,group_id,order_id) "
-                                  "VALUES ('?user_id','?user_name',?mail,?group_id,?order_id)"),
-                          &row);
+        copyInto(*master,
+                 "INSERT INTO t_user (user_id,user_name,mail,group_id,order_id) "
+                 "VALUES ('?user_id','?user_name',?mail,?group_id,?order_id)",
+                 row);
         // The first address is an address of the user as well; the copy of
         // t_mail that follows cannot add it twice (unique key).
         if (!mail.IsEmpty())
-            master->insertMdb(
-                CString("INSERT INTO t_mail (user_id,mail) VALUES ('?user_id',?mail)"), &row);
+            copyInto(*master, "INSERT INTO t_mail (user_id,mail) VALUES ('?user_id',?mail)", row);
     });
     return 0;
 }
 
 int CDbAccess::copyMail(IMigrationProgress* progress, CMdbAccess* master) {
     copyTable(*m_pMdb, progress, "メール", "t_mail", [master](CMapStringToString& row) {
-        master->insertMdb(CString("INSERT INTO t_mail (user_id,mail) VALUES ('?user_id','?mail')"),
-                          &row);
+        copyInto(*master, "INSERT INTO t_mail (user_id,mail) VALUES ('?user_id','?mail')", row);
     });
     return 0;
 }
@@ -202,13 +200,11 @@ int CDbAccess::copyMail(IMigrationProgress* progress, CMdbAccess* master) {
 int CDbAccess::copyLogin(IMigrationProgress* progress, CMdbAccess* master) {
     // State and times stay as they were; the row keeps its id.
     copyTable(*m_pMdb, progress, "ログイン", "t_login", [master](CMapStringToString& row) {
-        CString sent;
-        row.Lookup(CString("ret_send_date"), sent);
-        row.SetAt(CString("retsend_date"), quotedOrNull(sent));
-        master->insertMdb(
-            CString("INSERT INTO t_login (login_id,user_id,login_date,ret_send,ret_send_date) "
-                    "VALUES (?login_id,'?user_id','?login_date','?ret_send',?retsend_date)"),
-            &row);
+        row.SetAt(CString("retsend_date"), quotedOrNull(row.Value("ret_send_date")));
+        copyInto(*master,
+                 "INSERT INTO t_login (login_id,user_id,login_date,ret_send,ret_send_date) "
+                 "VALUES (?login_id,'?user_id','?login_date','?ret_send',?retsend_date)",
+                 row);
     });
     return 0;
 }
@@ -216,34 +212,31 @@ int CDbAccess::copyLogin(IMigrationProgress* progress, CMdbAccess* master) {
 int CDbAccess::copyMailError(IMigrationProgress* progress, CMdbAccess* master) {
     copyTable(*m_pMdb, progress, "メールエラー", "t_mail_error", [master](CMapStringToString& row) {
         nullIfEmpty(row, "login_id");
-        master->insertMdb(
-            CString("INSERT INTO t_mail_error (error_no, login_id, user_id, mail, error_date, "
-                    "error_msg) VALUES ( ?error_no, ?login_id, '?user_id', '?mail', "
-                    "'?error_date', '?error_msg' )"),
-            &row);
+        copyInto(*master,
+                 "INSERT INTO t_mail_error (error_no, login_id, user_id, mail, error_date, "
+                 "error_msg) VALUES ( ?error_no, ?login_id, '?user_id', '?mail', "
+                 "'?error_date', '?error_msg' )",
+                 row);
     });
     return 0;
 }
 
 int CDbAccess::copySend(IMigrationProgress* progress, CMdbAccess* master) {
-    const bool kept = selectAny(CString("SELECT 1 as found FROM sqlite_master WHERE type = "
-                                        "'table' AND name = 't_send'"),
-                                nullptr) == 0;
+    const bool kept =
+        selectAny("SELECT 1 as found FROM sqlite_master WHERE type = 'table' AND name = 't_send'",
+                  nullptr) == 0;
     if (kept) {
         copyTable(*m_pMdb, progress, "送信", "t_send", [master](CMapStringToString& row) {
             for (const char* column : {"tries", "login_id"})
                 nullIfEmpty(row, column);
-            for (const char* column : {"next_try", "last_error", "sent_date", "claim_until"}) {
-                CString value;
-                row.Lookup(CString(column), value);
-                row.SetAt(CString(column), quotedOrNull(value));
-            }
-            master->insertMdb(
-                CString("INSERT INTO t_send (send_id, login_id, mail, user_name, group_name, "
-                        "state, tries, next_try, last_error, sent_date, claim_until) VALUES "
-                        "(?send_id, ?login_id, '?mail', '?user_name', '?group_name', '?state', "
-                        "?tries, ?next_try, ?last_error, ?sent_date, NULL)"),
-                &row);
+            for (const char* column : {"next_try", "last_error", "sent_date", "claim_until"})
+                row.SetAt(CString(column), quotedOrNull(row.Value(column)));
+            copyInto(*master,
+                     "INSERT INTO t_send (send_id, login_id, mail, user_name, group_name, "
+                     "state, tries, next_try, last_error, sent_date, claim_until) VALUES "
+                     "(?send_id, ?login_id, '?mail', '?user_name', '?group_name', '?state', "
+                     "?tries, ?next_try, ?last_error, ?sent_date, NULL)",
+                     row);
         });
         return 0;
     }
@@ -256,10 +249,10 @@ int CDbAccess::copySend(IMigrationProgress* progress, CMdbAccess* master) {
                 "t_group g ON g.group_id = u.group_id WHERE b.ret_send = '1' AND m.mail <> '' "
                 "ORDER BY b.login_id, m.rowid"),
         nullptr, [master](CMapStringToString& row) {
-            master->insertMdb(
-                CString("INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) "
-                        "VALUES (?login_id, '?mail', '?user_name', '?group_name', '1', 0)"),
-                &row);
+            copyInto(*master,
+                     "INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) "
+                     "VALUES (?login_id, '?mail', '?user_name', '?group_name', '1', 0)",
+                     row);
         });
     master->updateMdb(
         CString("UPDATE t_login SET ret_send = '3' WHERE ret_send = '1' AND NOT "

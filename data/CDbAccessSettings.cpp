@@ -4,11 +4,7 @@
 int CDbAccess::getDefault(CMapStringToString& values) {
     const CString sql("SELECT column_name,column_value FROM t_def_data");
     const CMdbAccess::RowVisitor take = [&values](CMapStringToString& row) {
-        CString name;
-        CString value;
-        row.Lookup(CString("column_name"), name);
-        row.Lookup(CString("column_value"), value);
-        values[name] = value;
+        values[row.Value("column_name")] = row.Value("column_value");
     };
     m_pMdb->selectEachMdb(sql, nullptr, take);
     return -1;
@@ -21,21 +17,19 @@ int CDbAccess::setDefault(const CMapStringToString& values) {
 
 int CDbAccess::storeDefault(const CMapStringToString& values) {
     const CString select("SELECT column_name FROM t_def_data WHERE column_name = '?column_name'");
-    const CString update(
-        "UPDATE t_def_data SET column_value = ?column_value WHERE column_name = '?column_name'");
-    const CString insert("INSERT INTO t_def_data (column_name,column_value) VALUES "
-                         "('?column_name', ?column_value)");
     for (const auto& [key, value] : values) {
-        CMapStringToString params;
-        params.SetAt(CString("column_name"), key);
-        params.SetAt(CString("column_value"), quotedOrNull(value));
+        const CMapStringToString params =
+            named({{"column_name", key}, {"column_value", quotedOrNull(value)}});
         NVKTL::vector<CMapStringToString*> rows;
-        int result = m_pMdb->selectMdb(select, &rows, &params);
-        if (result == 0)
-            result = rows.empty() ? m_pMdb->insertMdb(insert, &params)
-                                  : m_pMdb->updateMdb(update, &params);
+        const bool read = m_pMdb->selectMdb(select, &rows, &params) == 0;
+        const bool present = !rows.empty();
         m_pMdb->releaseVector(&rows);
-        if (result != 0)
+        if (!read ||
+            !run(present ? "UPDATE t_def_data SET column_value = ?column_value WHERE column_name "
+                           "= '?column_name'"
+                         : "INSERT INTO t_def_data (column_name, column_value) VALUES "
+                           "('?column_name', ?column_value)",
+                 &params))
             return -1;
     }
     return 0;

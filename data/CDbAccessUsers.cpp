@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 int CDbAccess::getUserList(const CString& group_id, NVKTL::vector<CMapStringToString*>* rows) {
-    const CMapStringToString params = oneParam("group_id", group_id);
+    const CMapStringToString params = named({{"group_id", group_id}});
     return selectInto(CString("SELECT user_id, user_name FROM t_user WHERE group_id = ?group_id "
                               "ORDER BY order_id ASC"),
                       rows, &params);
@@ -12,35 +12,34 @@ int CDbAccess::getUserList(const CString& group_id, NVKTL::vector<CMapStringToSt
 
 int CDbAccess::getUserMaxOrder() {
     CString max;
-    if (!selectFirst(CString("SELECT MAX(order_id) as max_id FROM t_user"), nullptr, "max_id",
-                     max) ||
+    if (!selectFirst("SELECT MAX(order_id) as max_id FROM t_user", nullptr, "max_id", max) ||
         max.IsEmpty())
         return 0;
     return std::atoi(max.c_str());
 }
 
 int CDbAccess::getUserOrder(const CString& user_id) {
-    const CMapStringToString params = oneParam("user_id", user_id);
+    const CMapStringToString params = named({{"user_id", user_id}});
     CString order;
-    if (!selectFirst(CString("SELECT order_id FROM t_user WHERE user_id = '?user_id'"), &params,
-                     "order_id", order) ||
+    if (!selectFirst("SELECT order_id FROM t_user WHERE user_id = '?user_id'", &params, "order_id",
+                     order) ||
         order.IsEmpty())
         return -1;
     return std::atoi(order.c_str());
 }
 
 int CDbAccess::existUser(const CString& user_id) {
-    const CMapStringToString params = oneParam("user_id", user_id);
-    return selectAny(CString("SELECT user_id, user_name FROM t_user WHERE user_id='?user_id'"),
-                     &params);
+    const CMapStringToString params = named({{"user_id", user_id}});
+    return selectAny("SELECT user_id FROM t_user WHERE user_id = '?user_id'", &params);
 }
 
 int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail,
                        CString& group_id) {
-    const CMapStringToString params = oneParam("user_id", user_id);
+    const CMapStringToString params = named({{"user_id", user_id}});
     NVKTL::vector<CMapStringToString*> rows;
     const int found =
-        selectInto(CString("SELECT user_name, mail, group_id FROM t_user WHERE user_id='?user_id'"),
+        selectInto(CString("SELECT user_name, mail, group_id FROM t_user WHERE user_id = "
+                           "'?user_id'"),
                    &rows, &params);
     if (found == 0) {
         const CMapStringToString* row = rows.at(0);
@@ -53,15 +52,15 @@ int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail
 }
 
 int CDbAccess::checkAdminUser(const CString& user_id) {
-    const CMapStringToString params = oneParam("user_id", user_id);
-    return selectAny(CString("SELECT user_id FROM t_user u, t_group g WHERE u.group_id = "
-                             "g.group_id AND g.kengen='M' AND u.user_id = '?user_id'"),
+    const CMapStringToString params = named({{"user_id", user_id}});
+    return selectAny("SELECT user_id FROM t_user u, t_group g WHERE u.group_id = g.group_id AND "
+                     "g.kengen = 'M' AND u.user_id = '?user_id'",
                      &params);
 }
 
 int CDbAccess::existAdminUser() {
-    return selectAny(CString("SELECT user_id FROM t_user u, t_group g WHERE u.group_id = "
-                             "g.group_id AND g.kengen='M'"),
+    return selectAny("SELECT user_id FROM t_user u, t_group g WHERE u.group_id = g.group_id AND "
+                     "g.kengen = 'M'",
                      nullptr);
 }
 
@@ -70,47 +69,41 @@ int CDbAccess::saveUser(const CString& user_id, const CString& user_name, const 
     const bool isNew = existUser(user_id) == -1;
     CString order;
     order.Format("%ld", order_id);
-    CMapStringToString params;
-    params.SetAt(CString("group_id"), group_id);
-    params.SetAt(CString("user_id"), user_id);
-    params.SetAt(CString("user_name"), user_name);
-    params.SetAt(CString("mail"), quotedOrNull(mail));
-    params.SetAt(CString("order_id"), order);
+    const CMapStringToString params = named({{"group_id", group_id},
+                                             {"user_id", user_id},
+                                             {"user_name", user_name},
+                                             {"mail", quotedOrNull(mail)},
+                                             {"order_id", order}});
     if (isNew)
-        return m_pMdb->insertMdb(CString("INSERT INTO t_user (user_id, user_name, mail, group_id, "
-                                         "order_id) VALUES ( '?user_id', '?user_name', ?mail, "
-                                         "?group_id, ?order_id )"),
-                                 &params);
-    return m_pMdb->updateMdb(CString("UPDATE t_user SET user_name = '?user_name', mail = ?mail, "
-                                     "group_id = ?group_id, order_id=?order_id WHERE user_id = "
-                                     "'?user_id'"),
-                             &params);
+        return store("INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "
+                     "('?user_id', '?user_name', ?mail, ?group_id, ?order_id)",
+                     &params);
+    return store("UPDATE t_user SET user_name = '?user_name', mail = ?mail, group_id = ?group_id, "
+                 "order_id = ?order_id WHERE user_id = '?user_id'",
+                 &params);
 }
 
 int CDbAccess::deleteUser(const CString& user_id) {
-    const CMapStringToString params = oneParam("user_id", user_id);
-    return m_pMdb->deleteMdb(CString("DELETE FROM t_user WHERE user_id='?user_id'"), &params);
+    const CMapStringToString params = named({{"user_id", user_id}});
+    return store("DELETE FROM t_user WHERE user_id = '?user_id'", &params);
 }
 
 int CDbAccess::addMail(const CString& user_id, const CString& mail) {
-    CMapStringToString params;
-    params.SetAt(CString("user_id"), user_id);
-    params.SetAt(CString("mail"), mail);
+    const CMapStringToString params = named({{"user_id", user_id}, {"mail", mail}});
     // The same address twice for one user is refused by the file's unique key.
-    return m_pMdb->insertMdb(
-        CString("INSERT INTO t_mail (user_id, mail)  VALUES ( '?user_id', '?mail' )"), &params);
+    return store("INSERT INTO t_mail (user_id, mail) VALUES ('?user_id', '?mail')", &params);
 }
 
 int CDbAccess::deleteMail(const CString& user_id) {
-    const CMapStringToString params = oneParam("user_id", user_id);
-    return m_pMdb->deleteMdb(CString("DELETE FROM t_mail WHERE user_id = '?user_id'"), &params);
+    const CMapStringToString params = named({{"user_id", user_id}});
+    return store("DELETE FROM t_mail WHERE user_id = '?user_id'", &params);
 }
 
 int CDbAccess::getAddress(const CString& user_id, CString& addresses) {
-    const CMapStringToString params = oneParam("user_id", user_id);
+    const CMapStringToString params = named({{"user_id", user_id}});
     NVKTL::vector<CMapStringToString*> rows;
     const int found =
-        selectInto(CString("SELECT mail FROM t_mail WHERE user_id='?user_id'"), &rows, &params);
+        selectInto(CString("SELECT mail FROM t_mail WHERE user_id = '?user_id'"), &rows, &params);
     const std::size_t count = rows.size();
     for (std::size_t i = 0; i < count; ++i) {
         CString mail;

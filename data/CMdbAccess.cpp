@@ -88,7 +88,7 @@ sqlite3* CMdbAccess::open() const {
     // A file from elsewhere cannot run code through its schema or damage itself.
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    // FULL plus a sync of the folder after the journal is deleted: a write
+    // EXTRA syncs the folder after the journal is deleted as well: a write
     // that has returned survives a power cut.
     sqlite3_exec(db, "PRAGMA synchronous=EXTRA", nullptr, nullptr, nullptr);
     return db;

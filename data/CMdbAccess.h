@@ -15,11 +15,11 @@ struct sqlite3_stmt;
 // column name or alias, NULL as empty text and numbers as decimal text.
 //
 // No handle stays open between calls, so the file can be renamed while the
-// object exists, and every write is on disk (synchronous=FULL) when the call
-// returns. The file is opened for reading and writing but never created: a
-// missing file stays missing. A statement that cannot run, on a file that is
-// missing, locked for too long or not a database, is an empty result; the
-// int results are 0 on success and -1 on failure, and nothing throws.
+// object exists, and every write is on disk, its journal's removal included
+// (synchronous=EXTRA), when the call returns. The file is opened for reading and writing but never
+// created: a missing file stays missing. A statement that cannot run, on a file that is missing,
+// locked for too long or not a database, is an empty result; the int results are 0 on success and
+// -1 on failure, and nothing throws.
 class CMdbAccess {
 public:
     // The connect suffix (";PWD=...") is accepted for the callers' sake: the

@@ -41,8 +41,8 @@ public:
     // Disposes and unloads the library; nothing when none is loaded.
     void closeReader();
     // One poll: the card's ID as 16 upper-case hex digits, "no" when not
-    // exactly one card answered, "err" when the reader is not open. Beeps once
-    // when the ID differs from the previous poll's.
+    // exactly one card answered or the poll failed, "err" when the reader is
+    // not open. Beeps once when the ID differs from the previous poll's.
     NVKTL::CString getCardId();
 
     // True once every poll for at least the failure delay has failed (the
@@ -51,11 +51,6 @@ public:
     bool isFailing() const;
     // 2 s unless set; tests shorten it.
     void setFailureDelay(std::chrono::milliseconds delay) { m_failureDelay = delay; }
-
-    bool isLoaded() const { return m_library != nullptr; }
-    bool isOpen() const { return m_readerOpen; }
-    const NVKTL::CString& lastCardId() const { return m_lastCardId; }
-    const std::string& libraryPath() const { return m_libraryPath; }
 
     // The base folder (parent of the program's folder) + "lib/felica.so".
     static std::string defaultLibraryPath();

@@ -1,186 +1,151 @@
-// Visits, their notification state and the failed deliveries.
-#include "DataFolder.h"
-
+// Visits, their deliveries (one per address), the summary each visit keeps of
+// them, and the failed deliveries.
 #include "data/CDbAccess.h"
+#include "nvktl/CTime.h"
+#include "tests/support/TestDataFile.h"
 
-#include <map>
-#include <set>
-#include <string>
-#include <thread>
+#include <gtest/gtest.h>
 
 namespace {
 
-class VisitsTest : public DataTest {
+using namespace testsupport;
+
+// Every test runs at this moment.
+constexpr const char* now = "20261205101530123";
+
+class VisitsTest : public ::testing::Test {
 protected:
-    CDbAccess db;
-
     void SetUp() override {
-        db.saveUser(CString("THREE"), CString("三人"), CString("a@x.jp"), CString("2"), 1);
-        for (const char* mail : {"a@x.jp", "b@x.jp", "c@x.jp"})
-            db.addMail(CString("THREE"), CString(mail));
-        db.saveUser(CString("NONE"), CString("なし"), CString(), CString("2"), 2);
-        db.saveUser(CString("ONE"), CString("一人"), CString("o@x.jp"), CString("1"), 3);
-        db.addMail(CString("ONE"), CString("o@x.jp"));
+        data.addUser("THREE", "三人", "2", {"a@x.jp", "b@x.jp", "c@x.jp"});
+        data.addUser("NONE", "なし", "2");
+        data.addUser("ONE", "一人", "1", {"o@x.jp"});
     }
-
-    std::string visit(const char* user, const char* date) {
+    std::string visit(const char* user, const char* date = now) {
         CString id("unset");
-        EXPECT_EQ(db.addLogin(CString(user), CString(date), id), 0);
+        EXPECT_EQ(db.addLogin(user, date, id), 0);
         return id.str();
     }
-    Rows due() {
+    std::string due(const std::vector<std::string>& columns = {"from_mail"}) {
         NVKTL::vector<CMapStringToString*> rows;
         const int found = db.getSendLogin(&rows);
-        Rows taken = takeRows(rows);
-        EXPECT_EQ(found, taken.empty() ? -1 : 0);
-        return taken;
+        EXPECT_EQ(found, rows.empty() ? -1 : 0);
+        return joined(takeRows(rows), columns);
     }
-    Table state(const std::string& id) {
-        return query(folder.dataFile(),
-                     "SELECT ret_send, ret_send_date FROM t_login WHERE login_id = " + id);
+    // The visit's summary, then mail, state and tries of each of its deliveries.
+    std::string state(const std::string& id) {
+        return data.text("SELECT ret_send, ret_send_date FROM t_login WHERE login_id = ?", {id}) +
+               data.text("SELECT mail, state, tries FROM t_send WHERE login_id = ? ORDER BY 1",
+                         {id});
     }
+    std::string errors() {
+        return data.text("SELECT user_id, mail, error_date, error_msg FROM t_mail_error");
+    }
+    CString send(const std::string& id, const char* mail) { return data.sendId(id, mail); }
+
+    TestDataFile data;
+    NVKTL::CTestClock clock{NVKTL::CTime(2026, 12, 6, 5, 10, 15, 30, 123)};
+    CDbAccess db;
 };
 
-TEST_F(VisitsTest, NewVisitIsDueWithTheLargestId) {
-    const std::string first = visit("THREE", "20261205090000000");
-    const std::string second = visit("ONE", "20261205090000001");
-    EXPECT_EQ(std::stoi(second), std::stoi(first) + 1);
-    EXPECT_EQ(state(second), (Table{{"1", "<null>"}}));
+TEST_F(VisitsTest, AVisitIsRecordedWithOneDueDeliveryPerAddressAllOrNothing) {
+    EXPECT_EQ(state(visit("THREE")), "1 <null>;a@x.jp 1 0;b@x.jp 1 0;c@x.jp 1 0;");
+    // Nothing to send for a visitor without an address, or unknown.
+    EXPECT_EQ(state(visit("NONE")) + state(visit("GONE")), "3 <null>;3 <null>;");
+    data.refuseWrites("t_send");
+    CString id("unset");
+    EXPECT_EQ(db.addLogin("ONE", now, id), -1);
+    EXPECT_EQ(id.str() + data.value("SELECT count(*) FROM t_login"), "unset3");
 }
 
-TEST_F(VisitsTest, DueVisitsComeOnePerAddressOldestFirst) {
+TEST_F(VisitsTest, DueDeliveriesComeOnePerAddressOldestFirstWhenTheirTimeHasCome) {
     const std::string later = visit("ONE", "20261205100000000");
     const std::string earlier = visit("THREE", "20261205090000000");
-    const std::string none = visit("NONE", "20261205080000000");
-    EXPECT_EQ(state(none), (Table{{"3", "<null>"}})); // no address: nothing to send
-
-    const Rows rows = due();
-    ASSERT_EQ(rows.size(), 4u);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(rows[i].at("login_id"), earlier);
-        EXPECT_EQ(rows[i].at("user_id"), "THREE");
-        EXPECT_EQ(rows[i].at("from_name"), "三人");
-        EXPECT_EQ(rows[i].at("group_name"), "一般");
-        EXPECT_EQ(rows[i].at("login_date"), "20261205090000000");
+    EXPECT_EQ(due({"send_id", "login_id", "login_date", "user_id", "from_name", "from_mail",
+                   "group_name", "tries"}),
+              "2 " + earlier + " 20261205090000000 THREE 三人 a@x.jp 一般 0;3 " + earlier +
+                  " 20261205090000000 THREE 三人 b@x.jp 一般 0;4 " + earlier +
+                  " 20261205090000000 THREE 三人 c@x.jp 一般 0;1 " + later +
+                  " 20261205100000000 ONE 一人 o@x.jp 管理者 0;");
+    // A delivery waits for its next try and for its claim to run out.
+    const std::pair<const char*, bool> cases[] = {{"next_try = '20261205101530123'", true},
+                                                  {"next_try = '20261205101530124'", false},
+                                                  {"claim_until = '20261205101530122'", true},
+                                                  {"claim_until = '20261205101530123'", false},
+                                                  {"state = '2'", false},
+                                                  {"state = '3'", false}};
+    for (const auto& [change, isDue] : cases) {
+        data.script("UPDATE t_send SET next_try = NULL, claim_until = NULL, state = '1'; UPDATE "
+                    "t_send SET " +
+                    std::string(change) + " WHERE login_id = " + later);
+        EXPECT_EQ(due(), std::string("a@x.jp;b@x.jp;c@x.jp;") + (isDue ? "o@x.jp;" : "")) << change;
     }
-    EXPECT_EQ((std::set<std::string>{rows[0].at("from_mail"), rows[1].at("from_mail"),
-                                     rows[2].at("from_mail")}),
-              (std::set<std::string>{"a@x.jp", "b@x.jp", "c@x.jp"}));
-    EXPECT_EQ(rows[3], (std::map<std::string, std::string>{{"group_name", "管理者"},
-                                                           {"user_id", "ONE"},
-                                                           {"from_name", "一人"},
-                                                           {"from_mail", "o@x.jp"},
-                                                           {"login_id", later},
-                                                           {"send_id", rows[3].at("send_id")},
-                                                           {"tries", "0"},
-                                                           {"login_date", "20261205100000000"}}));
+    // Whatever happens to the user after the visit, its deliveries keep the
+    // addresses, name and group it had.
+    data.script("DELETE FROM t_mail WHERE mail = 'b@x.jp'; UPDATE t_user SET group_id = 1, "
+                "user_name = '別人'; INSERT INTO t_mail VALUES ('THREE', 'new@x.jp')");
+    EXPECT_EQ(due({"from_mail", "from_name", "group_name"}),
+              "a@x.jp 三人 一般;b@x.jp 三人 一般;c@x.jp 三人 一般;");
 }
 
-TEST_F(VisitsTest, StateChangesDecideWhatIsDue) {
-    const std::string sent = visit("ONE", "20261205090000000");
-    const std::string skipped = visit("ONE", "20261205090000001");
-    const std::string resentNow = visit("ONE", "20261205090000002");
-    const std::string resentBefore = visit("ONE", "20261205090000003");
-
-    db.sendLogin(CString(sent), CString("20261205090100000"));
-    db.skipLogin(CString(skipped), CString("20261205090200000"));
-    db.skipLogin(CString(resentNow), CString("20261205090300000"));
-    db.skipLogin(CString(resentBefore), CString("20261205090300000"));
-    EXPECT_EQ(state(sent), (Table{{"2", "20261205090100000"}}));
-    EXPECT_EQ(state(skipped), (Table{{"3", "20261205090200000"}}));
-    EXPECT_TRUE(due().empty());
-
-    // Due again once its time has come.
-    db.resendLogin(CString(resentNow), CString("20261205101530124"));
-    db.resendLogin(CString(resentBefore), CString("20261205101530122"));
-    EXPECT_EQ(state(resentNow), (Table{{"1", "20261205101530124"}}));
-    const Rows rows = due();
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].at("login_id"), resentBefore);
-
-    // An id that is not a number changes nothing.
-    db.sendLogin(CString(""), CString(now));
-    db.sendLogin(CString("abc"), CString(now));
-    EXPECT_EQ(state(resentBefore), (Table{{"1", "20261205101530122"}}));
-}
-
-TEST_F(VisitsTest, DeliveriesKeepTheAddressesNameAndGroupOfTheVisit) {
-    // Whatever happens to the user after the visit, its notifications go to
-    // the addresses it had then, under the name it had then.
-    const struct {
-        const char* change;
-        const char* sql;
-    } cases[] = {
-        {"new address", "INSERT INTO t_mail VALUES ('THREE', 'new@x.jp')"},
-        {"address removed", "DELETE FROM t_mail WHERE user_id = 'THREE' AND mail = 'b@x.jp'"},
-        {"group changed", "UPDATE t_user SET group_id = 77 WHERE user_id = 'THREE'"},
-        {"deleted and card re-registered",
-         "DELETE FROM t_user WHERE user_id = 'THREE'; DELETE FROM t_mail WHERE user_id = "
-         "'THREE'; INSERT INTO t_user VALUES ('THREE', '別人', 'z@x.jp', 2, 9); INSERT INTO "
-         "t_mail VALUES ('THREE', 'z@x.jp')"},
-    };
-    for (const auto& c : cases) {
-        exec(folder.dataFile(), "DELETE FROM t_send; DELETE FROM t_login; DELETE FROM t_mail "
-                                "WHERE user_id = 'THREE'; DELETE FROM t_user WHERE user_id = "
-                                "'THREE'");
-        SetUp();
-        const std::string id = visit("THREE", "20261205090000000");
-        exec(folder.dataFile(), c.sql);
-        std::set<std::string> mails;
-        for (const auto& row : due()) {
-            EXPECT_EQ(row.at("login_id"), id) << c.change;
-            EXPECT_EQ(row.at("from_name"), "三人") << c.change;
-            EXPECT_EQ(row.at("group_name"), "一般") << c.change;
-            mails.insert(row.at("from_mail"));
-        }
-        EXPECT_EQ(mails, (std::set<std::string>{"a@x.jp", "b@x.jp", "c@x.jp"})) << c.change;
-    }
-    // A visitor unknown at the visit has nothing to be sent.
-    const std::string gone = visit("GONE", "20261205090000001");
-    EXPECT_EQ(state(gone), (Table{{"3", "<null>"}}));
-}
-
-TEST_F(VisitsTest, MailErrorsAreListedNewestFirstWhileTheirUserAndGroupExist) {
-    const std::string a = visit("ONE", "20261205090000000");
-    const std::string b = visit("THREE", "20261205090000001");
-    db.setMailError(CString(a), CString("ONE"), CString("o@x.jp"), CString("20261205090500000"),
-                    CString("-5: 宛先が見つかりません"));
-    db.setMailError(CString(b), CString("THREE"), CString("b@x.jp"), CString("20261205091000000"),
-                    CString("timeout"));
-    db.setMailError(CString(b), CString("GONE"), CString("g@x.jp"), CString("20261205092000000"),
-                    CString("lost"));
-
+TEST_F(VisitsTest, OutcomesRenewTheVisitsSummaryAndItsErrorRow) {
+    const std::string id = visit("THREE");
+    EXPECT_EQ(db.sendDelivery(send(id, "a@x.jp"), "20261205101600000"), 0);
+    EXPECT_EQ(db.retryDelivery(send(id, "b@x.jp"), "20261205102000000", "busy"), 0);
+    EXPECT_EQ(db.getWaitingCount(), 1);
+    EXPECT_EQ(state(id), "1 20261205101600000;a@x.jp 2 0;b@x.jp 1 1;c@x.jp 1 0;");
+    EXPECT_EQ(data.text("SELECT next_try, last_error FROM t_send WHERE tries = 1"),
+              "20261205102000000 busy;");
+    EXPECT_EQ(db.sendDelivery(send(id, "b@x.jp"), "20261205102000000"), 0);
+    EXPECT_EQ(db.failDelivery(send(id, "c@x.jp"), "20261205103000000", "no"), 0);
+    EXPECT_EQ(state(id), "3 20261205103000000;a@x.jp 2 0;b@x.jp 2 1;c@x.jp 3 1;");
+    EXPECT_EQ(errors(), "THREE c@x.jp 20261205103000000 no;");
+    // The list shows the errors whose user and group still exist, newest first.
+    data.script("INSERT INTO t_mail_error VALUES (70, 50, 'THREE', 'old@x.jp', '1', 'old');"
+                "INSERT INTO t_mail_error VALUES (71, 50, 'GONE', 'g@x.jp', '2', 'lost')");
     NVKTL::vector<CMapStringToString*> rows;
     EXPECT_EQ(db.getMailErrorList(&rows), 0);
-    const Rows errors = takeRows(rows);
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].at("login_id"), b);
-    EXPECT_EQ(errors[0].at("user_name"), "三人");
-    EXPECT_EQ(errors[0].at("group_name"), "一般");
-    EXPECT_EQ(errors[0].at("error_msg"), "timeout");
-    EXPECT_EQ(errors[1],
-              (std::map<std::string, std::string>{{"error_no", errors[1].at("error_no")},
-                                                  {"login_id", a},
-                                                  {"error_date", "20261205090500000"},
-                                                  {"group_name", "管理者"},
-                                                  {"user_name", "一人"},
-                                                  {"mail", "o@x.jp"},
-                                                  {"error_msg", "-5: 宛先が見つかりません"}}));
-
-    db.deleteMailError(CString(errors[0].at("error_no")));
-    db.deleteMailError(CString(errors[1].at("error_no")));
-    EXPECT_EQ(db.getMailErrorList(&rows), -1);
-    EXPECT_EQ(query(folder.dataFile(), "SELECT mail FROM t_mail_error"), (Table{{"g@x.jp"}}));
+    EXPECT_EQ(joined(takeRows(rows), {"login_id", "group_name", "user_name", "mail", "error_msg"}),
+              id + " 一般 三人 c@x.jp no;50 一般 三人 old@x.jp old;");
+    // An error row from before deliveries were kept gets its delivery now.
+    EXPECT_EQ(db.resendMailError("70", now) + db.deleteMailError("71"), 0);
+    EXPECT_EQ(data.text("SELECT login_id, mail, state FROM t_send WHERE login_id = 50"),
+              "50 old@x.jp 1;");
+    // A resent error is due again at once; its row stays until the mail has
+    // gone out, and a failed resend renews it.
+    const CString errorNo = data.value("SELECT error_no FROM t_mail_error WHERE mail = 'c@x.jp'");
+    EXPECT_EQ(db.resendMailError(errorNo, now), 0);
+    EXPECT_EQ(state(id), std::string("1 ") + now + ";a@x.jp 2 0;b@x.jp 2 1;c@x.jp 1 0;");
+    db.failDelivery(send(id, "c@x.jp"), "20261205104000000", "again");
+    EXPECT_EQ(errors(), "THREE c@x.jp 20261205104000000 again;THREE old@x.jp 1 old;");
+    db.resendMailError(errorNo, now);
+    EXPECT_EQ(db.sendDelivery(send(id, "c@x.jp"), "20261205105000000"), 0);
+    EXPECT_EQ(state(id) + errors(), "2 20261205105000000;a@x.jp 2 0;b@x.jp 2 1;c@x.jp 2 0;THREE "
+                                    "old@x.jp 1 old;");
+    // An outcome that cannot be stored whole is not stored at all.
+    const std::string other = visit("ONE");
+    data.refuseWrites("t_mail_error");
+    EXPECT_EQ(db.failDelivery(send(other, "o@x.jp"), now, "x"), -1);
+    EXPECT_EQ(state(other), "1 <null>;o@x.jp 1 0;");
 }
 
-TEST_F(VisitsTest, SendThreadReleasesRowsOnItsOwnThread) {
-    visit("THREE", "20261205090000000");
-    NVKTL::vector<CMapStringToString*> rows;
-    ASSERT_EQ(db.getSendLogin(&rows), 0);
-    ASSERT_EQ(rows.size(), 3u);
-    std::thread sendThread([&rows] { releaseSendLogin(&rows); });
-    sendThread.join();
-    EXPECT_EQ(rows.size(), 0u);
+TEST_F(VisitsTest, AClaimTakesADeliveryOnceUntilReleasedOrRunOutAndAWithdrawnVisitEndsUnsent) {
+    const CString one = send(visit("ONE"), "o@x.jp");
+    const char* until = "20261205101630123";
+    EXPECT_EQ(db.claimDelivery(one, now, until), 0);
+    EXPECT_EQ(db.claimDelivery(one, now, until), -1);
+    EXPECT_EQ(due(), "");
+    EXPECT_EQ(db.releaseDelivery(one), 0);
+    EXPECT_EQ(db.claimDelivery(one, now, "20261205101530122"), 0);
+    EXPECT_EQ(db.claimDelivery(one, now, until), 0); // the first claim has run out
+    EXPECT_EQ(db.releaseClaims(), 0);
+    EXPECT_EQ(due(), "o@x.jp;");
+    db.sendDelivery(one, now);
+    EXPECT_EQ(db.claimDelivery(one, now, until), -1);
+
+    const std::string three = visit("THREE");
+    db.sendDelivery(send(three, "a@x.jp"), now);
+    EXPECT_EQ(db.skipLogin(three, "20261205101600000"), 0);
+    EXPECT_EQ(state(three), "3 20261205101600000;a@x.jp 2 0;b@x.jp 3 0;c@x.jp 3 0;");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,29 +53,12 @@ TestDataFile::~TestDataFile() {
 }
 
 Rows TestDataFile::query(const std::string& sql, const std::vector<std::string>& values) const {
-    Connection connection(path());
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(connection.db(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
-        throw std::runtime_error(connection.error(sql));
-    for (std::size_t i = 0; i < values.size(); ++i)
-        sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].data(),
-                          static_cast<int>(values[i].size()), SQLITE_TRANSIENT);
-    Rows rows;
-    int step;
-    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        std::vector<std::string> row;
-        for (int c = 0; c < sqlite3_column_count(statement); ++c) {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
-            row.emplace_back(text ? std::string(text, static_cast<std::size_t>(
-                                                          sqlite3_column_bytes(statement, c)))
-                                  : std::string("<null>"));
-        }
-        rows.push_back(std::move(row));
-    }
-    sqlite3_finalize(statement);
-    if (step != SQLITE_DONE)
-        throw std::runtime_error(connection.error(sql));
-    return rows;
+    return queryFile(path(), sql, values);
+}
+
+std::string TestDataFile::text(const std::string& sql,
+                               const std::vector<std::string>& values) const {
+    return joined(query(sql, values));
 }
 
 std::string TestDataFile::value(const std::string& sql,
@@ -179,6 +163,69 @@ Rows TestDataFile::snapshot() const {
     return all;
 }
 
+Rows queryFile(const std::string& file, const std::string& sql,
+               const std::vector<std::string>& values) {
+    Connection connection(file);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(connection.db(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
+        throw std::runtime_error(connection.error(sql));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].data(),
+                          static_cast<int>(values[i].size()), SQLITE_TRANSIENT);
+    Rows rows;
+    int step;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int c = 0; c < sqlite3_column_count(statement); ++c) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
+            row.emplace_back(text ? std::string(text, static_cast<std::size_t>(
+                                                          sqlite3_column_bytes(statement, c)))
+                                  : std::string("<null>"));
+        }
+        rows.push_back(std::move(row));
+    }
+    sqlite3_finalize(statement);
+    if (step != SQLITE_DONE)
+        throw std::runtime_error(connection.error(sql));
+    return rows;
+}
+
+RowMaps takeRows(NVKTL::vector<CMapStringToString*>& rows) {
+    RowMaps copied;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::map<std::string, std::string> row;
+        for (const auto& [key, value] : *rows.at(i))
+            row[key.str()] = value.str();
+        copied.push_back(std::move(row));
+    }
+    CDbAccess other;
+    other.releaseVector(&rows);
+    return copied;
+}
+
+std::string joined(const Rows& rows) {
+    std::string out;
+    for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i)
+            out += (i ? " " : "") + row[i];
+        out += ';';
+    }
+    return out;
+}
+
+std::string joined(const RowMaps& rows, const std::vector<std::string>& columns) {
+    Rows picked;
+    for (const auto& row : rows) {
+        std::vector<std::string> cells;
+        for (const std::string& column : columns) {
+            const auto found = row.find(column);
+            cells.push_back(found == row.end() ? "<missing>" : found->second);
+        }
+        picked.push_back(std::move(cells));
+    }
+    return joined(picked);
+}
+
 std::string masterFile() {
     return POSTON_MASTER_MDB;
 }
@@ -208,6 +255,17 @@ void writeBytes(const std::string& file, const std::string& bytes) {
 bool fileExists(const std::string& file) {
     struct stat status {};
     return ::stat(file.c_str(), &status) == 0;
+}
+
+std::string listFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (const std::string& name : names)
+        out += name + ";";
+    return out;
 }
 
 unsigned fileMode(const std::string& file) {

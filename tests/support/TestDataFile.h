@@ -1,5 +1,9 @@
 #pragma once
 
+#include "nvktl/CMapStringToString.h"
+#include "nvktl/vector.h"
+
+#include <map>
 #include <string>
 #include <vector>
 
@@ -7,6 +11,8 @@ namespace testsupport {
 
 // Rows read with SQL of the test's own; NULL reads as "<null>".
 using Rows = std::vector<std::vector<std::string>>;
+// Rows a data operation gave, by column name.
+using RowMaps = std::vector<std::map<std::string, std::string>>;
 
 // The one data file of every test: a private folder holding a fresh copy of
 // the built master file as "poston.mdb" (unless withDataFile is false), made
@@ -39,6 +45,8 @@ public:
 
     // One statement with the values bound as texts, in order.
     Rows query(const std::string& sql, const std::vector<std::string>& values = {}) const;
+    // query's rows as one text (see joined).
+    std::string text(const std::string& sql, const std::vector<std::string>& values = {}) const;
     // The first cell of the first row, "<none>" without a row.
     std::string value(const std::string& sql, const std::vector<std::string>& values = {}) const;
     // Several statements without values (a script).
@@ -53,7 +61,8 @@ public:
     std::string addGroup(const std::string& name, bool deleteMark = false) const;
     // A user at the end of the order with the given addresses.
     void addUser(const std::string& userId, const std::string& name,
-                 const std::string& groupId = "2", const std::vector<std::string>& mails = {}) const;
+                 const std::string& groupId = "2",
+                 const std::vector<std::string>& mails = {}) const;
     // A due visit with one due delivery per address the user has now, as a
     // recorded visit has; returns its login_id.
     std::string addVisit(const std::string& userId, const std::string& loginDate) const;
@@ -74,6 +83,18 @@ private:
     std::string m_folder;
 };
 
+// One statement on any database file, values bound as texts, in order.
+Rows queryFile(const std::string& file, const std::string& sql,
+               const std::vector<std::string>& values = {});
+// Copies the rows out of an operation's row vector and releases it through a
+// CDbAccess of its own, as the screens do.
+RowMaps takeRows(NVKTL::vector<CMapStringToString*>& rows);
+
+// Rows as one short text for an expectation: cells joined by " ", each row
+// ended by ";". For row maps, the given columns in that order.
+std::string joined(const Rows& rows);
+std::string joined(const RowMaps& rows, const std::vector<std::string>& columns);
+
 // The built master file.
 std::string masterFile();
 // A fresh private folder under the temporary folder, ending with "/".
@@ -82,6 +103,8 @@ void removeTree(const std::string& path);
 std::string readBytes(const std::string& file);
 void writeBytes(const std::string& file, const std::string& bytes);
 bool fileExists(const std::string& file);
+// The names in a folder, sorted, each followed by ";".
+std::string listFolder(const std::string& folder);
 // The file's permission bits, 0 when it does not exist.
 unsigned fileMode(const std::string& file);
 

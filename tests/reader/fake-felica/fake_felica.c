@@ -1,6 +1,15 @@
 /* A reader library for the binding's tests. Built twice: complete, and
- * without dispose_library (FAKE_FELICA_WITHOUT_DISPOSE). */
-#include "tests/reader/fake-felica/FakeFelicaHooks.h"
+ * without dispose_library (FAKE_FELICA_WITHOUT_DISPOSE). Every call goes on
+ * to the test program (which exports these), so the test sees each call and
+ * decides the answers; the library reports its own unloading too. */
+#include "reader/felica.h"
+
+int fake_felica_initialize_library(void);
+int fake_felica_open_reader_writer_auto(void);
+int fake_felica_polling(felica_polling* polling, unsigned char* number_of_cards,
+                        felica_card_information* card_information);
+int fake_felica_dispose_library(void);
+void fake_felica_unloaded(void);
 
 int initialize_library(void) {
     return fake_felica_initialize_library();

@@ -13,7 +13,7 @@ CDataIkouDlg::CDataIkouDlg(QWidget* parent)
     m_ui->setupUi(this);
     setFont(CBaseDialog::japaneseFont());
     setWindowIcon(CBaseDialog::programIcon());
-    m_ui->progress1053->hide();
+    m_ui->progressBar->hide();
     m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(kTimerPeriodMs);
     connect(m_timer, &QTimer::timeout, this, &CDataIkouDlg::OnTimer);
@@ -54,22 +54,22 @@ void CDataIkouDlg::reject() {
 }
 
 void CDataIkouDlg::progressStart(int position, int maximum) {
-    m_ui->label1055->show();
-    m_ui->progress1053->show();
-    m_ui->progress1053->setRange(0, maximum);
-    m_ui->progress1053->setValue(position);
+    m_ui->statusLabel->show();
+    m_ui->progressBar->show();
+    m_ui->progressBar->setRange(0, maximum);
+    m_ui->progressBar->setValue(position);
 }
 
 void CDataIkouDlg::progressEnd() {
-    m_ui->label1055->hide();
-    m_ui->progress1053->hide();
+    m_ui->statusLabel->hide();
+    m_ui->progressBar->hide();
 }
 
 void CDataIkouDlg::statusText(const CString& text) {
     const QString label = QString::fromStdString(text.str());
-    if (label == m_ui->label1055->text())
+    if (label == m_ui->statusLabel->text())
         return;
-    m_ui->progress1053->show();
-    m_ui->label1055->setText(label);
-    m_ui->label1055->show();
+    m_ui->progressBar->show();
+    m_ui->statusLabel->setText(label);
+    m_ui->statusLabel->show();
 }

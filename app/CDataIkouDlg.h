@@ -21,8 +21,6 @@ class CDataIkouDlg;
 class CDataIkouDlg : public QDialog, public IMigrationProgress {
     Q_OBJECT
 public:
-    static constexpr unsigned kTemplateId = 147;
-    static constexpr int kTimerId = 100;
     static constexpr int kTimerPeriodMs = 200;
     static constexpr int kResultDone = 1;
 

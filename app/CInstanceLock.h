@@ -21,7 +21,6 @@ public:
     ~CInstanceLock();
 
     Result tryLock(const std::string& name);
-    bool isHeld() const { return m_fd >= 0; }
     void release();
 
 private:

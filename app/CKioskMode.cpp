@@ -21,8 +21,9 @@ constexpr double kMaxScale = 3.0;
 // Room kept around the content, as a share of the screen.
 constexpr double kFill = 0.8;
 
+// By class, so that the screen is known whatever its objectName.
 bool isFirstScreen(const QObject* watched) {
-    return watched->objectName() == QLatin1String(CKioskMode::kFirstScreen);
+    return watched->inherits(CKioskMode::kFirstScreen);
 }
 
 } // namespace

@@ -17,7 +17,7 @@ class CKioskMode : public QObject {
 public:
     static constexpr const char* kOption = "--kiosk";
     static constexpr int kPointerIdleMs = 3000;
-    // The screen a visitor rests on.
+    // The class of the screen a visitor rests on.
     static constexpr const char* kFirstScreen = "CPostonDlg";
 
     explicit CKioskMode(int pointerIdleMs = kPointerIdleMs, QObject* parent = nullptr);

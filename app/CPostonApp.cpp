@@ -8,6 +8,7 @@
 #include "data/CDataFiles.h"
 #include "data/CDbAccess.h"
 #include "nvktl/CJournal.h"
+#include "nvktl/ProgramFolder.h"
 #include "reader/CFelicaReader.h"
 #include "screens/CMainDlg.h"
 #include "screens/CMessageBox.h"
@@ -16,7 +17,6 @@
 #include <QApplication>
 
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -24,26 +24,6 @@ std::string withSlash(std::string path) {
     if (path.empty() || path.back() != '/')
         path += '/';
     return path;
-}
-
-std::string parentOf(const std::string& path) {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.pop_back();
-    const std::size_t slash = trimmed.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : trimmed.substr(0, slash);
-}
-
-// The parent of the folder that holds the running program.
-std::string programBaseDir() {
-    std::string program(4096, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", program.data(), program.size() - 1);
-    if (length <= 0)
-        return "./";
-    program.resize(static_cast<std::size_t>(length));
-    return withSlash(parentOf(parentOf(program)));
 }
 
 } // namespace
@@ -56,14 +36,10 @@ CPostonApp::CPostonApp(Options options) : m_options(std::move(options)) {
         CMessageBox::ok(nullptr, text, CString(kProgramCaption));
     };
     services.beep = [] { QApplication::beep(); };
-    std::string library = m_options.readerLibrary;
-    if (library.empty() && !m_options.baseDir.empty())
-        library = withSlash(m_options.baseDir) + "lib/felica.so";
-    m_reader = std::make_unique<CFelicaReader>(std::move(services), std::move(library));
-    if (m_options.readerFailureDelayMs > 0)
-        m_reader->setFailureDelay(std::chrono::milliseconds(m_options.readerFailureDelayMs));
+    m_reader =
+        std::make_unique<CFelicaReader>(std::move(services), getBaseDir().str() + "lib/felica.so");
     registerScreens();
-    m_startCheck = [](int code) {
+    m_startCheck = [](ScreenCode code) {
         CDbAccess db;
         return CChkAdminDlg::startCheck(db, code);
     };
@@ -77,13 +53,13 @@ CPostonApp::~CPostonApp() {
 }
 
 void CPostonApp::registerScreens() {
-    m_screens.add(CScreenTable::kUserConfirmation, [](CString& selectedKey) {
+    m_screens.add(ScreenCode::UserConfirmation, [](CString& selectedKey) {
         CPostonDlg screen;
         const int result = screen.exec();
         selectedKey = screen.getMessage();
         return result;
     });
-    m_screens.add(CScreenTable::kGreeting, [](CString& selectedKey) {
+    m_screens.add(ScreenCode::Greeting, [](CString& selectedKey) {
         CMainDlg screen;
         screen.setUserId(selectedKey);
         return screen.exec();
@@ -93,8 +69,8 @@ void CPostonApp::registerScreens() {
 
 CString CPostonApp::getBaseDir() {
     if (m_baseDir.IsEmpty())
-        m_baseDir =
-            CString(m_options.baseDir.empty() ? programBaseDir() : withSlash(m_options.baseDir));
+        m_baseDir = CString(m_options.baseDir.empty() ? NVKTL::programBaseFolder()
+                                                      : withSlash(m_options.baseDir));
     return m_baseDir;
 }
 
@@ -114,8 +90,14 @@ CString CPostonApp::getVarDir() {
     return m_varDir;
 }
 
-CString CPostonApp::getCardId() {
-    return m_reader->getCardId();
+CardPoll CPostonApp::pollCard() {
+    // The reader's texts for no card and a closed reader end here.
+    const CString text = m_reader->getCardId();
+    if (text == CFelicaReader::kNotOpen)
+        return CardPoll::readerError();
+    if (text == CFelicaReader::kNoCard)
+        return CardPoll::noCard();
+    return CardPoll::card(text);
 }
 
 bool CPostonApp::isReaderFailing() {

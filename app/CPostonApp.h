@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/CInstanceLock.h"
-#include "app/CScreenTable.h"
 #include "delivery/CSendThread.h"
+#include "screens/CScreenTable.h"
 #include "screens/CSendWindowDispatcher.h"
 #include "screens/IApplication.h"
 
@@ -30,17 +30,12 @@ public:
     static constexpr const char* kProgramCaption = "NVKぽすとん";
 
     struct Options {
-        // The parent of the program's folder; empty: found from the running
-        // program (/proc/self/exe).
+        // The base folder; empty: the running program's
+        // (NVKTL::programBaseFolder).
         std::string baseDir;
-        // The reader library; empty: <base folder>/lib/felica.so.
-        std::string readerLibrary;
         // The single-instance name; empty: kInstanceName. Tests that run
         // side by side give each run a name of its own.
         std::string instanceName;
-        // How long the reader's polls must fail before it counts as failing;
-        // 0: the reader's own (2 s).
-        int readerFailureDelayMs = 0;
     };
 
     CPostonApp();
@@ -63,12 +58,14 @@ public:
     // construction. Tests replace entries.
     CScreenTable& screens() { return m_screens; }
     // The check before every screen; the administrator gate by default.
-    void setStartCheck(std::function<int(int code)> check) { m_startCheck = std::move(check); }
+    void setStartCheck(std::function<ScreenCode(ScreenCode code)> check) {
+        m_startCheck = std::move(check);
+    }
 
     CString getBaseDir() override;
     CString getDataDir() override;
     CString getVarDir() override;
-    CString getCardId() override;
+    CardPoll pollCard() override;
     bool isReaderFailing() override;
     void attachSendWindow(CBaseDialog* window) override;
     void visitRecorded() override;
@@ -77,9 +74,6 @@ public:
 
     bool openReader();
     void closeReader();
-
-    CSendThread& sendThread() { return m_sendThread; }
-    bool holdsInstanceLock() const { return m_lock.isHeld(); }
 
 private:
     void registerScreens();
@@ -96,7 +90,7 @@ private:
     bool m_journalled = false;
     std::unique_ptr<CFelicaReader> m_reader;
     CScreenTable m_screens;
-    std::function<int(int code)> m_startCheck;
+    std::function<ScreenCode(ScreenCode code)> m_startCheck;
     // The dispatcher outlives every binding of the thread: the thread is
     // declared after it and so stops first.
     CSendWindowDispatcher m_dispatcher;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CScreenTable.h"
+#include "screens/CScreenTable.h"
 
 #include <functional>
 
@@ -10,9 +10,9 @@
 class CScreenLoop {
 public:
     // Runs before every screen with the code about to be shown; returns the
-    // code to go on with, or CScreenTable::kLeave to end the loop. It may show
+    // code to go on with, or ScreenCode::Leave to end the loop. It may show
     // a screen of its own (the first-administrator registration).
-    using StartCheck = std::function<int(int code)>;
+    using StartCheck = std::function<ScreenCode(ScreenCode code)>;
 
     CScreenLoop(const CScreenTable& table, StartCheck startCheck);
 
@@ -20,12 +20,10 @@ public:
     void run();
 
     // The screen shown for a code: the code itself when it has a screen; the
-    // administrator menu for an administration screen not entered (yet); the
+    // administrator menu for an administration code without a screen; the
     // user confirmation screen for anything else (the generic results 1 and 2,
-    // unknown codes). CScreenTable::kLeave when not even that one is entered.
-    int screenFor(int code) const;
-
-    const CString& selectedKey() const { return m_selectedKey; }
+    // unknown codes). ScreenCode::Leave when not even that one is entered.
+    ScreenCode screenFor(ScreenCode code) const;
 
 private:
     const CScreenTable& m_table;

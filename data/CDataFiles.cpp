@@ -1,5 +1,7 @@
 #include "data/CDataFiles.h"
 
+#include "nvktl/ProgramFolder.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -69,15 +71,7 @@ bool removeIfPresent(const std::string& path) {
 } // namespace
 
 CString CDataFiles::defaultFolder() {
-    std::string program(4096, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", program.data(), program.size() - 1);
-    if (length <= 0)
-        return CString("./data/");
-    program.resize(static_cast<std::size_t>(length));
-    std::string base = parentOf(parentOf(program));
-    if (base.back() != '/')
-        base += '/';
-    return CString(base + "data/");
+    return CString(NVKTL::programBaseFolder() + "data/");
 }
 
 bool CDataFiles::ensureFolder(const CString& folder) {

@@ -1,11 +1,9 @@
 #include "reader/CFelicaReader.h"
 
 #include "nvktl/CJournal.h"
+#include "nvktl/ProgramFolder.h"
 
 #include <dlfcn.h>
-
-#include <filesystem>
-#include <system_error>
 
 namespace {
 
@@ -25,12 +23,7 @@ CFelicaReader::~CFelicaReader() {
 }
 
 std::string CFelicaReader::defaultLibraryPath() {
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        return {};
-    }
-    return (program.parent_path().parent_path() / "lib" / "felica.so").string();
+    return NVKTL::programBaseFolder() + "lib/felica.so";
 }
 
 NVKTL::CString CFelicaReader::formatCardId(const unsigned char idm[8]) {

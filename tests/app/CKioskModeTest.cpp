@@ -1,90 +1,60 @@
 #include "app/CKioskMode.h"
-#include "tests/support/WaitUntil.h"
+#include "screens/CPostonDlg.h"
+#include "tests/support/qt/ScreenTest.h"
 
-#include <QApplication>
-#include <QDialog>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include <gtest/gtest.h>
-
-#include <memory>
-
 namespace {
 
-class CKioskModeTest : public ::testing::Test {
+using namespace testsupport;
+
+class CKioskModeTest : public ScreenTest {
 protected:
-    void SetUp() override { qApp->installEventFilter(&kiosk); }
-    void TearDown() override { qApp->removeEventFilter(&kiosk); }
+    CKioskModeTest() { qApp->installEventFilter(&kiosk); }
+    ~CKioskModeTest() override { qApp->removeEventFilter(&kiosk); }
 
-    // A screen with one text, named like one of the program's screens.
-    std::unique_ptr<QDialog> screen(const char* name) {
-        auto dialog = std::make_unique<QDialog>();
-        dialog->setObjectName(QLatin1String(name));
-        auto* layout = new QVBoxLayout(dialog.get());
-        label = new QLabel(QStringLiteral("こんにちは"), dialog.get());
-        layout->addWidget(label);
-        return dialog;
-    }
-
-    static constexpr int kIdleMs = 30;
-    CKioskMode kiosk{kIdleMs};
-    QLabel* label = nullptr;
+    CKioskMode kiosk{30};
 };
 
 TEST_F(CKioskModeTest, ScreensFillTheDisplayAndOnlyTheFirstResistsClosing) {
-    struct Case {
-        const char* name;
-        bool closable;
-    };
-    const Case cases[] = {{"CPostonDlg", false}, {"CAdminMenuDlg", true}, {"CChkAdminDlg", true}};
-    for (const Case& c : cases) {
-        for (const char* how : {"close", "escape"}) {
-            auto dialog = screen(c.name);
+    for (const bool first : {true, false}) {
+        for (const bool byKey : {false, true}) {
+            SCOPED_TRACE(std::string(first ? "first" : "other") + (byKey ? ", Escape" : ", close"));
+            std::unique_ptr<QDialog> screen(first ? new CPostonDlg : new QDialog);
+            if (!first)
+                (new QVBoxLayout(screen.get()))->addWidget(new QLabel(qs("こんにちは")));
+            QLabel* label = screen->findChild<QLabel*>();
             const qreal textSize = label->font().pointSizeF();
-            dialog->show();
-            EXPECT_TRUE(dialog->windowState() & Qt::WindowFullScreen) << c.name;
-            EXPECT_TRUE(dialog->windowFlags() & Qt::FramelessWindowHint) << c.name;
-            EXPECT_EQ(dialog->geometry(), dialog->screen()->geometry()) << c.name;
-            EXPECT_GT(label->font().pointSizeF(), textSize) << c.name;
-
-            if (std::string(how) == "close") {
-                dialog->close();
-            } else {
-                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-                QApplication::sendEvent(dialog.get(), &escape);
-            }
-            EXPECT_EQ(dialog->isVisible(), !c.closable) << c.name << " " << how;
+            screen->show();
+            EXPECT_TRUE(screen->windowState() & Qt::WindowFullScreen);
+            EXPECT_TRUE(screen->windowFlags() & Qt::FramelessWindowHint);
+            EXPECT_EQ(screen->geometry(), screen->screen()->geometry());
+            EXPECT_GT(label->font().pointSizeF(), textSize);
+            if (byKey)
+                pressKey(screen.get(), Qt::Key_Escape);
+            else
+                screen->close();
+            EXPECT_EQ(screen->isVisible(), first);
         }
     }
 }
 
 TEST_F(CKioskModeTest, PointerHidesWhenIdleAndReturnsWithMovement) {
-    auto dialog = screen("CPostonDlg");
-    dialog->show();
-    for (int round = 0; round < 2; ++round) {
-        EXPECT_TRUE(iotest::waitUntil([&] {
-            QApplication::processEvents();
-            return kiosk.pointerHidden();
-        }));
-        EXPECT_EQ(QApplication::overrideCursor() ? QApplication::overrideCursor()->shape()
-                                                 : Qt::ArrowCursor,
-                  Qt::BlankCursor);
-        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(dialog.get(), &move);
-        EXPECT_FALSE(kiosk.pointerHidden());
-        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    }
-}
-
-TEST_F(CKioskModeTest, OnlyTheOptionAsksForKioskMode) {
-    EXPECT_TRUE(CKioskMode::requested({"poston", "--kiosk"}));
-    EXPECT_FALSE(CKioskMode::requested({"poston"}));
-    EXPECT_FALSE(CKioskMode::requested({"poston", "--kiosks"}));
+    const auto hidden = [] {
+        return QApplication::overrideCursor() &&
+               QApplication::overrideCursor()->shape() == Qt::BlankCursor;
+    };
+    QDialog screen;
+    screen.show();
+    EXPECT_TRUE(waitProcessingEvents(hidden));
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&screen, &move);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(waitProcessingEvents(hidden));
 }
 
 } // namespace

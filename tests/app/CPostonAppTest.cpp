@@ -1,332 +1,293 @@
-#include "AppTestSupport.h"
-
-#include "admin/CChkAdminDlg.h"
-#include "app/CInstanceLock.h"
+// The application on base folders of its own: run in-process from start-up
+// to the closing screen, and as the real program.
 #include "app/CPostonApp.h"
-#include "data/CDataFiles.h"
+#include "admin/CChkAdminDlg.h"
 #include "reader/CFelicaReader.h"
 #include "reader/felica-sim/CSimulatedReaderState.h"
-#include "screens/CMessageBox.h"
-#include "screens/IApplication.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/WaitUntil.h"
+#include "tests/support/qt/ScreenTest.h"
 
 #include <QDialog>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <filesystem>
 #include <map>
-#include <sys/stat.h>
+#include <sstream>
+#include <unistd.h>
 
 namespace {
 
+using namespace testsupport;
+namespace fs = std::filesystem;
+using Failure = CSimulatedReaderState::Failure;
+using Step = std::function<void(QDialog*)>;
 constexpr const char* kCard = "0123456789ABCDEF";
 
-// A base folder of the program's own: lib/felica.so (the simulated reader,
-// whose cards live in var/), and data/ holding only the master file.
-class BaseFolder {
-public:
-    explicit BaseFolder(bool withMaster = true) {
-        std::filesystem::create_directories(path + "lib");
-        copyFileTo(POSTON_READER_LIBRARY, path + "lib/felica.so");
-        if (withMaster) {
-            ::mkdir((path + "data").c_str(), 0700);
-            copyFileTo(builtMasterFile(), path + "data/master.mdb");
-        }
+// A base folder: lib/felica.so (a copy of the simulated reader with a card on
+// it, whose cards live in var/) and data/, a test data folder.
+struct BaseFolder {
+    enum Holds { MasterFile, DataFile, Nothing };
+    explicit BaseFolder(Holds holds = MasterFile, Failure failure = Failure::None)
+        : data(holds == DataFile) {
+        fs::create_directories(path + "lib");
+        fs::copy_file(POSTON_READER_LIBRARY, path + "lib/felica.so");
+        fs::create_directory_symlink(data.folder(), path + "data");
+        if (holds == MasterFile)
+            fs::copy_file(masterFile(), data.file("master.mdb"));
+        CSimulatedReaderState state;
+        CSimulatedReaderState::parseCardId(kCard, state.cards.emplace_back());
+        state.failure = failure;
+        state.save(CSimulatedReaderState::fileFor(path));
     }
     ~BaseFolder() { removeTree(path); }
 
-    void reader(std::vector<std::string> cards,
-                CSimulatedReaderState::Failure failure = CSimulatedReaderState::Failure::None) {
-        CSimulatedReaderState state;
-        for (const std::string& card : cards) {
-            CSimulatedReaderState::Idm idm{};
-            ASSERT_TRUE(CSimulatedReaderState::parseCardId(card, idm));
-            state.cards.push_back(idm);
-        }
-        state.failure = failure;
-        ASSERT_TRUE(state.save(CSimulatedReaderState::fileFor(path)));
+    TestDataFile data;
+    std::string path = makeTempFolder("poston-base-");
+};
+
+// Notes every screen as it shows (by class), plays the user's part on those
+// it has a step for, and cancels a screen that waits too long.
+class CPostonAppTest : public ScreenTest, public QObject {
+protected:
+    CPostonAppTest() { qApp->installEventFilter(this); }
+    ~CPostonAppTest() override {
+        qApp->removeEventFilter(this);
+        EXPECT_EQ(stuck, std::vector<std::string>{}) << "screens that waited for nothing";
+    }
+    bool eventFilter(QObject* object, QEvent* event) override {
+        auto* dialog = qobject_cast<QDialog*>(object);
+        if (event->type() != QEvent::Show || dialog == nullptr || !dialog->isWindow())
+            return false;
+        seen.push_back(dialog->metaObject()->className());
+        if (auto step = steps.find(seen.back()); step != steps.end())
+            QTimer::singleShot(0, dialog, [dialog, step = step->second] { step(dialog); });
+        QTimer::singleShot(10000, dialog, [this, dialog] {
+            stuck.push_back(dialog->metaObject()->className());
+            dialog->reject();
+        });
+        return false;
     }
 
-    std::string data(const char* name) const { return path + "data/" + name; }
-    CPostonApp::Options options() const { return CPostonApp::Options{path, {}, instance}; }
+    CPostonApp::Options options(const BaseFolder& base) const { return {base.path, instance}; }
     bool lockHeld() const {
         CInstanceLock probe;
         return probe.tryLock(instance) == CInstanceLock::Result::HeldElsewhere;
     }
-
-    // Every copy on the machine shares one name; this is the test's machine.
-    std::string instance = uniqueInstanceName();
-
-    std::string path = makeTempFolder("poston-base-");
-};
-
-// Records every screen as it is shown (by its dialog id) and plays the part
-// of the user on the ones it has a step for.
-class ScreenWatcher : public QObject {
-public:
-    using Step = std::function<void(QWidget* screen)>;
-
-    ScreenWatcher() { qApp->installEventFilter(this); }
-    ~ScreenWatcher() override { qApp->removeEventFilter(this); }
-
-    void on(const char* dialogId, Step step) { m_steps[dialogId] = std::move(step); }
-    void note(const std::string& what) { seen.push_back(what); }
-
-    std::vector<std::string> seen;
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override {
-        auto* dialog = qobject_cast<QDialog*>(object);
-        if (event->type() == QEvent::Show && dialog != nullptr && dialog->isWindow()) {
-            const std::string id = dialog->objectName().toStdString();
-            note(id);
-            auto step = m_steps.find(id);
-            if (step != m_steps.end()) {
-                QPointer<QDialog> shown(dialog);
-                QTimer::singleShot(0, [shown, step = step->second] {
-                    if (shown)
-                        step(shown);
-                });
-            }
-        }
-        return false;
-    }
-
-private:
-    std::map<std::string, Step> m_steps;
-};
-
-class CPostonAppTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CMessageBox::resetForTesting();
-        CMessageBox::setScripted(true);
-    }
-    void TearDown() override { CMessageBox::resetForTesting(); }
-
-    static std::vector<std::string> messages() {
-        std::vector<std::string> texts;
-        for (const CMessageBox::Record& record : CMessageBox::shown())
-            texts.push_back(record.text.str());
-        return texts;
-    }
-
-    // The user confirmation screen stands in as a recorder that leaves the
-    // program; it also notes whether the lock was held meanwhile.
-    void recordUserConfirmation(CPostonApp& app, ScreenWatcher& watcher, BaseFolder& base) {
-        app.screens().add(-1, [&](CString&) {
-            watcher.note("-1");
-            lockHeldWhileRunning = base.lockHeld();
-            return -100;
+    // The user confirmation screen stands in as a recorder that leaves.
+    void leaveAtUserConfirmation(CPostonApp& app) {
+        app.screens().add(ScreenCode::UserConfirmation, [this](CString&) {
+            seen.push_back("UserConfirmation");
+            lockHeldWhileRunning = lockHeld();
+            return resultOf(ScreenCode::Leave);
         });
     }
 
-    static void registerAdministrator(QWidget* screen) {
-        auto* card = control<QLineEdit>(screen, "1007");
-        EXPECT_TRUE(waitUntil([&] { return card->text() == QString(kCard); }));
-        control<QLineEdit>(screen, "1005")->setText(QStringLiteral("管理 花子"));
-        CMessageBox::setNextAnswer(CMessageBox::Yes);
-        control<QPushButton>(screen, "1003")->click();
-    }
-
+    // Every copy on the machine shares one name; this is the test's machine.
+    std::string instance = "poston-app-test-" + std::to_string(::getpid());
+    std::map<std::string, Step> steps;
+    std::vector<std::string> seen;
     bool lockHeldWhileRunning = false;
+    std::vector<std::string> stuck;
 };
 
-TEST_F(CPostonAppTest, ASecondCopyIsRefusedBeforeTheReaderOrTheDataFolderAreTouched) {
-    BaseFolder base(false);
-    // A reader that would fail to open makes any attempt to open it visible.
-    base.reader({}, CSimulatedReaderState::Failure::Open);
-    CInstanceLock running;
-    ASSERT_EQ(running.tryLock(base.instance), CInstanceLock::Result::Taken);
-
-    CPostonApp app(base.options());
-    EXPECT_EQ(app.run(), 1);
-    EXPECT_EQ(messages(), std::vector<std::string>{CPostonApp::kAlreadyRunning});
-    EXPECT_EQ(CMessageBox::shown().at(0).caption.str(), CPostonApp::kProgramCaption);
-    EXPECT_FALSE(fileExists(base.path + "data"));
-}
-
-TEST_F(CPostonAppTest, AStartThatCannotGoOnSaysWhyAndShowsNoScreen) {
+// A reader that fails to open makes any attempt to open it visible.
+TEST_F(CPostonAppTest, AStartThatCannotGoOnSaysWhyShowsNoScreenAndLeavesTheDataAlone) {
     struct Case {
         const char* what;
-        bool withMaster;
-        std::string instance; // empty: the folder's own
+        bool withMaster, whileAnotherRuns;
+        std::string instance; // empty: the test's
         std::string message;
     };
-    const std::vector<Case> cases = {
-        {"no data file and no master file", false, "", std::string(CPostonApp::kNoDataFile) + "\n"},
-        {"the lock cannot be tried", true, std::string(300, 'x'), CPostonApp::kLockFailed},
+    const Case cases[] = {
+        {"a copy runs from another folder", true, true, "", CPostonApp::kAlreadyRunning},
+        {"the lock cannot be tried", true, false, std::string(300, 'x'), CPostonApp::kLockFailed},
+        {"the reader cannot open", true, false, "", CFelicaReader::kOpenFailed},
+        {"no data file, no master file", false, false, "",
+         std::string(CPostonApp::kNoDataFile) + "\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CMessageBox::resetForTesting();
         CMessageBox::setScripted(true);
-        BaseFolder base(c.withMaster);
-        base.reader({kCard});
-        ScreenWatcher watcher;
-        CPostonApp::Options options = base.options();
-        if (!c.instance.empty())
-            options.instanceName = c.instance;
-        CPostonApp app(options);
-        EXPECT_EQ(app.run(), 1);
-        ASSERT_EQ(messages().size(), 1u);
-        EXPECT_EQ(messages()[0].rfind(c.message, 0), 0u) << messages()[0];
-        EXPECT_TRUE(watcher.seen.empty());
-        // Nothing was migrated or registered: no data file appeared.
-        EXPECT_FALSE(fileExists(base.data("poston.mdb")));
-        EXPECT_FALSE(base.lockHeld());
-    }
-}
-
-TEST_F(CPostonAppTest, ACopyStartedFromAnotherFolderIsRefusedWhileTheFirstRuns) {
-    BaseFolder first;
-    first.reader({});
-    BaseFolder other;
-    other.reader({});
-    other.instance = first.instance; // one machine
-    ScreenWatcher watcher;
-    CPostonApp app(first.options());
-    app.setStartCheck([](int code) { return code; });
-    int secondResult = 0;
-    app.screens().add(-1, [&](CString&) {
-        {
-            CPostonApp second(other.options());
-            secondResult = second.run();
+        seen.clear();
+        BaseFolder base(c.withMaster ? BaseFolder::MasterFile : BaseFolder::Nothing,
+                        c.withMaster ? Failure::Open : Failure::None);
+        const auto start = [&] {
+            CPostonApp::Options options = this->options(base);
+            if (!c.instance.empty())
+                options.instanceName = c.instance;
+            EXPECT_EQ(CPostonApp(options).run(), 1);
+            EXPECT_TRUE(seen.empty());
+        };
+        if (c.whileAnotherRuns) {
+            BaseFolder other(BaseFolder::DataFile);
+            CPostonApp first(options(other));
+            first.setStartCheck([](ScreenCode code) { return code; });
+            first.screens().add(ScreenCode::UserConfirmation, [&](CString&) {
+                start();
+                setTheApp(&first);
+                return resultOf(ScreenCode::Leave);
+            });
+            EXPECT_EQ(first.run(), 0);
+        } else {
+            start();
         }
-        setTheApp(&app);
-        return -100;
-    });
-    EXPECT_EQ(app.run(), 0);
-    EXPECT_EQ(secondResult, 1);
-    EXPECT_EQ(messages(), std::vector<std::string>{CPostonApp::kAlreadyRunning});
-    EXPECT_FALSE(fileExists(other.path + "data/poston.mdb"));
-    EXPECT_FALSE(first.lockHeld());
-}
-
-// A reader that starts failing while the terminal rests on its first screen
-// shows the error text there, and the prompt comes back once it works.
-TEST_F(CPostonAppTest, AReaderFailingAtRunTimeIsShownOnTheFirstScreenUntilItRecovers) {
-    BaseFolder base;
-    base.reader({});
-    ScreenWatcher watcher;
-    std::vector<QString> shown;
-    watcher.on("102", [&](QWidget* screen) {
-        auto* field = screen->findChild<QLabel*>(QStringLiteral("1034"));
-        ASSERT_NE(field, nullptr);
-        const QString prompt = QString::fromUtf8("ＩＣカードをかざしてください。");
-        const QString error = QString::fromUtf8("エラーが発生しています。再起動してください");
-        EXPECT_TRUE(waitUntil([&] { return field->text() == prompt; }));
-        shown.push_back(field->text());
-        base.reader({}, CSimulatedReaderState::Failure::Poll);
-        EXPECT_TRUE(waitUntil([&] { return field->text() == error; }));
-        shown.push_back(field->text());
-        base.reader({});
-        EXPECT_TRUE(waitUntil([&] { return field->text() == prompt; }));
-        shown.push_back(field->text());
-        screen->close();
-    });
-    CPostonApp::Options options = base.options();
-    options.readerFailureDelayMs = 100;
-    CPostonApp app(options);
-    app.setStartCheck([](int code) { return code; });
-    EXPECT_EQ(app.run(), 0);
-    ASSERT_EQ(shown.size(), 3u);
-    EXPECT_NE(shown[1], shown[0]);
-    EXPECT_EQ(shown[2], shown[0]);
-}
-
-TEST_F(CPostonAppTest, AReaderThatCannotOpenEndsTheStartWithItsMessage) {
-    BaseFolder base(false);
-    base.reader({}, CSimulatedReaderState::Failure::Open);
-    CPostonApp app(base.options());
-    EXPECT_EQ(app.run(), 1);
-    EXPECT_EQ(messages(), std::vector<std::string>{CFelicaReader::kOpenFailed});
-    EXPECT_FALSE(fileExists(base.path + "data"));
-    EXPECT_FALSE(base.lockHeld());
-}
-
-TEST_F(CPostonAppTest, AFirstStartWithOnlyTheMasterFileMigratesBeforeAnyOtherScreen) {
-    BaseFolder base;
-    base.reader({});
-    ScreenWatcher watcher;
-    CPostonApp app(base.options());
-    bool migratedFirst = false;
-    int checks = 0;
-    app.setStartCheck([&](int code) {
-        if (checks++ == 0)
-            migratedFirst = fileExists(base.data("poston.mdb")) &&
-                            !fileExists(base.data(CDataFiles::masterCopy.data()));
-        return code;
-    });
-    recordUserConfirmation(app, watcher, base);
-
-    EXPECT_EQ(app.run(), 0);
-    EXPECT_TRUE(migratedFirst);
-    // The migration screen, the user confirmation, the closing screen.
-    EXPECT_EQ(watcher.seen, (std::vector<std::string>{"147", "-1", "131"}));
-    EXPECT_TRUE(lockHeldWhileRunning);
-    EXPECT_TRUE(messages().empty());
-    // The master copy became the data file; the master file stays.
-    EXPECT_EQ(sqlQuery(base.data("poston.mdb"), "SELECT group_id FROM t_group ORDER BY 1"),
-              (SqlRows{{"1"}, {"2"}}));
-    EXPECT_TRUE(fileExists(base.data("master.mdb")));
-    EXPECT_FALSE(base.lockHeld());
-}
-
-TEST_F(CPostonAppTest, WithoutAnAdministratorTheRegistrationLeadsToTheAdministratorMenu) {
-    BaseFolder base;
-    base.reader({kCard});
-    ScreenWatcher watcher;
-    watcher.on("132", registerAdministrator);
-    watcher.on("133", [](QWidget* menu) { control<QPushButton>(menu, "1022")->click(); });
-    CPostonApp app(base.options());
-    recordUserConfirmation(app, watcher, base);
-
-    EXPECT_EQ(app.run(), 0);
-    EXPECT_EQ(watcher.seen, (std::vector<std::string>{"147", "132", "133", "-1", "131"}));
-    EXPECT_EQ(messages(),
-              (std::vector<std::string>{CChkAdminDlg::kConfirm, CChkAdminDlg::kRegistered}));
-    EXPECT_EQ(sqlQuery(base.data("poston.mdb"), "SELECT user_id, user_name, group_id FROM t_user"),
-              (SqlRows{{kCard, "管理 花子", "1"}}));
-}
-
-TEST_F(CPostonAppTest, EndOnTheRegistrationEndsTheProgramWithoutTheUserConfirmation) {
-    BaseFolder base;
-    base.reader({});
-    ScreenWatcher watcher;
-    watcher.on("132", [](QWidget* screen) { control<QPushButton>(screen, "1022")->click(); });
-    CPostonApp app(base.options());
-    recordUserConfirmation(app, watcher, base);
-
-    EXPECT_EQ(app.run(), 0);
-    EXPECT_EQ(watcher.seen, (std::vector<std::string>{"147", "132", "131"}));
-    EXPECT_TRUE(sqlQuery(base.data("poston.mdb"), "SELECT * FROM t_user").empty());
-    EXPECT_FALSE(base.lockHeld());
-}
-
-TEST_F(CPostonAppTest, TheNextStartWithTheDataFileInPlaceGoesStraightToTheScreens) {
-    BaseFolder base;
-    base.reader({kCard});
-    {
-        ScreenWatcher watcher;
-        watcher.on("132", registerAdministrator);
-        watcher.on("133", [](QWidget* menu) { control<QPushButton>(menu, "1023")->click(); });
-        CPostonApp first(base.options());
-        recordUserConfirmation(first, watcher, base);
-        ASSERT_EQ(first.run(), 0);
+        ASSERT_EQ(shownTexts().size(), 1u);
+        EXPECT_EQ(shownTexts()[0].rfind(c.message, 0), 0u) << shownTexts()[0];
+        // Nothing was prepared, migrated or registered.
+        EXPECT_EQ(std::distance(fs::directory_iterator(base.data.folder()), {}), c.withMaster);
+        EXPECT_FALSE(lockHeld());
     }
-    ScreenWatcher watcher;
-    CPostonApp second(base.options());
-    recordUserConfirmation(second, watcher, base);
-    EXPECT_EQ(second.run(), 0);
-    // An administrator exists and no master copy waits: the user
-    // confirmation comes first.
-    EXPECT_EQ(watcher.seen, (std::vector<std::string>{"-1", "131"}));
+}
+
+void press(QDialog* screen, const char* button) {
+    control<QPushButton>(screen, button)->click();
+}
+
+TEST_F(CPostonAppTest, FromTheFirstStartOnTheMasterFileToTheNextWithAnAdministrator) {
+    BaseFolder base;
+    const Step end = [](QDialog* screen) { press(screen, "endButton"); };
+    const Step migration = [](QDialog* screen) {
+        // Done before it shows (the bar is gone); the cancel key does not close it.
+        screen->reject();
+        EXPECT_TRUE(screen->isVisible());
+        EXPECT_FALSE(control<QProgressBar>(screen, "progressBar")->isVisibleTo(screen));
+    };
+    const Step registerAdministrator = [](QDialog* screen) {
+        auto* card = control<QLineEdit>(screen, "cardIdEdit");
+        EXPECT_TRUE(waitProcessingEvents([&] { return card->text() == QString(kCard); }));
+        control<QLineEdit>(screen, "nameEdit")->setText(qs("管理 花子"));
+        CMessageBox::setNextAnswer(CMessageBox::Yes);
+        press(screen, "registerButton");
+    };
+    const Rows administrator = {{kCard, "管理 花子", "1"}};
+    struct Run {
+        const char* what;
+        std::map<std::string, Step> steps;
+        std::vector<std::string> seen;
+        Rows users;
+    };
+    // The migration comes before any other screen and only while a master
+    // copy waits; the registration whenever there is no administrator.
+    const Run runs[] = {
+        {"registration left",
+         {{"CDataIkouDlg", migration}, {"CChkAdminDlg", end}},
+         {"CDataIkouDlg", "CChkAdminDlg", "CEndingDlg"},
+         {}},
+        {"administrator registered",
+         {{"CChkAdminDlg", registerAdministrator}, {"CAdminMenuDlg", end}},
+         {"CChkAdminDlg", "CAdminMenuDlg", "UserConfirmation", "CEndingDlg"},
+         administrator},
+        {"the next start", {}, {"UserConfirmation", "CEndingDlg"}, administrator},
+    };
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.what);
+        steps = run.steps;
+        seen.clear();
+        CPostonApp app(options(base));
+        leaveAtUserConfirmation(app);
+        EXPECT_EQ(app.run(), 0);
+        EXPECT_EQ(seen, run.seen);
+        EXPECT_EQ(base.data.query("SELECT user_id, user_name, group_id FROM t_user"), run.users);
+    }
+    EXPECT_TRUE(lockHeldWhileRunning);
+    EXPECT_FALSE(lockHeld());
+    EXPECT_EQ(lastShown(), CChkAdminDlg::kRegistered);
+    EXPECT_TRUE(fileExists(base.data.file("master.mdb")));
+}
+
+// The terminal as a person runs it: the real program on a base folder of its
+// own, the simulated reader driven by poston-card, and a loopback SMTP peer
+// that decodes what arrives.
+class EndToEndTest : public CPostonAppTest {
+protected:
+    EndToEndTest() {
+        fs::create_directory(base.path + "bin");
+        fs::copy_file(POSTON_PROGRAM, base.path + "bin/poston");
+        fs::copy_file(POSTON_CARD_PROGRAM, base.path + "bin/poston-card");
+        base.data.addUser("00000000000000AD", "管理 花子", "1");
+        base.data.addUser(kCard, "山田 太郎", "2", {"taro@example.jp", "taro.m@example.jp"});
+        for (const auto& [key, value] :
+             std::map<std::string, std::string>{{"mail_user", "受付"},
+                                                {"mail_address", "desk@example.jp"},
+                                                {"mail_subject", "来訪のお知らせ"},
+                                                {"mail_server_ip", "127.0.0.1"}})
+            base.data.setSetting(key, value);
+        ::setenv("POSTON_INSTANCE_NAME", instance.c_str(), 1);
+    }
+    std::unique_ptr<proctest::Child> startTerminal() {
+        auto terminal =
+            std::make_unique<proctest::Child>(std::vector<std::string>{base.path + "bin/poston"});
+        // Running once it holds its lock.
+        EXPECT_TRUE(iotest::waitUntil([&] { return lockHeld(); }, std::chrono::seconds(15)));
+        return terminal;
+    }
+    int card(const std::string& command) {
+        std::vector<std::string> argv{base.path + "bin/poston-card", command};
+        if (command == "put")
+            argv.push_back(kCard);
+        return proctest::RunTool(argv).status;
+    }
+    // A line a mail: sender, recipients, From, To, Subject, body (tabs between).
+    std::vector<std::string> mails() const {
+        std::vector<std::string> out;
+        std::istringstream lines(proctest::ReadFile(base.path + "mails.txt"));
+        for (std::string line; std::getline(lines, line);)
+            out.push_back(line);
+        return out;
+    }
+    bool visits(std::size_t count) const { return base.data.visits().size() == count; }
+
+    BaseFolder base{BaseFolder::DataFile};
+};
+
+TEST_F(EndToEndTest, ACardIsGreetedRecordedAndMailedToEveryAddressAlsoAcrossAKill) {
+    {
+        // The card lies on the reader. A peer that accepts and never greets
+        // keeps the notification in flight until the terminal is killed.
+        iotest::LoopbackPeer silent;
+        base.data.setSetting("mail_server_port", std::to_string(silent.port()));
+        auto terminal = startTerminal();
+        ASSERT_TRUE(iotest::waitUntil([&] { return visits(1); }));
+        terminal->kill(SIGKILL);
+    }
+    // The lock went with the process; the visit is still due.
+    EXPECT_FALSE(lockHeld());
+    ASSERT_EQ(card("remove"), 0);
+    const TestDataFile::Visit visit = base.data.visits().at(0);
+    EXPECT_EQ(visit.retSend, "1");
+
+    proctest::Child sink({"/usr/bin/python3", POSTON_SMTP_SINK, base.path + "mails.txt"});
+    std::string port;
+    ASSERT_TRUE(sink.readLine(port));
+    base.data.setSetting("mail_server_port", port);
+    auto terminal = startTerminal();
+    ASSERT_TRUE(iotest::waitUntil([&] { return mails().size() >= 2; }, std::chrono::seconds(20)));
+    const std::string& at = visit.loginDate;
+    std::vector<std::string> expected;
+    for (const std::string to : {"taro.m@example.jp", "taro@example.jp"})
+        expected.push_back("desk@example.jp\t" + to + "\t受付 <desk@example.jp>\t山田 太郎 <" + to +
+                           ">\t来訪のお知らせ\t「ぽすとん」にアクセスしました。\\r\\n[ 一般 "
+                           "]の\\r\\n[ 山田 太郎 ]さん\\r\\n通知があった時間\\r\\n" +
+                           at.substr(0, 4) + "年" + at.substr(4, 2) + "月" + at.substr(6, 2) +
+                           "日 " + at.substr(8, 2) + "時" + at.substr(10, 2) + "分");
+    std::vector<std::string> received = mails();
+    std::sort(received.begin(), received.end());
+    EXPECT_EQ(received, expected);
+    EXPECT_TRUE(iotest::waitUntil([&] { return base.data.visits().at(0).retSend == "2"; }));
+
+    // A card put on the reader is greeted, recorded and mailed.
+    ASSERT_EQ(card("put"), 0);
+    EXPECT_TRUE(iotest::waitUntil([&] { return visits(2); }));
+    EXPECT_TRUE(iotest::waitUntil([&] { return mails().size() == 4; }, std::chrono::seconds(20)));
+    EXPECT_TRUE(terminal->running());
+    terminal->kill(SIGKILL);
 }
 
 } // namespace

@@ -2,111 +2,64 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Fake screens that end with scripted results and record what they were shown
-// with.
-class ScriptedScreens {
-public:
-    explicit ScriptedScreens(std::deque<int> results) : m_results(std::move(results)) {}
+using Codes = std::vector<int>;
 
-    void enter(CScreenTable& table, int code, const char* choice = nullptr) {
-        table.add(code, [this, code, choice](CString& key) {
-            shown.push_back(code);
-            keys.push_back(key.str());
-            if (m_results.empty())
-                return CScreenTable::kLeave;
-            if (choice)
-                key = CString(choice);
-            const int result = m_results.front();
-            m_results.pop_front();
-            return result;
-        });
-    }
-
-    std::vector<int> shown;
-    std::vector<std::string> keys;
-
-private:
-    std::deque<int> m_results;
-};
-
-TEST(CScreenLoopTest, CodesNameTheNextScreenAndTheSelectedKeyTravels) {
-    ScriptedScreens screens({-2, -3, -6, -7, -1, -100});
-    CScreenTable table;
-    screens.enter(table, -1, "0123456789ABCDEF");
-    screens.enter(table, -2);
-    screens.enter(table, -3);
-    screens.enter(table, -6, "USER0001");
-    screens.enter(table, -7);
-    CScreenLoop loop(table, nullptr);
-    loop.run();
-    EXPECT_EQ(screens.shown, (std::vector<int>{-1, -2, -3, -6, -7, -1}));
-    // The greeting gets the card the user confirmation recognised; the change
-    // screen gets the user the selection chose.
-    EXPECT_EQ(screens.keys[1], "0123456789ABCDEF");
-    EXPECT_EQ(screens.keys[4], "USER0001");
-}
-
-TEST(CScreenLoopTest, ResultsOutsideTheTableShowTheUserConfirmationAgain) {
-    // 1 and 2 are the generic confirm and cancel results; 7 and -50 name
-    // nothing.
-    ScriptedScreens screens({1, 2, 7, -50, -100});
-    CScreenTable table;
-    screens.enter(table, -1);
-    CScreenLoop loop(table, nullptr);
-    loop.run();
-    EXPECT_EQ(screens.shown, (std::vector<int>{-1, -1, -1, -1, -1}));
-}
-
-TEST(CScreenLoopTest, AdministrationScreensNotYetEnteredLeadToTheMenu) {
-    ScriptedScreens screens({-4, -30, -20, -1, -100});
-    CScreenTable table;
-    screens.enter(table, -1);
-    screens.enter(table, -3);
-    CScreenLoop loop(table, [](int code) { return code; });
-    EXPECT_EQ(loop.screenFor(-11), -3);
-    EXPECT_EQ(loop.screenFor(-21), -3);
-    EXPECT_EQ(loop.screenFor(-12), -1);
-    loop.run();
-    EXPECT_EQ(screens.shown, (std::vector<int>{-1, -3, -3, -3, -1}));
-}
-
-TEST(CScreenLoopTest, TheStartCheckRunsBeforeEveryScreenAndCanRedirectOrEndTheLoop) {
-    ScriptedScreens screens({-2, -1, -2});
-    CScreenTable table;
-    screens.enter(table, -1);
-    screens.enter(table, -2);
-    screens.enter(table, -3);
-    std::vector<int> checked;
-    CScreenLoop loop(table, [&](int code) {
-        checked.push_back(code);
+TEST(CScreenLoopTest, ResultsNameTheNextScreen) {
+    struct Case {
+        const char* what;
+        Codes entered, results, shown; // the screens end with the results in turn
+        // Before the nth screen (from 1): the code the start check goes on with.
+        std::map<std::size_t, ScreenCode> checks;
+        Codes checked; // the codes the start check saw; empty: the shown
+    };
+    // 1 and 2 (the generic confirm and cancel), 7, -12 and -50 name no screen.
+    // clang-format off
+    const Case cases[] = {
+        {"codes with a screen", {-1, -2, -3, -6, -7}, {-2, -3, -6, -7, -1},
+         {-1, -2, -3, -6, -7, -1}, {}, {}},
+        {"codes without a screen", {-1, -3}, {1, 2, 7, -50, -4, -11, -20, -21, -30, -12},
+         {-1, -1, -1, -1, -1, -3, -3, -3, -3, -3, -1}, {},
+         {-1, 1, 2, 7, -50, -4, -11, -20, -21, -30, -12}},
         // No administrator before the second screen: the registration
         // succeeds and the menu follows; before the fourth the loop ends.
-        if (checked.size() == 2)
-            return CScreenTable::kAdminMenu;
-        if (checked.size() == 4)
-            return CScreenTable::kLeave;
-        return code;
-    });
-    loop.run();
-    EXPECT_EQ(checked, (std::vector<int>{-1, -2, -1, -2}));
-    EXPECT_EQ(screens.shown, (std::vector<int>{-1, -3, -1}));
-}
-
-TEST(CScreenLoopTest, NeverSpinsWithoutAScreenToShow) {
-    CScreenTable empty;
-    int checks = 0;
-    CScreenLoop loop(empty, [&](int code) {
-        ++checks;
-        return code;
-    });
-    loop.run();
-    EXPECT_EQ(checks, 1);
+        {"the start check", {-1, -2, -3}, {-2, -1, -2}, {-1, -3, -1},
+         {{2, ScreenCode::AdminMenu}, {4, ScreenCode::Leave}}, {-1, -2, -1, -2}},
+        {"nothing to show", {}, {}, {}, {}, {-1}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::size_t next = 0;
+        Codes shown, checked;
+        std::vector<std::string> keys;
+        CScreenTable table;
+        for (const int code : c.entered)
+            table.add(screenCodeOf(code), [&, code](CString& key) {
+                shown.push_back(code);
+                keys.push_back(key.str());
+                if (code == -1 || code == -6) // a card recognised, a user chosen
+                    key = CString(code == -1 ? "card" : "user");
+                return next < c.results.size() ? c.results[next++] : resultOf(ScreenCode::Leave);
+            });
+        CScreenLoop loop(table, [&](ScreenCode code) {
+            checked.push_back(resultOf(code));
+            const auto check = c.checks.find(checked.size());
+            return check == c.checks.end() ? code : check->second;
+        });
+        loop.run();
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(checked, c.checked.empty() ? c.shown : c.checked);
+        if (c.entered.size() == 5) {
+            // The greeting gets the card, the change screen the chosen user.
+            EXPECT_EQ(keys, (std::vector<std::string>{"", "card", "card", "card", "user", "user"}));
+        }
+    }
 }
 
 } // namespace

@@ -1,16 +1,11 @@
 #!/usr/bin/python3
-"""A loopback SMTP peer for the end-to-end test of the terminal.
-
-Listens on 127.0.0.1 on a free port, prints the port as its first line, and
-appends every message it accepts to the file given as first argument, one
-JSON object a line, with the envelope and the decoded subject, To display name
-and body (the terminal writes ISO-2022-JP). Ends by itself after the number of
-seconds given as second argument (default 120), so it never outlives a test.
-"""
+"""A loopback SMTP peer: prints its port, appends each message to the file
+given as argument as one line (sender, recipients, the decoded From, To, Subject
+and body, tabs between, CR and LF as \\r and \\n). Ends after the seconds given as
+second argument, or without one when its input closes (after two minutes at most)."""
 import asyncio
-import email
 import email.header
-import json
+import os
 import sys
 
 from aiosmtpd.smtp import SMTP
@@ -21,36 +16,29 @@ def decoded(value):
 
 
 class Recorder:
-    def __init__(self, path):
-        self.path = path
-
     async def handle_DATA(self, server, session, envelope):
         message = email.message_from_bytes(envelope.original_content or envelope.content)
         payload = message.get_payload(decode=True) or b""
-        charset = message.get_content_charset() or "us-ascii"
-        record = {
-            "mail_from": envelope.mail_from,
-            "rcpt_tos": envelope.rcpt_tos,
-            "from": decoded(message["From"]),
-            "to": decoded(message["To"]),
-            "subject": decoded(message["Subject"]),
-            "content_type": message["Content-Type"],
-            "body": payload.decode(charset),
-        }
-        with open(self.path, "a", encoding="utf-8") as out:
-            out.write(json.dumps(record, ensure_ascii=False) + "\n")
+        # The line break that ends the data belongs to the protocol.
+        body = payload.decode(message.get_content_charset() or "us-ascii").rstrip("\r\n")
+        texts = [envelope.mail_from, ",".join(envelope.rcpt_tos), decoded(message["From"]),
+                 decoded(message["To"]), decoded(message["Subject"]), body]
+        line = "\t".join(texts).replace("\r", "\\r").replace("\n", "\\n")
+        with open(sys.argv[1], "a", encoding="utf-8") as out:
+            out.write(line + "\n")
         return "250 2.0.0 Accepted"
 
 
 async def main():
-    path = sys.argv[1]
-    lifetime = float(sys.argv[2]) if len(sys.argv) > 2 else 120.0
     loop = asyncio.get_running_loop()
-    recorder = Recorder(path)
-    server = await loop.create_server(lambda: SMTP(recorder), "127.0.0.1", 0)
+    server = await loop.create_server(lambda: SMTP(Recorder()), "127.0.0.1", 0)
     print(server.sockets[0].getsockname()[1], flush=True)
-    await asyncio.sleep(lifetime)
+    if len(sys.argv) > 2:
+        await asyncio.sleep(float(sys.argv[2]))
+    else:
+        await asyncio.wait([loop.run_in_executor(None, sys.stdin.read)], timeout=120)
     server.close()
+    os._exit(0)  # the thread that reads may still wait
 
 
 asyncio.run(main())

@@ -81,6 +81,22 @@ public:
         return std::exchange(m_buffer, std::string());
     }
 
+    // True until the child has ended.
+    bool running() {
+        int status = 0;
+        if (m_pid <= 0 || ::waitpid(m_pid, &status, WNOHANG) == 0)
+            return m_pid > 0;
+        m_pid = -1;
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return false;
+    }
+    // Sends signal and waits for the end, as wait() does.
+    int kill(int signal) {
+        if (m_pid > 0)
+            ::kill(m_pid, signal);
+        return wait();
+    }
+
     // The exit status; the child is killed when it has not ended in kChildWaitMs.
     int wait() {
         if (m_pid <= 0)

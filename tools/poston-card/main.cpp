@@ -8,6 +8,7 @@
 //   poston-card fail load|init|open|dispose    the library's next such call fails
 //   poston-card fail poll                      every poll fails, also while running
 //   poston-card fail none                      no failure
+#include "nvktl/ProgramFolder.h"
 #include "reader/felica-sim/CSimulatedReaderState.h"
 
 #include <cstdio>
@@ -28,12 +29,6 @@ int usage() {
                "  ID: a card's IDm as 16 hex digits, e.g. 0123456789ABCDEF\n",
                stderr);
     return kUsageError;
-}
-
-fs::path baseFolder() {
-    std::error_code error;
-    const fs::path program = fs::read_symlink("/proc/self/exe", error);
-    return error ? fs::path() : program.parent_path().parent_path();
 }
 
 // The load failure is simulated by moving the library out of the way, since
@@ -89,11 +84,7 @@ int main(int argc, char** argv) {
     if (args.empty()) {
         return usage();
     }
-    const fs::path base = baseFolder();
-    if (base.empty()) {
-        std::fputs("poston-card: cannot find the program's folder\n", stderr);
-        return 1;
-    }
+    const fs::path base = NVKTL::programBaseFolder();
     const std::string stateFile = CSimulatedReaderState::fileFor(base.string());
     CSimulatedReaderState state;
     if (!state.load(stateFile)) {

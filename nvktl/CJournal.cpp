@@ -1,5 +1,7 @@
 #include "nvktl/CJournal.h"
 
+#include "nvktl/CString.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -52,7 +54,7 @@ void appendTo(const char* file, const std::string& text) {
 std::string CJournal::clean(const char* line) {
     std::string text = line ? line : "";
     for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+        if (CString::IsControlCharacter(static_cast<unsigned char>(c)))
             c = ' ';
     return text;
 }

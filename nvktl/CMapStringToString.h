@@ -21,6 +21,11 @@ public:
         value = it->second;
         return true;
     }
+    // The value under key, or fallback when there is none.
+    CString Value(const CString& key, const CString& fallback = CString()) const {
+        auto it = m_map.find(key);
+        return it == m_map.end() ? fallback : it->second;
+    }
     void SetAt(const CString& key, const CString& value) { m_map[key] = value; }
     CString& operator[](const CString& key) { return m_map[key]; }
     bool RemoveKey(const CString& key) { return m_map.erase(key) > 0; }

@@ -35,17 +35,6 @@ bool Begins(const CString& reply, std::string_view code) {
     return std::string_view(reply.str()).substr(0, code.size()) == code;
 }
 
-// A control character would end the command line early and let the rest of
-// the text run as commands of its own.
-bool HasControlCharacter(const CString& text) {
-    for (char c : text.str()) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
-            return true;
-    }
-    return false;
-}
-
 // A reply is complete when the text ends with CR LF and the first line not
 // marked as continued ("250-") is its last line ("250 ", or a bare "250").
 bool IsCompleteReply(std::string_view text) {
@@ -169,20 +158,20 @@ void CSmtpClient::SetAuth(const CString& account, const CString& password) {
     this->password = password;
 }
 
-int CSmtpClient::SendCommand(const CString& command, CString& reply) {
+SmtpResult CSmtpClient::SendCommand(const CString& command, CString& reply) {
     if (Send(command.c_str(), command.GetLength(), 0) < 0)
-        return -2;
+        return SmtpResult::SendFailed;
     return ReadReply(reply);
 }
 
-int CSmtpClient::ReadReply(CString& reply) {
+SmtpResult CSmtpClient::ReadReply(CString& reply) {
     reply = CString();
     std::string& text = reply.str();
     // One deadline for the whole reply, so a server that trickles bytes
     // cannot stretch it; the socket's own time-out is restored afterwards.
     const unsigned timeout = GetTimeout();
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
-    int result = -3;
+    SmtpResult result = SmtpResult::NoReply;
     char buffer[1025];
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -195,7 +184,7 @@ int CSmtpClient::ReadReply(CString& reply) {
         text.append(buffer, static_cast<std::size_t>(received));
         if (IsCompleteReply(text)) {
             lastReplyCode = ReplyCode(text);
-            result = 0;
+            result = SmtpResult::Ok;
             break;
         }
         if (text.size() > static_cast<std::size_t>(MaxReplyLength))
@@ -205,101 +194,104 @@ int CSmtpClient::ReadReply(CString& reply) {
     return result;
 }
 
-int CSmtpClient::SendMail(const CString& server, int port, const CString& message) {
-    if (const int result = Open(server, port); result != 0)
+SmtpResult CSmtpClient::SendMail(const CString& server, int port, const CString& message) {
+    if (const SmtpResult result = Open(server, port); result != SmtpResult::Ok)
         return result;
-    if (const int result = Transfer(message); result != 0)
+    if (const SmtpResult result = Transfer(message); result != SmtpResult::Ok)
         return result;
     Quit();
-    return 0;
+    return SmtpResult::Ok;
 }
 
-int CSmtpClient::Open(const CString& server, int port) {
+SmtpResult CSmtpClient::Open(const CString& server, int port) {
     lastReplyCode = 0;
     // A numeric address that could not be connected is not worth a second try
     // by name: it would only double the wait.
     if (Connect(server, port) != 0 &&
         (IsNumericAddress(server) || ConnectByName(server, port) != 0))
-        return -1;
+        return SmtpResult::NoConnection;
 
     if (security == Security::Tls) {
-        if (const int result = startTls(server); result != 0)
+        if (const SmtpResult result = startTls(server); result != SmtpResult::Ok)
             return result;
     }
 
     CString reply;
-    if (ReadReply(reply) != 0)
-        return -3;
+    if (ReadReply(reply) != SmtpResult::Ok)
+        return SmtpResult::NoReply;
     if (ReplyCode(reply.str()) != 220)
-        return -4;
+        return SmtpResult::NoGreeting;
 
-    if (HasControlCharacter(heloName))
-        return -5;
-    if (const int result = greet(reply); result != 0)
+    if (heloName.HasControlCharacter())
+        return SmtpResult::HelloRefused;
+    if (const SmtpResult result = greet(reply); result != SmtpResult::Ok)
         return result;
 
     if (security == Security::StartTls) {
         // Nothing but EHLO and STARTTLS goes out before the channel is
         // encrypted: no credentials, no envelope.
         if (!Offers(reply, "STARTTLS"))
-            return -19;
-        if (SendCommand(CString("STARTTLS\r\n"), reply) != 0)
-            return -3;
+            return SmtpResult::NoStartTls;
+        if (SendCommand(CString("STARTTLS\r\n"), reply) != SmtpResult::Ok)
+            return SmtpResult::NoReply;
         if (ReplyCode(reply.str()) != 220)
-            return -20;
-        if (const int result = startTls(server); result != 0)
+            return SmtpResult::StartTlsRefused;
+        if (const SmtpResult result = startTls(server); result != SmtpResult::Ok)
             return result;
-        if (SendCommand("EHLO " + heloName + CrLf, reply) != 0 || ReplyCode(reply.str()) != 250)
-            return -5;
+        if (SendCommand("EHLO " + heloName + CrLf, reply) != SmtpResult::Ok ||
+            ReplyCode(reply.str()) != 250)
+            return SmtpResult::HelloRefused;
     }
 
     const CString mechanisms = OfferedMechanisms(reply);
     if (!mechanisms.IsEmpty() && !account.IsEmpty() && !password.IsEmpty()) {
-        if (const int result = authenticate(mechanisms); result != 0)
+        if (const SmtpResult result = authenticate(mechanisms); result != SmtpResult::Ok)
             return result;
     }
-    return 0;
+    return SmtpResult::Ok;
 }
 
-int CSmtpClient::Transfer(const CString& message) {
+SmtpResult CSmtpClient::Transfer(const CString& message) {
     CString reply;
-    if (HasControlCharacter(sender))
-        return -14;
-    if (const int result = SendCommand("MAIL FROM:" + sender + CrLf, reply); result != 0)
+    if (sender.HasControlCharacter())
+        return SmtpResult::BadSender;
+    if (const SmtpResult result = SendCommand("MAIL FROM:" + sender + CrLf, reply);
+        result != SmtpResult::Ok)
         return result;
     if (ReplyCode(reply.str()) != 250)
-        return -14;
+        return SmtpResult::BadSender;
 
     for (int i = 0; i < recipients.GetCount(); ++i) {
         const CString recipient = recipients.GetAt(i);
-        if (HasControlCharacter(recipient))
-            return -15;
-        if (const int result = SendCommand("RCPT TO:" + recipient + CrLf, reply); result != 0)
+        if (recipient.HasControlCharacter())
+            return SmtpResult::BadRecipient;
+        if (const SmtpResult result = SendCommand("RCPT TO:" + recipient + CrLf, reply);
+            result != SmtpResult::Ok)
             return result;
         const int code = ReplyCode(reply.str());
         if (code != 250 && code != 251)
-            return -15;
+            return SmtpResult::BadRecipient;
     }
 
     if (EndsDataEarly(message.str()))
-        return -16;
-    if (const int result = SendCommand(CString("DATA\r\n"), reply); result != 0)
+        return SmtpResult::DataRefused;
+    if (const SmtpResult result = SendCommand(CString("DATA\r\n"), reply); result != SmtpResult::Ok)
         return result;
     if (ReplyCode(reply.str()) != 354)
-        return -16;
+        return SmtpResult::DataRefused;
 
-    if (const int result = SendCommand(message + EndOfData, reply); result != 0)
+    if (const SmtpResult result = SendCommand(message + EndOfData, reply); result != SmtpResult::Ok)
         return result;
     if (ReplyCode(reply.str()) != 250)
-        return -17;
-    return 0;
+        return SmtpResult::MessageRefused;
+    return SmtpResult::Ok;
 }
 
-int CSmtpClient::Reset() {
+SmtpResult CSmtpClient::Reset() {
     CString reply;
-    if (const int result = SendCommand(CString("RSET\r\n"), reply); result != 0)
+    if (const SmtpResult result = SendCommand(CString("RSET\r\n"), reply); result != SmtpResult::Ok)
         return result;
-    return ReplyCode(reply.str()) == 250 ? 0 : -18;
+    return ReplyCode(reply.str()) == 250 ? SmtpResult::Ok : SmtpResult::ResetRefused;
 }
 
 void CSmtpClient::Quit() {
@@ -312,125 +304,134 @@ void CSmtpClient::Quit() {
     lastReplyCode = accepted;
 }
 
-int CSmtpClient::greet(CString& reply) {
-    if (SendCommand("EHLO " + heloName + CrLf, reply) == 0 && ReplyCode(reply.str()) == 250)
-        return 0;
-    if (SendCommand("HELO " + heloName + CrLf, reply) != 0 || ReplyCode(reply.str()) != 250)
-        return -5;
-    return 0;
+SmtpResult CSmtpClient::greet(CString& reply) {
+    if (SendCommand("EHLO " + heloName + CrLf, reply) == SmtpResult::Ok &&
+        ReplyCode(reply.str()) == 250)
+        return SmtpResult::Ok;
+    if (SendCommand("HELO " + heloName + CrLf, reply) != SmtpResult::Ok ||
+        ReplyCode(reply.str()) != 250)
+        return SmtpResult::HelloRefused;
+    return SmtpResult::Ok;
 }
 
-int CSmtpClient::startTls(const CString& server) {
+SmtpResult CSmtpClient::startTls(const CString& server) {
     switch (StartTls(server)) {
     case CTlsChannel::StartResult::Started:
-        return 0;
+        return SmtpResult::Ok;
     case CTlsChannel::StartResult::BadCertificate:
-        return -22;
+        return SmtpResult::BadCertificate;
     case CTlsChannel::StartResult::TimedOut:
-        return -23;
+        return SmtpResult::TlsTimedOut;
     case CTlsChannel::StartResult::Failed:
         break;
     }
-    return -21;
+    return SmtpResult::TlsFailed;
 }
 
-int CSmtpClient::authenticate(const CString& mechanisms) {
+SmtpResult CSmtpClient::authenticate(const CString& mechanisms) {
     if (mechanisms.Find("CRAM-MD5") >= 0)
         return authenticateCramMd5();
     if (mechanisms.Find("LOGIN") >= 0)
         return authenticateLogin();
     if (mechanisms.Find("PLAIN") >= 0)
         return authenticatePlain();
-    return 0; // nothing we speak: go on without
+    return SmtpResult::Ok; // nothing we speak: go on without
 }
 
-int CSmtpClient::authenticateCramMd5() {
+SmtpResult CSmtpClient::authenticateCramMd5() {
     CString reply;
-    if (SendCommand(CString("AUTH CRAM-MD5\r\n"), reply) != 0 || !Begins(reply, "334 "))
-        return -6;
+    if (SendCommand(CString("AUTH CRAM-MD5\r\n"), reply) != SmtpResult::Ok ||
+        !Begins(reply, "334 "))
+        return SmtpResult::CramMd5Refused;
     const CString digest = HmacMd5Hex(password.str(), Challenge(reply));
     const CString response = Base64Encode((account + std::string_view(" ") + digest).str());
-    if (SendCommand(response + CrLf, reply) != 0 || ReplyCode(reply.str()) != 235)
-        return -7;
-    return 0;
+    if (SendCommand(response + CrLf, reply) != SmtpResult::Ok || ReplyCode(reply.str()) != 235)
+        return SmtpResult::CramMd5Rejected;
+    return SmtpResult::Ok;
 }
 
-int CSmtpClient::authenticateLogin() {
+SmtpResult CSmtpClient::authenticateLogin() {
     CString reply;
-    if (SendCommand(CString("AUTH LOGIN\r\n"), reply) != 0 || !Begins(reply, "334 "))
-        return -8;
+    if (SendCommand(CString("AUTH LOGIN\r\n"), reply) != SmtpResult::Ok || !Begins(reply, "334 "))
+        return SmtpResult::LoginRefused;
     if (Challenge(reply).substr(0, 9) != "Username:")
-        return -9;
-    if (SendCommand(Base64Encode(account.str()) + CrLf, reply) != 0 || !Begins(reply, "334 "))
-        return -10;
+        return SmtpResult::LoginNoUserPrompt;
+    if (SendCommand(Base64Encode(account.str()) + CrLf, reply) != SmtpResult::Ok ||
+        !Begins(reply, "334 "))
+        return SmtpResult::LoginUserRefused;
     if (Challenge(reply).substr(0, 9) != "Password:")
-        return -11;
-    if (SendCommand(Base64Encode(password.str()) + CrLf, reply) != 0 ||
+        return SmtpResult::LoginNoPasswordPrompt;
+    if (SendCommand(Base64Encode(password.str()) + CrLf, reply) != SmtpResult::Ok ||
         ReplyCode(reply.str()) != 235)
-        return -12;
-    return 0;
+        return SmtpResult::LoginPasswordRejected;
+    return SmtpResult::Ok;
 }
 
-int CSmtpClient::authenticatePlain() {
+SmtpResult CSmtpClient::authenticatePlain() {
     std::string credentials;
     credentials += '\0';
     credentials += account.str();
     credentials += '\0';
     credentials += password.str();
     CString reply;
-    if (SendCommand("AUTH PLAIN " + Base64Encode(credentials) + CrLf, reply) != 0 ||
+    if (SendCommand("AUTH PLAIN " + Base64Encode(credentials) + CrLf, reply) != SmtpResult::Ok ||
         ReplyCode(reply.str()) != 235)
-        return -13;
-    return 0;
+        return SmtpResult::PlainRejected;
+    return SmtpResult::Ok;
 }
 
-CString CSmtpClient::GetErrorMessage(int code) {
+CString CSmtpClient::GetErrorMessage(SmtpResult result) {
     static constexpr const char* AuthenticationFailed = "送信用ユーザ認証に失敗しました。";
-    switch (code) {
-    case 0:
+    static constexpr const char* NoConnection = "メールサーバに接続できません。";
+    static constexpr const char* MessageNotSent = "メール本文が送信できません。";
+    switch (result) {
+    case SmtpResult::Ok:
         return "送信できました。";
-    case -1:
-    case -4:
-        return "メールサーバに接続できません。";
-    case -2:
+    case SmtpResult::NoConnection:
+    case SmtpResult::NoGreeting:
+        return NoConnection;
+    case SmtpResult::SendFailed:
         return "メールサーバに情報を送信できませんでした。";
-    case -3:
+    case SmtpResult::NoReply:
         return "メールサーバから情報を受信できませんでした。";
-    case -5:
+    case SmtpResult::HelloRefused:
         return "メールサーバの応答がありません。";
-    case -6:
-    case -7:
-    case -8:
-    case -9:
-    case -10:
-    case -11:
-    case -12:
-    case -13:
+    case SmtpResult::CramMd5Refused:
+    case SmtpResult::CramMd5Rejected:
+    case SmtpResult::LoginRefused:
+    case SmtpResult::LoginNoUserPrompt:
+    case SmtpResult::LoginUserRefused:
+    case SmtpResult::LoginNoPasswordPrompt:
+    case SmtpResult::LoginPasswordRejected:
+    case SmtpResult::PlainRejected:
         return AuthenticationFailed;
-    case -14:
+    case SmtpResult::BadSender:
         return "送信者のメールアドレスに謝りがあります。";
-    case -15:
+    case SmtpResult::BadRecipient:
         return "受信者のメールアドレスに謝りがあります。";
-    case -16:
-    case -17:
-        return "メール本文が送信できません。";
-    case -18:
+    case SmtpResult::DataRefused:
+    case SmtpResult::MessageRefused:
+        return MessageNotSent;
+    case SmtpResult::ResetRefused:
         return "メールサーバとの通信が切断できません。";
-    case -19:
+    case SmtpResult::NoStartTls:
         return "メールサーバが暗号化通信（STARTTLS）に対応していません。";
-    case -20:
+    case SmtpResult::StartTlsRefused:
         return "メールサーバが暗号化通信の開始を拒否しました。";
-    case -21:
+    case SmtpResult::TlsFailed:
         return "メールサーバとの暗号化通信を開始できません。";
-    case -22:
+    case SmtpResult::BadCertificate:
         return "メールサーバの証明書が正しくありません。";
-    case -23:
+    case SmtpResult::TlsTimedOut:
         return "メールサーバとの暗号化通信の開始が時間内に終わりませんでした。";
-    case -24: // the mail route's: no server to ask at all
+    case SmtpResult::NoMailDomain:
         return "受信者のメールアドレスのドメインが存在しないか、メールを受け付けていません。";
-    default:
-        return CString();
     }
+    return CString();
+}
+
+CString CSmtpClient::GetErrorMessage(int storedCode) {
+    return GetErrorMessage(static_cast<SmtpResult>(storedCode));
 }
 
 } // namespace NVKTL

@@ -3,16 +3,17 @@
 #include "nvktl/CSocket.h"
 #include "nvktl/CString.h"
 #include "nvktl/CStringList.h"
+#include "nvktl/SmtpResult.h"
 
 namespace NVKTL {
 
 // Delivers one finished message to one SMTP server in one session: greeting,
 // EHLO (HELO as fallback), STARTTLS and EHLO again when asked for, AUTH when
 // offered and credentials are set, MAIL FROM, RCPT TO, DATA, QUIT. Every step
-// has its own result code (0 and -1 to -23, texts from GetErrorMessage).
-// Every wait is bounded by the socket's time-out (SetTimeout): a connect that
-// runs out gives -1, a reply that does not complete in time gives -3, a TLS
-// handshake that does not end in time gives -23.
+// has its own SmtpResult (texts from GetErrorMessage). Every wait is bounded by
+// the socket's time-out (SetTimeout): a connect that runs out gives
+// NoConnection, a reply that does not complete in time NoReply, a TLS
+// handshake that does not end in time TlsTimedOut.
 //
 // Once the server has answered the end of the message with 250 the mail is
 // delivered: QUIT is still sent, but its answer no longer matters.
@@ -25,7 +26,7 @@ public:
     };
 
     // A reply that grows past this many bytes without its last line ends the
-    // session with -3.
+    // session with NoReply.
     static constexpr int MaxReplyLength = 64 * 1024;
 
     // heloName is the name announced in "EHLO " and "HELO ".
@@ -46,46 +47,44 @@ public:
     // Runs one session with server (a numeric address or a host name, also
     // the name its certificate must carry) on
     // port and sends message (lines ended by CR LF, a line that begins with
-    // "." already doubled) followed by the end-of-data mark. Returns 0 or a
-    // negative result code. The connection stays open; Close() ends it.
-    int SendMail(const CString& server, int port, const CString& message);
+    // "." already doubled) followed by the end-of-data mark. The connection
+    // stays open; Close() ends it.
+    SmtpResult SendMail(const CString& server, int port, const CString& message);
 
     // The steps of SendMail, for a session that carries several messages:
     // Open (connect, greeting, EHLO, TLS, AUTH), then for each message
     // Transfer (MAIL FROM, RCPT TO, DATA) with Reset (RSET) between two, and
-    // Quit at the end. Each returns 0 or the result code SendMail would.
-    // Reset gives -18 when the server refuses RSET.
-    int Open(const CString& server, int port);
-    int Transfer(const CString& message);
-    int Reset();
+    // Quit at the end. Each returns the result SendMail would.
+    SmtpResult Open(const CString& server, int port);
+    SmtpResult Transfer(const CString& message);
+    SmtpResult Reset();
     void Quit();
 
-    // The text for a result code; empty for a code outside 0 to -24 (-24 is
-    // the mail route's: a recipient domain that takes no mail).
-    static CString GetErrorMessage(int code);
+    // The text for a result; for a stored code, empty when it is no result.
+    static CString GetErrorMessage(SmtpResult result);
+    static CString GetErrorMessage(int storedCode);
 
     // The three-digit code of the last complete reply of the last session (0
     // when none was read), so that a caller can tell a passing refusal (4xx)
     // from a lasting one (5xx).
     int GetLastReplyCode() const { return lastReplyCode; }
 
-    const CString& GetSender() const { return sender; }
-    const CStringList& GetRecipients() const { return recipients; }
-
 protected:
-    // Sends command in one write: -2 when that fails, else ReadReply's result.
-    int SendCommand(const CString& command, CString& reply);
-    // Reads one complete reply, with all its lines: 0, or -3 when the peer
-    // closes, the read fails, the time-out passes or the reply grows too long.
-    int ReadReply(CString& reply);
+    // Sends command in one write: SendFailed when that fails, else ReadReply's
+    // result.
+    SmtpResult SendCommand(const CString& command, CString& reply);
+    // Reads one complete reply, with all its lines: Ok, or NoReply when the
+    // peer closes, the read fails, the time-out passes or the reply grows too
+    // long.
+    SmtpResult ReadReply(CString& reply);
 
 private:
-    int greet(CString& reply);
-    int startTls(const CString& server);
-    int authenticate(const CString& mechanisms);
-    int authenticateCramMd5();
-    int authenticateLogin();
-    int authenticatePlain();
+    SmtpResult greet(CString& reply);
+    SmtpResult startTls(const CString& server);
+    SmtpResult authenticate(const CString& mechanisms);
+    SmtpResult authenticateCramMd5();
+    SmtpResult authenticateLogin();
+    SmtpResult authenticatePlain();
 
     CString heloName;
     CString sender;

@@ -43,7 +43,6 @@ public:
     // connected to); from then on Send and Receive go through it. Bounded by
     // the time-out.
     CTlsChannel::StartResult StartTls(const CString& serverName);
-    bool IsEncrypted() const { return tls != nullptr; }
 
     // Half-closes, discards what the peer still sends until it closes (for at
     // most the time-out), then releases the socket. Does nothing without one.

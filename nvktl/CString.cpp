@@ -78,34 +78,6 @@ int CString::Find(std::string_view pattern, int start) const {
     return -1;
 }
 
-CString CString::Left(int count) const {
-    return CString(m_text.substr(0, ByteOffset(m_text, count)));
-}
-
-CString CString::Mid(int start, int count) const {
-    if (count < 0)
-        return CString();
-    const std::size_t from = ByteOffset(m_text, start);
-    if (count == 0)
-        return CString(m_text.substr(from));
-    std::size_t to = from;
-    for (int n = 0; n < count && to < m_text.size(); ++n)
-        to += CharLength(m_text, to);
-    return CString(m_text.substr(from, to - from));
-}
-
-int CString::Delete(int start, int count) {
-    if (start < 0 || count <= 0)
-        return 0;
-    const std::size_t from = ByteOffset(m_text, start);
-    std::size_t to = from;
-    int removed = 0;
-    for (; removed < count && to < m_text.size(); ++removed)
-        to += CharLength(m_text, to);
-    m_text.erase(from, to - from);
-    return removed;
-}
-
 namespace {
 
 constexpr int kMaxWidth = 4096;
@@ -266,32 +238,6 @@ void CString::Format(const char* format, ...) {
     }
     va_end(args);
     m_text.swap(out);
-}
-
-void CString::TrimLeft(std::string_view chars) {
-    const std::size_t first = m_text.find_first_not_of(chars);
-    m_text.erase(0, first == std::string::npos ? m_text.size() : first);
-}
-
-void CString::TrimRight(std::string_view chars) {
-    const std::size_t last = m_text.find_last_not_of(chars);
-    m_text.erase(last == std::string::npos ? 0 : last + 1);
-}
-
-void CString::MakeLower() {
-    for (std::size_t i = 0; i < m_text.size(); i += CharLength(m_text, i)) {
-        char& c = m_text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        } else if (m_text.compare(i, 2, "\xEF\xBC") == 0 && i + 2 < m_text.size()) {
-            // U+FF21..U+FF3A are EF BC A1..BA; U+FF41..U+FF5A are EF BD 81..9A.
-            const auto third = static_cast<unsigned char>(m_text[i + 2]);
-            if (third >= 0xA1 && third <= 0xBA) {
-                m_text[i + 1] = '\xBD';
-                m_text[i + 2] = static_cast<char>(third - 0x20);
-            }
-        }
-    }
 }
 
 } // namespace NVKTL

@@ -24,9 +24,6 @@ public:
     string& operator=(string&&) noexcept = default;
     virtual ~string() = default;
 
-    // A text holding n zero bytes.
-    static string Zeros(std::size_t n) { return string(std::string(n, '\0')); }
-
     int GetLength() const { return static_cast<int>(m_text.size()); }
     bool IsEmpty() const { return m_text.empty(); }
     const char* c_str() const { return m_text.c_str(); }
@@ -34,6 +31,19 @@ public:
     std::string& str() { return m_text; }
 
     void Append(std::string_view text) { m_text.append(text); }
+
+    // A control character (line breaks included) would end a protocol line
+    // early or start a forged one; such text never goes onto the wire.
+    static constexpr bool IsControlCharacter(unsigned char byte) {
+        return byte < 0x20 || byte == 0x7F;
+    }
+    bool HasControlCharacter() const {
+        for (const char c : m_text) {
+            if (IsControlCharacter(static_cast<unsigned char>(c)))
+                return true;
+        }
+        return false;
+    }
 
     // Replaces every occurrence of pattern, scanning byte by byte; replaced
     // text is never scanned again. An empty pattern leaves the text as it is.
@@ -64,12 +74,6 @@ public:
     // Character index of the first occurrence at or after character index
     // start, or -1. Candidates are tried only at character starts.
     int Find(std::string_view pattern, int start = 0) const;
-    CString Left(int count) const;
-    // count 0 means up to the end.
-    CString Mid(int start, int count = 0) const;
-    // Removes count characters from start; returns how many it removed
-    // (fewer than count when the text ends first).
-    int Delete(int start, int count = 1);
 
     // printf-like formatting of the library's own (%c %d %u %x %X %s, flags
     // "-+ 0", width and precision, "*" for both; h is ignored, l and ll read
@@ -79,12 +83,6 @@ public:
         __attribute__((format(printf, 2, 3)))
 #endif
         ;
-
-    // Remove leading or trailing bytes that occur in chars (a blank by default).
-    void TrimLeft(std::string_view chars = " ");
-    void TrimRight(std::string_view chars = " ");
-    // ASCII capitals and the full-width Latin capitals (U+FF21-U+FF3A).
-    void MakeLower();
 
     // Bytes of the character that starts at byte i: a well-formed UTF-8
     // sequence is one character, any stray or cut-off byte one of its own.

@@ -12,9 +12,6 @@ public:
     // Element i, or an empty text when i is out of range.
     CString GetAt(int i) const { return i < 0 ? CString() : at(static_cast<std::size_t>(i)); }
     int GetCount() const { return static_cast<int>(size()); }
-    bool RemoveAt(int i) { return i >= 0 && erase(static_cast<std::size_t>(i)); }
-    // Index of the first element equal to text byte for byte, or -1.
-    int Find(std::string_view text) const;
     void RemoveAll() { clear(); }
 };
 

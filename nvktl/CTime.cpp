@@ -3,6 +3,7 @@
 #include <ctime>
 #include <limits>
 #include <mutex>
+#include <string>
 #include <utility>
 
 namespace NVKTL {
@@ -56,13 +57,12 @@ CTime::Clock& TestClock() {
 
 } // namespace
 
-CTime::CTime() : m_zone("JST") {}
+CTime::CTime() = default;
 
 // The day of the week is ignored, as the date alone fixes it.
 CTime::CTime(std::uint16_t year, std::uint16_t month, std::uint16_t /*dayOfWeek*/,
              std::uint16_t day, std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
-             std::uint16_t millisecond)
-    : m_zone("JST") {
+             std::uint16_t millisecond) {
     // Years past 30827 would not fit the signed 64-bit range that Format accepts.
     if (year < 1601 || year > 30827 || month < 1 || month > 12 || day < 1 ||
         day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59 ||
@@ -71,6 +71,27 @@ CTime::CTime(std::uint16_t year, std::uint16_t month, std::uint16_t /*dayOfWeek*
     const auto days = static_cast<std::uint64_t>(DaysFromCivil(year, month, day) - kDay1601);
     m_time = days * kPerDay + ((hour * 60ULL + minute) * 60 + second) * kPerSecond +
              millisecond * kPerMillisecond;
+}
+
+CString CTime::Stamp() const {
+    CString text;
+    Format(text, StampFormat);
+    return text;
+}
+
+CString CTime::StampNow() {
+    CTime now;
+    now.SetNow();
+    return now.Stamp();
+}
+
+CString CTime::StampText(const CString& stamp) {
+    const std::string& date = stamp.str();
+    auto part = [&date](std::size_t at, std::size_t length) {
+        return at < date.size() ? date.substr(at, length) : std::string();
+    };
+    return CString(part(0, 4) + "年" + part(4, 2) + "月" + part(6, 2) + "日 " + part(8, 2) + "時" +
+                   part(10, 2) + "分");
 }
 
 void CTime::SetClockForTesting(Clock clock) {
@@ -131,24 +152,15 @@ void CTime::Format(CString& out, const char* format) const {
 
     // Built aside, so that format may be the text of out itself.
     CString text(format);
-    text.Replace("%c", "%m/%d/%y %H:%M:%S");
-    text.Replace("%x", "%m/%d/%y");
-    text.Replace("%X", "%H:%M:%S");
     text.Replace("%Y", number("%04ld", static_cast<long>(year)).str());
-    // Two-digit year and 12-hour clock as strftime writes them: year modulo
-    // 100, and hours 01 to 12 (noon and midnight both give 12).
-    text.Replace("%y", number("%02ld", static_cast<long>(year % 100)).str());
     text.Replace("%m", number("%02ld", month).str());
     text.Replace("%b", months[month - 1]);
     text.Replace("%d", number("%02ld", day).str());
     text.Replace("%a", weekdays[weekday]);
     text.Replace("%H", number("%02ld", hour).str());
-    text.Replace("%I", number("%02ld", hour % 12 == 0 ? 12 : hour % 12).str());
-    text.Replace("%p", hour < 12 ? "AM" : "PM");
     text.Replace("%M", number("%02ld", minute).str());
     text.Replace("%S", number("%02ld", second).str());
     text.Replace("%s", number("%03ld", millisecond).str());
-    text.Replace("%Z", m_zone.str());
     out = std::move(text);
 }
 

@@ -21,12 +21,20 @@ public:
 
     // The machine's local date and time with milliseconds (or the test clock).
     void SetNow();
-    // Codes %c %x %X %Y %y %m %b %d %a %H %I %p %M %S %s %Z, replaced in that
-    // order; %s is the milliseconds, %y and %I are those of strftime (year
-    // modulo 100, hours 01-12). Any other "%" text, "%%" included, stays as it is.
+    // Codes %Y %m %b %d %a %H %M %S %s, replaced in that order; %s is the
+    // milliseconds. Any other "%" text, "%%" included, stays as it is.
     void Format(CString& out, const char* format) const;
 
     std::uint64_t GetTime() const { return m_time; }
+
+    // The stored form of a moment ("20261205101530007": digits from the year
+    // to the milliseconds), which sorts in time order.
+    static constexpr const char* StampFormat = "%Y%m%d%H%M%S%s";
+    CString Stamp() const;
+    static CString StampNow();
+    // "2026年12月05日 10時15分" from a stamp, taken by byte positions; parts
+    // beyond the end of a short text are empty.
+    static CString StampText(const CString& stamp);
 
     // Tests fix "now": while a clock is set, SetNow() takes its value.
     using Clock = std::function<CTime()>;
@@ -34,7 +42,6 @@ public:
 
 private:
     std::uint64_t m_time = 0;
-    CString m_zone;
 };
 
 // Fixes "now" while it lives: SetNow() on any thread gives the time last set

@@ -32,7 +32,6 @@ public:
 
     // The period in milliseconds (1000 at first); used at the next timer start.
     void setInterval(unsigned ms) { m_interval = ms; }
-    unsigned getInterval() const { return m_interval; }
 
     // Running worker: starts the timer if it was stopped, else drops a pending
     // tick. No worker: starts the timer and a new worker.

@@ -193,15 +193,6 @@ void ToJis(const CString& source, CString& out) {
     out = CString(std::move(result));
 }
 
-void ToEncodedWord(const CString& source, CString& out) {
-    CString jis;
-    ToJis(source, jis);
-    std::string word = "=?ISO-2022-JP?B?";
-    word += Base64Encode(jis.str()).str();
-    word += "?=";
-    out = CString(std::move(word));
-}
-
 void ToEncodedWords(const CString& source, std::size_t firstLineRoom, CString& out) {
     constexpr std::string_view Open = "=?ISO-2022-JP?B?";
     constexpr std::string_view Close = "?=";

@@ -21,12 +21,8 @@ unsigned short ShiftJisToJis(unsigned short code);
 // converted and copied unchanged.
 void ToJis(const CString& source, CString& out);
 
-// One MIME encoded word: "=?ISO-2022-JP?B?" + Base64 of ToJis(source) + "?=".
-// Never split or folded, so any line break in the source stays inside the
-// Base64 text.
-void ToEncodedWord(const CString& source, CString& out);
-
-// The same text as encoded words of at most 75 characters each, every word
+// The text as MIME encoded words ("=?ISO-2022-JP?B?" + Base64 of its ToJis
+// conversion + "?=") of at most 75 characters each, every word
 // starting and ending in ASCII mode and ending between two characters, so
 // that any mail reader joins them back to the text. Words are folded onto
 // lines of their own (CR LF and a space); the first word is kept to

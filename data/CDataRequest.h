@@ -1,14 +1,70 @@
 #pragma once
 
-// The send thread's data commands, run on the user-interface thread by the
-// screen that is bound to it.
-class CDataRequest {
-public:
-    // Runs the command name ("getDefault", "getSendLogin", "skipLogin",
-    // "sendLogin", "getAddress", "setMailError", "claimDelivery", "sendDelivery",
-    // "retryDelivery", "failDelivery", "getWaitingCount" (an int); letter case counts) on a fresh
-    // CDbAccess with the argument objects in args, and returns the data
-    // operation's result. Any other name, or a missing argument object,
-    // returns -1 and touches nothing.
-    static int run(const char* name, void* const* args);
+#include "nvktl/CMapStringToString.h"
+#include "nvktl/vector.h"
+
+#include <variant>
+
+// The send thread's data requests: one small struct per operation, carrying
+// its typed arguments and, for the reading ones, the place for its answer.
+// The worker builds a request and hands it to the screen that is bound to it;
+// the user-interface thread runs it (runDataRequest) and the worker reads the
+// answer back from the same object.
+namespace DataRequest {
+
+struct GetDefault {
+    static constexpr const char* name = "getDefault";
+    CMapStringToString settings; // filled with every setting
 };
+struct GetSendLogin {
+    static constexpr const char* name = "getSendLogin";
+    NVKTL::vector<CMapStringToString*> rows; // the due deliveries; releaseSendLogin frees them
+};
+struct ClaimDelivery {
+    static constexpr const char* name = "claimDelivery";
+    CString sendId, now, until;
+};
+struct ReleaseDelivery {
+    static constexpr const char* name = "releaseDelivery";
+    CString sendId;
+};
+struct SendDelivery {
+    static constexpr const char* name = "sendDelivery";
+    CString sendId, sentDate;
+};
+struct RetryDelivery {
+    static constexpr const char* name = "retryDelivery";
+    CString sendId, nextTry, errorMessage;
+};
+struct FailDelivery {
+    static constexpr const char* name = "failDelivery";
+    CString sendId, errorDate, errorMessage;
+};
+struct GetWaitingCount {
+    static constexpr const char* name = "getWaitingCount";
+    int count = 0;
+};
+
+} // namespace DataRequest
+
+// One request. A struct, so that the screens' headers can name it without
+// the standard headers that moc cannot read.
+struct CDataRequest {
+    std::variant<DataRequest::GetDefault, DataRequest::GetSendLogin, DataRequest::ClaimDelivery,
+                 DataRequest::ReleaseDelivery, DataRequest::SendDelivery,
+                 DataRequest::RetryDelivery, DataRequest::FailDelivery,
+                 DataRequest::GetWaitingCount>
+        operation;
+};
+
+// What became of a request. NoWindow is the one answer for a request that no
+// screen could serve: nothing was run.
+enum class DataResult { Done, Failed, NoWindow };
+
+// Runs the request on a fresh CDbAccess. The reads are Done (an empty answer
+// when nothing is there or the file cannot be read); a state write is Done
+// only when it was stored.
+DataResult runDataRequest(CDataRequest& request);
+
+// The operation's name ("sendDelivery"), for logs and test records.
+const char* dataRequestName(const CDataRequest& request);

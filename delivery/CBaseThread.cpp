@@ -36,31 +36,63 @@ ISendWindow* CBaseThread::getWindow() const {
     return m_window.load();
 }
 
-int CBaseThread::sendCommandArray(const char* name, void* const* args) {
+DataResult CBaseThread::sendRequest(CDataRequest& request) {
     ISendWindow* window = getWindow();
     if (window == nullptr)
-        return ISendWindow::kNoWindow;
-    return window->dataRequest(name, args);
+        return DataResult::NoWindow;
+    return window->dataRequest(request);
 }
 
-int CBaseThread::sendCommand(const char* name, void* a1) {
-    void* const args[] = {a1};
-    return sendCommandArray(name, args);
+DataResult CBaseThread::getDefault(CMapStringToString& settings) {
+    CDataRequest request{DataRequest::GetDefault{}};
+    const DataResult result = sendRequest(request);
+    for (const auto& [key, value] : std::get<DataRequest::GetDefault>(request.operation).settings)
+        settings.SetAt(key, value);
+    return result;
 }
 
-int CBaseThread::sendCommand(const char* name, void* a1, void* a2) {
-    void* const args[] = {a1, a2};
-    return sendCommandArray(name, args);
+DataResult CBaseThread::getSendLogin(NVKTL::vector<CMapStringToString*>& rows) {
+    CDataRequest request{DataRequest::GetSendLogin{}};
+    const DataResult result = sendRequest(request);
+    // The list owns its cells only; the rows go to the caller.
+    rows = std::get<DataRequest::GetSendLogin>(request.operation).rows;
+    return result;
 }
 
-int CBaseThread::sendCommand(const char* name, void* a1, void* a2, void* a3) {
-    void* const args[] = {a1, a2, a3};
-    return sendCommandArray(name, args);
+DataResult CBaseThread::claimDelivery(const CString& sendId, const CString& now,
+                                      const CString& until) {
+    CDataRequest request{DataRequest::ClaimDelivery{sendId, now, until}};
+    return sendRequest(request);
 }
 
-int CBaseThread::sendCommand(const char* name, void* a1, void* a2, void* a3, void* a4, void* a5) {
-    void* const args[] = {a1, a2, a3, a4, a5};
-    return sendCommandArray(name, args);
+DataResult CBaseThread::releaseDelivery(const CString& sendId) {
+    CDataRequest request{DataRequest::ReleaseDelivery{sendId}};
+    return sendRequest(request);
+}
+
+DataResult CBaseThread::sendDelivery(const CString& sendId, const CString& sentDate) {
+    CDataRequest request{DataRequest::SendDelivery{sendId, sentDate}};
+    return sendRequest(request);
+}
+
+DataResult CBaseThread::retryDelivery(const CString& sendId, const CString& nextTry,
+                                      const CString& errorMessage) {
+    CDataRequest request{DataRequest::RetryDelivery{sendId, nextTry, errorMessage}};
+    return sendRequest(request);
+}
+
+DataResult CBaseThread::failDelivery(const CString& sendId, const CString& errorDate,
+                                     const CString& errorMessage) {
+    CDataRequest request{DataRequest::FailDelivery{sendId, errorDate, errorMessage}};
+    return sendRequest(request);
+}
+
+DataResult CBaseThread::getWaitingCount(int& count) {
+    CDataRequest request{DataRequest::GetWaitingCount{}};
+    const DataResult result = sendRequest(request);
+    if (result == DataResult::Done)
+        count = std::get<DataRequest::GetWaitingCount>(request.operation).count;
+    return result;
 }
 
 void CBaseThread::progressStart(int position, int maximum) {

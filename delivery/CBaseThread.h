@@ -1,12 +1,13 @@
 #pragma once
 
+#include "data/CDataRequest.h"
 #include "delivery/ISendWindow.h"
 #include "nvktl/CTimerThread.h"
 
 #include <atomic>
 
 // A periodic worker bound to one window: it runs its work only while a window
-// is bound and sends that window named data commands and progress.
+// is bound and sends that window data requests and progress.
 class CBaseThread : public NVKTL::CTimerThread {
 public:
     CBaseThread();
@@ -24,12 +25,19 @@ public:
     void resetWindow();
     ISendWindow* getWindow() const;
 
-    // The named command with its argument objects in array order; -2 at once
-    // when no window is bound, else the window's answer.
-    int sendCommand(const char* name, void* a1);
-    int sendCommand(const char* name, void* a1, void* a2);
-    int sendCommand(const char* name, void* a1, void* a2, void* a3);
-    int sendCommand(const char* name, void* a1, void* a2, void* a3, void* a4, void* a5);
+    // The data requests, one per operation: each builds its request, sends
+    // it to the bound window and waits for the answer. NoWindow at once when
+    // no window is bound.
+    DataResult getDefault(CMapStringToString& settings);
+    DataResult getSendLogin(NVKTL::vector<CMapStringToString*>& rows);
+    DataResult claimDelivery(const CString& sendId, const CString& now, const CString& until);
+    DataResult releaseDelivery(const CString& sendId);
+    DataResult sendDelivery(const CString& sendId, const CString& sentDate);
+    DataResult retryDelivery(const CString& sendId, const CString& nextTry,
+                             const CString& errorMessage);
+    DataResult failDelivery(const CString& sendId, const CString& errorDate,
+                            const CString& errorMessage);
+    DataResult getWaitingCount(int& count);
 
 protected:
     // Progress for the bound window's status bar; nothing when none is bound.
@@ -37,9 +45,10 @@ protected:
     void progressEnd();
     void statusText(const char* text);
 
-private:
-    int sendCommandArray(const char* name, void* const* args);
+    // Sends a request that is already built (a kept state change).
+    DataResult sendRequest(CDataRequest& request);
 
+private:
     // Written by the user-interface thread, read afresh by the worker before
     // every request.
     std::atomic<ISendWindow*> m_window{nullptr};

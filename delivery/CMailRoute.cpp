@@ -28,24 +28,10 @@ RouteTargets currentTargets() {
     return targets;
 }
 
-CString setting(const CMapStringToString& settings, const char* key) {
-    CString value;
-    settings.Lookup(key, value);
-    return value;
-}
-
 // The text after the first "@", empty when there is none.
 CString afterAt(const CString& address) {
     std::size_t at = address.str().find('@');
     return at == std::string::npos ? CString() : CString(address.str().substr(at + 1));
-}
-
-bool hasControlCharacter(const CString& text) {
-    for (unsigned char c : text.str()) {
-        if (c < 0x20 || c == 0x7f)
-            return true;
-    }
-    return false;
 }
 
 // The decimal value of the leading digits, like atoi, but without overflow:
@@ -117,35 +103,36 @@ void CMailRoute::resetDefaults() {
 
 int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& message,
                             int* replyCode, unsigned timeoutMs) {
-    return deliver(settings, message, nullptr, replyCode, timeoutMs);
+    return static_cast<int>(deliver(settings, message, nullptr, replyCode, timeoutMs));
 }
 
 int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& message,
                             CMailSession& session, int* replyCode, unsigned timeoutMs) {
-    return deliver(settings, message, &session, replyCode, timeoutMs);
+    return static_cast<int>(deliver(settings, message, &session, replyCode, timeoutMs));
 }
 
-int CMailRoute::deliver(const CMapStringToString& settings, const CString& message,
-                        CMailSession* session, int* replyCode, unsigned timeoutMs) {
+NVKTL::SmtpResult CMailRoute::deliver(const CMapStringToString& settings, const CString& message,
+                                      CMailSession* session, int* replyCode, unsigned timeoutMs) {
+    using NVKTL::SmtpResult;
     int unused = 0;
     int& reply = replyCode ? *replyCode : unused;
     reply = 0;
-    const CString mailAddress = setting(settings, "mail_address");
-    const CString serverAddress = setting(settings, "mail_server_ip");
-    const CString serverPort = setting(settings, "mail_server_port");
-    const CString account = setting(settings, "mail_acount");
-    const CString password = setting(settings, "mail_password");
-    const CString recipient = setting(settings, "recv_mail");
+    const CString mailAddress = settings.Value("mail_address");
+    const CString serverAddress = settings.Value("mail_server_ip");
+    const CString serverPort = settings.Value("mail_server_port");
+    const CString account = settings.Value("mail_acount");
+    const CString password = settings.Value("mail_password");
+    const CString recipient = settings.Value("recv_mail");
 
     // The announced name comes from the sender's address, so a line break there
     // would smuggle a command into "EHLO"; neither address reaches the wire.
-    if (hasControlCharacter(mailAddress))
-        return -14;
-    if (hasControlCharacter(recipient))
-        return -15;
+    if (mailAddress.HasControlCharacter())
+        return SmtpResult::BadSender;
+    if (recipient.HasControlCharacter())
+        return SmtpResult::BadRecipient;
 
     const bool viaServer = !serverAddress.IsEmpty() && !serverPort.IsEmpty();
-    const CString security = viaServer ? setting(settings, "mail_security") : CString();
+    const CString security = viaServer ? settings.Value("mail_security") : CString();
     // Everything that shapes a session; the exchanger route's sessions are
     // the recipient domain's.
     const CString key =
@@ -156,9 +143,9 @@ int CMailRoute::deliver(const CMapStringToString& settings, const CString& messa
         if (NVKTL::CSmtpClient* open = session->reuse(key)) {
             open->SetFrom(mailAddress);
             open->AddTo(recipient);
-            const int sent = open->Transfer(message);
+            const SmtpResult sent = open->Transfer(message);
             reply = open->GetLastReplyCode();
-            if (sent != 0)
+            if (sent != SmtpResult::Ok)
                 session->drop();
             return sent;
         }
@@ -173,14 +160,14 @@ int CMailRoute::deliver(const CMapStringToString& settings, const CString& messa
         if (!account.IsEmpty() && !password.IsEmpty())
             client->SetAuth(account, password);
         client->SetSecurity(NVKTL::CSmtpClient::SecurityFromText(security));
-        int sent = 0;
+        SmtpResult sent = SmtpResult::Ok;
         if (session == nullptr) {
             sent = client->SendMail(target, port, message);
-        } else if ((sent = client->Open(target, port)) == 0 &&
-                   (sent = client->Transfer(message)) == 0) {
+        } else if ((sent = client->Open(target, port)) == SmtpResult::Ok &&
+                   (sent = client->Transfer(message)) == SmtpResult::Ok) {
             reply = client->GetLastReplyCode();
             session->keep(std::move(client), key);
-            return 0;
+            return SmtpResult::Ok;
         }
         reply = client->GetLastReplyCode();
         return sent;
@@ -190,7 +177,7 @@ int CMailRoute::deliver(const CMapStringToString& settings, const CString& messa
         // A port outside 1-65535 would be cut down to some other port.
         const int port = leadingNumber(serverPort);
         if (!isPort(port))
-            return -1;
+            return SmtpResult::NoConnection;
         return attempt(serverAddress, port);
     }
 
@@ -201,20 +188,20 @@ int CMailRoute::deliver(const CMapStringToString& settings, const CString& messa
     const CString domain = afterAt(recipient);
     // An address whose domain cannot even be asked for is wrong for good.
     if (!CMxResolver::isQueryableName(domain))
-        return -15;
+        return SmtpResult::BadRecipient;
     CMxResolver::Status status = CMxResolver::Status::Unanswered;
     const std::vector<CMailExchanger> exchangers = resolver.lookupMx(domain, &status);
     if (status == CMxResolver::Status::NoSuchDomain)
-        return kNoMailDomain;
+        return SmtpResult::NoMailDomain;
 
-    int result = -1;
+    SmtpResult result = SmtpResult::NoConnection;
     int lastTried = -1;
     // Each failed attempt raises lastTried, so the passes come to an end.
     while (const CMailExchanger* exchanger = nextExchanger(exchangers, lastTried)) {
         // A "null MX" (the root as exchanger) says that the domain takes no mail.
         if (exchanger->host.IsEmpty()) {
             if (lastTried < 0)
-                result = kNoMailDomain;
+                result = SmtpResult::NoMailDomain;
             break;
         }
         CString target = exchanger->address;
@@ -223,7 +210,7 @@ int CMailRoute::deliver(const CMapStringToString& settings, const CString& messa
         if (target.IsEmpty())
             target = exchanger->host; // the client resolves it by name
         result = attempt(target, route.mxPort);
-        if (result == 0)
+        if (result == SmtpResult::Ok)
             break;
         lastTried = exchanger->preference;
     }

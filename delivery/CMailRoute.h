@@ -2,6 +2,7 @@
 
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/CSocket.h"
+#include "nvktl/SmtpResult.h"
 
 class CMailSession;
 
@@ -14,15 +15,15 @@ public:
     static constexpr int DefaultMxPort = 25;
     // The recipient's domain does not exist or takes no mail (a null MX): a
     // failure that will not pass by itself.
-    static constexpr int kNoMailDomain = -24;
+    static constexpr int kNoMailDomain = static_cast<int>(NVKTL::SmtpResult::NoMailDomain);
 
     // The settings ("mail_address", "mail_server_ip", "mail_server_port",
     // "mail_security", "mail_acount", "mail_password"; the security applies to
     // the configured server) and the recipient ("recv_mail"); a
-    // missing key is an empty text. Returns 0 when the message was delivered,
-    // otherwise the negative SMTP result code of the last attempt (-1 also when
-    // no exchanger could be found, kNoMailDomain when the domain does not
-    // exist or takes no mail, -15 when the address has no domain to ask for).
+    // missing key is an empty text. Returns the SmtpResult of the last attempt
+    // as the code the send thread stores (NoConnection also when no exchanger
+    // could be found, NoMailDomain when the domain does not exist or takes no
+    // mail, BadRecipient when the address has no domain to ask for).
     // replyCode (when given) receives the last SMTP reply code of the last
     // attempt, 0 when no reply was read. Each wait on a server is bounded by
     // timeoutMs.
@@ -44,6 +45,6 @@ public:
     static void resetDefaults();
 
 private:
-    static int deliver(const CMapStringToString& settings, const CString& message,
-                       CMailSession* session, int* replyCode, unsigned timeoutMs);
+    static NVKTL::SmtpResult deliver(const CMapStringToString& settings, const CString& message,
+                                     CMailSession* session, int* replyCode, unsigned timeoutMs);
 };

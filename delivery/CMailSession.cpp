@@ -19,7 +19,7 @@ NVKTL::CSmtpClient* CMailSession::reuse(const CString& key) {
         end();
         return nullptr;
     }
-    if (m_client->Reset() != 0) {
+    if (m_client->Reset() != NVKTL::SmtpResult::Ok) {
         drop();
         return nullptr;
     }

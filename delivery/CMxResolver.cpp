@@ -41,7 +41,7 @@ bool CMxResolver::isQueryableName(const CString& name) {
     if (name.IsEmpty() || name.GetLength() > 253)
         return false;
     for (unsigned char c : name.str()) {
-        if (c <= 0x20 || c == 0x7f)
+        if (c == ' ' || CString::IsControlCharacter(c))
             return false;
     }
     return true;

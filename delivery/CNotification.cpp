@@ -14,24 +14,12 @@
 
 namespace {
 
-CString value(const CMapStringToString& map, const char* key) {
-    CString text;
-    map.Lookup(key, text);
-    return text;
-}
-
-// Bytes [start, start + count) of text, cut at its end.
-std::string bytes(const std::string& text, std::size_t start, std::size_t count) {
-    return start < text.size() ? text.substr(start, count) : std::string();
-}
-
 // An address goes into a header line between angle brackets; a control
 // character there would break the line or start a new header field.
 std::string headerAddress(const CString& address) {
     std::string clean;
     for (char c : address.str()) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F)
+        if (!CString::IsControlCharacter(static_cast<unsigned char>(c)))
             clean += c;
     }
     return clean;
@@ -112,14 +100,7 @@ CString messageId(const NVKTL::CTime& now, const CString& senderAddress) {
 } // namespace
 
 CString CNotification::visitTime(const CString& loginDate) {
-    const std::string& date = loginDate.str();
-    std::string text;
-    text += bytes(date, 0, 4) + "年";
-    text += bytes(date, 4, 2) + "月";
-    text += bytes(date, 6, 2) + "日 ";
-    text += bytes(date, 8, 2) + "時";
-    text += bytes(date, 10, 2) + "分";
-    return CString(text);
+    return NVKTL::CTime::StampText(loginDate);
 }
 
 CString CNotification::body(const CString& groupName, const CString& userName,
@@ -133,12 +114,12 @@ CString CNotification::body(const CString& groupName, const CString& userName,
 }
 
 CMapStringToString CNotification::mailRequest(const CMapStringToString& settings) {
-    const CString name = value(settings, "from_name");
+    const CString name = settings.Value("from_name");
     CMapStringToString mail;
     mail.SetAt("recv_name", name);
-    mail.SetAt("recv_mail", value(settings, "from_mail"));
-    mail.SetAt("body", body(value(settings, "group_name"), name, value(settings, "login_date")));
-    mail.SetAt("title", value(settings, "mail_subject"));
+    mail.SetAt("recv_mail", settings.Value("from_mail"));
+    mail.SetAt("body", body(settings.Value("group_name"), name, settings.Value("login_date")));
+    mail.SetAt("title", settings.Value("mail_subject"));
     return mail;
 }
 
@@ -178,19 +159,19 @@ CString CNotification::buildMessage(const CMapStringToString& merged, const NVKT
 
     NVKTL::CMailProtocol message;
     message.SetHeader("From",
-                      mailbox("From", value(merged, "mail_user"), value(merged, "mail_address")));
-    message.SetHeader("To", mailbox("To", value(merged, "recv_name"), value(merged, "recv_mail")));
+                      mailbox("From", merged.Value("mail_user"), merged.Value("mail_address")));
+    message.SetHeader("To", mailbox("To", merged.Value("recv_name"), merged.Value("recv_mail")));
     message.SetHeader("Date", date + utcOffset(now));
-    message.SetHeader("Subject", CString(encodedWords("Subject", value(merged, "title"))));
+    message.SetHeader("Subject", CString(encodedWords("Subject", merged.Value("title"))));
     message.SetHeader("Content-Type", "text/plain; charset=\"ISO-2022-JP\"");
     message.SetHeader("Content-Transfer-Encoding", "7bit");
-    message.SetHeader("Message-ID", messageId(now, value(merged, "mail_address")));
+    message.SetHeader("Message-ID", messageId(now, merged.Value("mail_address")));
     message.SetHeader("MIME-Version", "1.0");
 
     // Names from the data file may carry line breaks of any kind; only CR LF
     // may reach the wire, and a line that begins with "." must survive it.
     CString jis;
-    NVKTL::ToJis(normalizeLineEnds(value(merged, "body").str()), jis);
+    NVKTL::ToJis(normalizeLineEnds(merged.Value("body").str()), jis);
     const CString stuffed = stuffDots(jis.str());
     message.SetBody(stuffed.c_str(), stuffed.GetLength());
     message.Build();

@@ -17,24 +17,9 @@
 namespace {
 
 constexpr unsigned kEndingPeriodMs = 1;
-constexpr const char* kSendDateFormat = "%Y%m%d%H%M%S%s";
 constexpr const char* kSendingText = "メール送信中";
 // Shown between periods while deliveries wait for their next try.
 constexpr const char* kWaitingFormat = "再送を待っているメールが%d件あります";
-
-CString column(const CMapStringToString& row, const char* key) {
-    CString value;
-    row.Lookup(key, value);
-    return value;
-}
-
-CString sendDateNow() {
-    NVKTL::CTime now;
-    now.SetNow();
-    CString text;
-    now.Format(text, kSendDateFormat);
-    return text;
-}
 
 // Stamps are local calendar times; the arithmetic is on the calendar alone.
 long long stampToMs(const CString& stamp) {
@@ -81,20 +66,14 @@ std::size_t CSendThread::pendingCount() const {
     return m_pending.size();
 }
 
-void CSendThread::addPending(Command command) {
+void CSendThread::addPending(StateChange change) {
     std::lock_guard<std::mutex> guard(m_pendingLock);
-    m_pending.push_back(std::move(command));
+    m_pending.push_back(std::move(change));
 }
 
-int CSendThread::sendPending(Command& command) {
-    const CString& name = command[0];
-    if (name == "releaseDelivery" && command.size() == 2)
-        return sendCommand(name.c_str(), &command[1]);
-    if (name == "sendDelivery" && command.size() == 3)
-        return sendCommand(name.c_str(), &command[1], &command[2]);
-    if ((name == "retryDelivery" || name == "failDelivery") && command.size() == 4)
-        return sendCommand(name.c_str(), &command[1], &command[2], &command[3]);
-    return 0; // not a state change this thread writes: dropped unsent
+DataResult CSendThread::store(const StateChange& change) {
+    CDataRequest request = std::visit([](const auto& c) { return CDataRequest{c}; }, change);
+    return sendRequest(request);
 }
 
 bool CSendThread::flushPending() {
@@ -103,15 +82,15 @@ bool CSendThread::flushPending() {
     // Only the worker changes the list, so the front stays put while it is
     // being sent; the lock is for readers on other threads.
     for (;;) {
-        Command command;
+        StateChange change;
         {
             std::lock_guard<std::mutex> guard(m_pendingLock);
             if (m_pending.empty())
                 return true;
-            command = m_pending.front();
+            change = m_pending.front();
         }
         // Only a stored outcome is done; a failed write is tried again.
-        if (command.empty() || sendPending(command) == 0) {
+        if (store(change) == DataResult::Done) {
             std::lock_guard<std::mutex> guard(m_pendingLock);
             m_pending.erase(m_pending.begin());
             continue;
@@ -141,10 +120,9 @@ void CSendThread::execute() {
     }
 
     CMapStringToString settings;
-    sendCommand("getDefault", &settings);
+    getDefault(settings);
     NVKTL::vector<CMapStringToString*> rows;
-    const int found = sendCommand("getSendLogin", &rows);
-    if (found == ISendWindow::kNoWindow)
+    if (getSendLogin(rows) == DataResult::NoWindow)
         return;
     if (rows.empty()) {
         showWaiting();
@@ -177,7 +155,7 @@ void CSendThread::execute() {
 
 void CSendThread::showWaiting() {
     int waiting = 0;
-    if (sendCommand("getWaitingCount", &waiting) != 0)
+    if (getWaitingCount(waiting) != DataResult::Done)
         return;
     if (waiting > 0) {
         char text[96];
@@ -190,12 +168,12 @@ void CSendThread::showWaiting() {
 }
 
 bool CSendThread::deliverRow(const CMapStringToString& row, CMapStringToString& settings) {
-    CString sendId = column(row, "send_id");
-    CString now = sendDateNow();
+    CString sendId = row.Value("send_id");
+    CString now = NVKTL::CTime::StampNow();
     CString until = stampPlus(now, kClaimMs);
     // Only a delivery this terminal holds is mailed; one that cannot be taken
     // (gone, taken elsewhere, or the mark not stored) is left alone.
-    if (sendCommand("claimDelivery", &sendId, &now, &until) != 0)
+    if (claimDelivery(sendId, now, until) != DataResult::Done)
         return false;
 
     for (const auto& [key, value] : row)
@@ -204,41 +182,43 @@ bool CSendThread::deliverRow(const CMapStringToString& row, CMapStringToString& 
     const int code = sendNotification(settings);
     if (code == kSettingsUnavailable) {
         // Not attempted: given back, so that it is due again at once.
-        addPending({"releaseDelivery", sendId});
+        addPending(DataRequest::ReleaseDelivery{sendId});
         return false;
     }
 
-    Command command = outcomeCommand(row, code, m_lastReply);
-    if (command.front() == "failDelivery")
-        NVKTL::CJournal::mailGivenUp(std::atoll(column(row, "login_id").c_str()), code);
-    if (sendPending(command) != 0) {
+    StateChange change = outcomeChange(row, code, m_lastReply);
+    if (std::holds_alternative<DataRequest::FailDelivery>(change))
+        NVKTL::CJournal::mailGivenUp(std::atoll(row.Value("login_id").c_str()), code);
+    if (store(change) != DataResult::Done) {
         // Not stored: kept and stored before any further mail goes out.
-        addPending(std::move(command));
+        addPending(std::move(change));
         return false;
     }
     return true;
 }
 
-CSendThread::Command CSendThread::outcomeCommand(const CMapStringToString& row, int code,
-                                                 int replyCode) {
-    const CString sendId = column(row, "send_id");
-    const CString date = sendDateNow();
+CSendThread::StateChange CSendThread::outcomeChange(const CMapStringToString& row, int code,
+                                                    int replyCode) {
+    const CString sendId = row.Value("send_id");
+    const CString date = NVKTL::CTime::StampNow();
     const Outcome outcome = classify(code, replyCode);
     if (outcome == Outcome::Sent)
-        return {"sendDelivery", sendId, date};
+        return DataRequest::SendDelivery{sendId, date};
     const CString error = NVKTL::CSmtpClient::GetErrorMessage(code);
     if (outcome == Outcome::Retry) {
-        const int tries = std::atoi(column(row, "tries").c_str());
+        const int tries = std::atoi(row.Value("tries").c_str());
         const CString next = stampPlus(date, retryDelayMs(tries, m_retryUnitMs.load()));
-        const CString giveUp = stampPlus(column(row, "login_date"), m_giveUpMs.load());
+        const CString giveUp = stampPlus(row.Value("login_date"), m_giveUpMs.load());
         if (next < giveUp)
-            return {"retryDelivery", sendId, next, error};
+            return DataRequest::RetryDelivery{sendId, next, error};
     }
-    return {"failDelivery", sendId, date, error};
+    return DataRequest::FailDelivery{sendId, date, error};
 }
 
 CSendThread::Outcome CSendThread::classify(int code, int replyCode) {
-    if (code == 0)
+    using NVKTL::SmtpResult;
+    const auto result = static_cast<SmtpResult>(code);
+    if (result == SmtpResult::Ok)
         return Outcome::Sent;
     if (code == kSettingsUnavailable)
         return Outcome::NotAttempted;
@@ -246,13 +226,13 @@ CSendThread::Outcome CSendThread::classify(int code, int replyCode) {
         return Outcome::Retry;
     if (replyCode >= 500)
         return Outcome::Failed;
-    switch (code) {
-    case -1: // no connection, or no exchanger answered
-    case -2: // the connection broke while sending
-    case -3: // no reply in time
-    case -4:
-    case -5:
-    case -23: // the encrypted connection was not set up in time
+    switch (result) {
+    case SmtpResult::NoConnection: // also when no exchanger answered
+    case SmtpResult::SendFailed:
+    case SmtpResult::NoReply:
+    case SmtpResult::NoGreeting:
+    case SmtpResult::HelloRefused:
+    case SmtpResult::TlsTimedOut:
         return Outcome::Retry;
     default:
         // Bad addresses or text caught before the wire, a refused
@@ -279,7 +259,7 @@ int CSendThread::sendNotification(const CMapStringToString& settings) {
 
 int CSendThread::sendMail(const CMapStringToString& mail) {
     CMapStringToString merged;
-    if (sendCommand("getDefault", &merged) == ISendWindow::kNoWindow)
+    if (getDefault(merged) == DataResult::NoWindow)
         return kSettingsUnavailable;
     for (const auto& [key, value] : mail)
         merged.SetAt(key, value);

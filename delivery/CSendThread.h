@@ -7,12 +7,13 @@
 #include <atomic>
 #include <cstddef>
 #include <mutex>
+#include <variant>
 #include <vector>
 
 class CMailSession;
 
 // The background worker that mails every due delivery (one visit to one
-// address) and reports each outcome back as a data command to the bound
+// address) and reports each outcome back as a data request to the bound
 // window before it starts the next one. It never opens the database itself.
 //
 // A delivery is claimed before it is mailed; an outcome that cannot be stored
@@ -41,9 +42,9 @@ public:
     CSendThread();
     ~CSendThread() override;
 
-    // One period: deliver pending commands, then mail the due visits.
+    // One period: store the kept state changes, then mail the due deliveries.
     void execute() override;
-    // Delivers the pending commands in order; true when none is left.
+    // Stores the kept state changes in order; true when none is left.
     bool flushPending();
     // From the user-interface thread: finish the pending commands at a fast
     // pace, start no new work, and set event once nothing is pending. The
@@ -68,21 +69,21 @@ protected:
                             int& replyCode);
 
 private:
-    // One state change: the command name, then its arguments in array order.
-    // Kept as separate texts so that no argument can run into another.
-    using Command = std::vector<CString>;
+    // A state change of one delivery, kept until it has been stored.
+    using StateChange = std::variant<DataRequest::ReleaseDelivery, DataRequest::SendDelivery,
+                                     DataRequest::RetryDelivery, DataRequest::FailDelivery>;
 
-    void addPending(Command command);
-    int sendPending(Command& command);
+    void addPending(StateChange change);
+    DataResult store(const StateChange& change);
     // Mails one due-delivery row and stores its outcome; false stops the loop.
     bool deliverRow(const CMapStringToString& row, CMapStringToString& settings);
     // Tells the window how many deliveries wait for their next try.
     void showWaiting();
-    // The state command for an attempt's outcome.
-    Command outcomeCommand(const CMapStringToString& row, int code, int replyCode);
+    // The state change for an attempt's outcome.
+    StateChange outcomeChange(const CMapStringToString& row, int code, int replyCode);
 
     mutable std::mutex m_pendingLock;
-    std::vector<Command> m_pending;
+    std::vector<StateChange> m_pending;
     // Set by requestEnd; the event itself is dropped once it has been set.
     std::atomic<NVKTL::CEvent*> m_endEvent{nullptr};
     std::atomic<bool> m_ending{false};

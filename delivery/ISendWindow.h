@@ -1,23 +1,24 @@
 #pragma once
 
+// Named only: the screens' dispatcher implements this interface, and moc
+// cannot read the standard headers that data/CDataRequest.h brings.
+struct CDataRequest;
+enum class DataResult;
+
 // The screen side that the send thread talks to. The worker calls these
 // synchronously and waits for the answer; the implementation runs the work on
 // the user-interface thread. An implementation that can no longer serve (its
-// screen is gone or going) answers dataRequest with -2 and never blocks for
-// ever. The object handed to the thread must outlive its binding and every
-// call in flight: the application binds one long-lived dispatcher and lets
-// screens come and go behind it.
+// screen is gone or going) answers dataRequest with DataResult::NoWindow and
+// never blocks for ever. The object handed to the thread must outlive its
+// binding and every call in flight: the application binds one long-lived
+// dispatcher and lets screens come and go behind it.
 class ISendWindow {
 public:
-    // The answer of a data command that no screen can serve.
-    static constexpr int kNoWindow = -2;
-
     virtual ~ISendWindow() = default;
 
-    // A named data command; args points at the command's argument objects in
-    // array order. Returns the data operation's result, or kNoWindow when no screen
-    // can serve it.
-    virtual int dataRequest(const char* name, void* const* args) = 0;
+    // Runs one data request; its answer is written into request. NoWindow
+    // when no screen can serve it (then nothing was run).
+    virtual DataResult dataRequest(CDataRequest& request) = 0;
 
     // Progress for the status bar: a batch row position/maximum, its end, and
     // the status text.

@@ -1,5 +1,6 @@
 #include "screens/CSendWindowDispatcher.h"
 
+#include "data/CDataRequest.h"
 #include "nvktl/CString.h"
 #include "screens/CBaseDialog.h"
 
@@ -39,7 +40,7 @@ void CSendWindowDispatcher::shutdown() {
 
 void CSendWindowDispatcher::answerWaiting(std::unique_lock<std::mutex>&) {
     for (Request* request : m_waiting) {
-        request->result = kNoScreen;
+        request->result = DataResult::NoWindow;
         request->answered = true;
     }
     m_waiting.clear();
@@ -56,16 +57,16 @@ std::size_t CSendWindowDispatcher::waitingRequests() const {
     return m_waiting.size();
 }
 
-int CSendWindowDispatcher::dataRequest(const char* name, void* const* args) {
+DataResult CSendWindowDispatcher::dataRequest(CDataRequest& data) {
     if (onUiThread()) {
         CBaseDialog* screen = boundScreen();
-        return screen ? screen->OnDataRequest(name, args) : kNoScreen;
+        return screen ? screen->OnDataRequest(data) : DataResult::NoWindow;
     }
 
-    Request request{name, args};
+    Request request{&data, DataResult::NoWindow, false};
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_screen == nullptr)
-        return kNoScreen;
+        return DataResult::NoWindow;
     m_waiting.push_back(&request);
     // Queued, never blocking: the user-interface thread may itself be waiting
     // for this worker, and then only unbinding can end this wait.
@@ -88,7 +89,8 @@ void CSendWindowDispatcher::serve() {
 
         // The request is off the waiting list, so unbinding during the data
         // operation cannot answer it twice; its worker waits until it is done.
-        const int result = screen ? screen->OnDataRequest(request->name, request->args) : kNoScreen;
+        const DataResult result =
+            screen ? screen->OnDataRequest(*request->request) : DataResult::NoWindow;
 
         lock.lock();
         request->result = result;

@@ -19,16 +19,14 @@ class CBaseDialog;
 // OnDataRequest (inside any event loop, modal message boxes included), and the
 // worker waits for the answer. Nothing here blocks the user-interface thread
 // on the worker, so neither side can deadlock the other:
-// - no screen bound: -2 at once;
-// - unbind answers every request still waiting with -2 before it returns, so
-//   the worker never reaches a screen that is gone;
+// - no screen bound: NoWindow at once;
+// - unbind answers every request still waiting with NoWindow before it
+//   returns, so the worker never reaches a screen that is gone;
 // - a request made on the user-interface thread itself runs directly.
 // Progress is delivered asynchronously and dropped while no screen is bound.
 class CSendWindowDispatcher : public QObject, public ISendWindow {
     Q_OBJECT
 public:
-    static constexpr int kNoScreen = ISendWindow::kNoWindow;
-
     // Lives on the thread that creates it: the user-interface thread.
     explicit CSendWindowDispatcher(QObject* parent = nullptr);
     ~CSendWindowDispatcher() override;
@@ -37,11 +35,11 @@ public:
     void bind(CBaseDialog* screen);
     void unbind(CBaseDialog* screen);
     CBaseDialog* boundScreen() const;
-    // Unbinds and refuses every later request with -2 (at exit).
+    // Unbinds and refuses every later request with NoWindow (at exit).
     void shutdown();
 
     // Any thread.
-    int dataRequest(const char* name, void* const* args) override;
+    DataResult dataRequest(CDataRequest& request) override;
     void progressStart(int position, int maximum) override;
     void progressEnd() override;
     void statusText(const char* text) override;
@@ -51,10 +49,9 @@ public:
 
 private:
     struct Request {
-        const char* name;
-        void* const* args;
-        int result = kNoScreen;
-        bool answered = false;
+        CDataRequest* request;
+        DataResult result;
+        bool answered;
     };
 
     void serve();

@@ -5,29 +5,29 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
+#include <variant>
 
-// The screen side of the send thread for benchmarks: runs every data command
+// The screen side of the send thread for benchmarks: runs every data request
 // on the data file one at a time, as the user-interface thread does, and
 // counts the deliveries that reached their end (sent or given up).
 class BenchWindow : public ISendWindow {
 public:
     using Clock = std::chrono::steady_clock;
 
-    int dataRequest(const char* name, void* const* args) override {
+    DataResult dataRequest(CDataRequest& request) override {
         std::lock_guard<std::mutex> data(m_dataLock);
-        const bool fetch = std::strcmp(name, "getSendLogin") == 0;
-        const bool done =
-            std::strcmp(name, "sendDelivery") == 0 || std::strcmp(name, "failDelivery") == 0;
-        if (fetch) {
+        const auto& operation = request.operation;
+        const bool done = std::holds_alternative<DataRequest::SendDelivery>(operation) ||
+                          std::holds_alternative<DataRequest::FailDelivery>(operation);
+        if (std::holds_alternative<DataRequest::GetSendLogin>(operation)) {
             std::lock_guard<std::mutex> guard(m_mutex);
             if (!m_started)
                 m_start = Clock::now();
             m_started = true;
         }
         const auto start = Clock::now();
-        const int result = CDataRequest::run(name, args);
+        const DataResult result = runDataRequest(request);
         if (done) {
             std::lock_guard<std::mutex> guard(m_mutex);
             m_stateSeconds += std::chrono::duration<double>(Clock::now() - start).count();
@@ -41,7 +41,7 @@ public:
     void progressEnd() override {}
     void statusText(const char*) override {}
 
-    // What the screens do between the thread's commands (recording a visit)
+    // What the screens do between the thread's requests (recording a visit)
     // holds this lock, as it would hold the user-interface thread.
     std::mutex& dataLock() { return m_dataLock; }
 

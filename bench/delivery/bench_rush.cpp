@@ -13,11 +13,11 @@
 
 #include "BenchData.h"
 #include "BenchWindow.h"
-#include "DelayedSmtpPeer.h"
 #include "SmtplibRun.h"
 #include "data/CDbAccess.h"
 #include "delivery/CSendThread.h"
 #include "nvktl/CTime.h"
+#include "tests/support/ScriptedSmtpPeer.h"
 
 #include <unistd.h>
 
@@ -34,6 +34,14 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A peer that answers every line after the delay, as a server across the
+// internet does.
+smtptest::PeerOptions answeringAfter(std::chrono::milliseconds delay) {
+    smtptest::PeerOptions options;
+    options.delay = delay;
+    return options;
+}
 
 std::string userId(int i) {
     char id[32];
@@ -92,7 +100,7 @@ double percentile(std::vector<double> values, double p) {
 }
 
 // Every address mailed exactly once.
-bool exactlyOnce(const std::vector<DelayedSmtpPeer::Accepted>& mails, int users) {
+bool exactlyOnce(const std::vector<smtptest::Mail>& mails, int users) {
     std::map<std::string, int> seen;
     for (const auto& mail : mails)
         ++seen[mail.recipient];
@@ -104,7 +112,7 @@ bool exactlyOnce(const std::vector<DelayedSmtpPeer::Accepted>& mails, int users)
 
 int rush(int visits, double seconds, std::chrono::milliseconds delay,
          std::vector<std::string>& messages) {
-    DelayedSmtpPeer peer(delay);
+    smtptest::ScriptedSmtpPeer peer(smtptest::Replies{}, answeringAfter(delay));
     BenchDataFile data;
     std::string error = data.error.empty() ? seedUsers(data.db, visits, peer.port()) : data.error;
     if (peer.port() == 0)
@@ -135,11 +143,11 @@ int rush(int visits, double seconds, std::chrono::milliseconds delay,
                 ++unrecorded;
             thread.wake();
         }
-        if (!peer.waitFor(static_cast<std::size_t>(visits) * 2, std::chrono::seconds(600)))
+        if (!peer.waitForMails(static_cast<std::size_t>(visits) * 2, std::chrono::seconds(600)))
             std::printf("  not every mail arrived within 600 s after the last visit\n");
         thread.resetWindow();
     }
-    const std::vector<DelayedSmtpPeer::Accepted> mails = peer.accepted();
+    const std::vector<smtptest::Mail> mails = peer.mails();
     std::vector<double> latencies;
     for (const auto& mail : mails) {
         const int user = userOf(mail.recipient);
@@ -158,7 +166,7 @@ int rush(int visits, double seconds, std::chrono::milliseconds delay,
 }
 
 int backlog(int visits, std::chrono::milliseconds delay, const std::vector<std::string>& messages) {
-    DelayedSmtpPeer peer(delay);
+    smtptest::ScriptedSmtpPeer peer(smtptest::Replies{}, answeringAfter(delay));
     BenchDataFile data;
     std::string error = data.error.empty() ? seedUsers(data.db, visits, peer.port()) : data.error;
     if (!error.empty()) {
@@ -179,7 +187,7 @@ int backlog(int visits, std::chrono::milliseconds delay, const std::vector<std::
         CSendThread thread;
         const auto start = Clock::now();
         thread.setWindow(&window);
-        if (peer.waitFor(mails, std::chrono::seconds(1800)))
+        if (peer.waitForMails(mails, std::chrono::seconds(1800)))
             threadSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         thread.resetWindow();
     }
@@ -190,7 +198,7 @@ int backlog(int visits, std::chrono::milliseconds delay, const std::vector<std::
         for (const std::string& message : messages)
             out << message << '\0';
     }
-    DelayedSmtpPeer smtplibPeer(delay);
+    smtptest::ScriptedSmtpPeer smtplibPeer(smtptest::Replies{}, answeringAfter(delay));
     const double smtplib =
         smtplibSeconds(smtplibPeer.port(), messagesFile, "poston@sender.example.jp",
                        "parent1.of0@example.jp", "sender.example.jp");

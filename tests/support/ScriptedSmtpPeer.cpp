@@ -1,50 +1,113 @@
 #include "tests/support/ScriptedSmtpPeer.h"
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
 
 namespace smtptest {
 
 namespace {
 
 constexpr int WaitMs = 10000;
+constexpr std::size_t MaxBuffered = 1 << 20;
 
-// Waits for fd to become readable: true when it did within WaitMs.
-bool readable(int fd) {
+// Waits for fd to become readable: true when it did within ms.
+bool readable(int fd, int ms = WaitMs) {
     pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, WaitMs) > 0;
+    return ::poll(&p, 1, ms) > 0;
+}
+
+bool sendAll(int fd, const std::string& text) {
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+int bound(const std::string& address, int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd < 0 || ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int portOf(int fd) {
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
+}
+
+std::string verbOf(const std::string& line) {
+    std::string verb = line.substr(0, line.find_first_of(" :"));
+    for (char& c : verb)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return verb;
 }
 
 } // namespace
 
-ScriptedSmtpPeer::ScriptedSmtpPeer(std::vector<std::string> script) : m_script(std::move(script)) {
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t size = sizeof address;
-    if (m_listener < 0 ||
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_listener, 4) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+void ConnectionLog::add(const std::string& name) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_names.push_back(name);
+}
+
+std::vector<std::string> ConnectionLog::names() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_names;
+}
+
+ScriptedSmtpPeer::ScriptedSmtpPeer(std::vector<std::string> script, PeerOptions options)
+    : ScriptedSmtpPeer(std::move(options), std::move(script), {}, true) {}
+
+ScriptedSmtpPeer::ScriptedSmtpPeer(Replies replies, PeerOptions options)
+    : ScriptedSmtpPeer(std::move(options), {}, std::move(replies), false) {}
+
+ScriptedSmtpPeer::ScriptedSmtpPeer(PeerOptions options, std::vector<std::string> script,
+                                   Replies replies, bool scripted)
+    : m_options(std::move(options)), m_script(std::move(script)), m_replies(std::move(replies)),
+      m_scripted(scripted) {
+    m_listener = bound(m_options.address, m_options.port);
+    if (m_listener < 0 || ::listen(m_listener, 64) != 0)
         return;
-    m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this] { play(); });
+    m_port = portOf(m_listener);
+    m_thread = std::thread([this] { acceptLoop(); });
 }
 
 ScriptedSmtpPeer::~ScriptedSmtpPeer() {
+    m_closing = true;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (int fd : m_open)
+            ::shutdown(fd, SHUT_RDWR);
+    }
     finish();
+    for (std::thread& worker : m_workers)
+        worker.join();
     if (m_listener >= 0)
         ::close(m_listener);
 }
 
 void ScriptedSmtpPeer::finish() {
-    m_stop = true; // ends a stall
+    m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -59,63 +122,114 @@ std::string ScriptedSmtpPeer::wire() {
     return m_wire;
 }
 
-bool ScriptedSmtpPeer::write(const std::string& reply) {
-    std::size_t start = 0;
-    while (start <= reply.size()) {
-        const std::size_t mark = reply.find("<pause ", start);
-        const std::string piece =
-            reply.substr(start, mark == std::string::npos ? mark : mark - start);
-        for (std::size_t sent = 0; sent < piece.size();) {
-            const ssize_t n =
-                ::send(m_connection, piece.data() + sent, piece.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            sent += static_cast<std::size_t>(n);
-        }
-        if (mark == std::string::npos)
-            break;
-        const std::size_t end = reply.find('>', mark);
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(reply.substr(mark + 7))));
-        start = end + 1;
+std::vector<Session> ScriptedSmtpPeer::sessions() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_sessions;
+}
+
+std::size_t ScriptedSmtpPeer::connections() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_sessions.size();
+}
+
+std::vector<Mail> ScriptedSmtpPeer::mails() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<Mail> all;
+    for (const Session& session : m_sessions)
+        all.insert(all.end(), session.mails.begin(), session.mails.end());
+    return all;
+}
+
+bool ScriptedSmtpPeer::waitForMails(std::size_t count, std::chrono::milliseconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (mails().size() < count) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
 }
 
-bool ScriptedSmtpPeer::readCommand(bool data, std::string& command) {
-    const std::string end = data ? "\r\n.\r\n" : "\r\n";
-    for (;;) {
-        const std::size_t at = m_pending.find(end);
-        if (at != std::string::npos) {
-            command = m_pending.substr(0, at + end.size());
-            m_pending.erase(0, at + end.size());
-            return true;
+void ScriptedSmtpPeer::acceptLoop() {
+    while (!m_closing) {
+        // A script waits at most ten seconds for its one connection.
+        if (!readable(m_listener, m_scripted ? WaitMs : 100)) {
+            if (m_scripted)
+                return;
+            continue;
         }
-        if (!readable(m_connection))
-            return false;
-        char buffer[65536];
-        const ssize_t n = ::recv(m_connection, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return false;
-        m_wire.append(buffer, static_cast<std::size_t>(n));
-        m_pending.append(buffer, static_cast<std::size_t>(n));
+        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        std::size_t session;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_open.insert(fd);
+            m_sessions.emplace_back();
+            session = m_sessions.size() - 1;
+        }
+        if (m_options.log)
+            m_options.log->add(m_options.name);
+        auto serve = [this, fd, session] {
+            if (m_scripted)
+                playScript(fd);
+            else
+                answerReplies(fd, session);
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_open.erase(fd);
+            ::close(fd);
+        };
+        if (m_scripted) {
+            serve();
+            return;
+        }
+        m_workers.emplace_back(serve);
     }
 }
 
-void ScriptedSmtpPeer::recordUntilClosed() {
-    std::string line;
-    while (readCommand(false, line))
-        m_commands.push_back(line);
-    if (!m_pending.empty())
-        m_commands.push_back(m_pending);
+bool ScriptedSmtpPeer::reply(int fd, const std::string& text, bool delayed) {
+    if (delayed)
+        std::this_thread::sleep_for(m_options.delay);
+    for (std::size_t start = 0;;) {
+        const std::size_t mark = text.find("<pause ", start);
+        if (!sendAll(fd, text.substr(start, mark == std::string::npos ? mark : mark - start)))
+            return false;
+        if (mark == std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(text.substr(mark + 7))));
+        start = text.find('>', mark) + 1;
+    }
 }
 
-void ScriptedSmtpPeer::play() {
-    if (!readable(m_listener))
-        return;
-    m_connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (m_connection < 0)
-        return;
+bool ScriptedSmtpPeer::readUntil(int fd, std::string& buffer, const std::string& mark,
+                                 std::string& taken) {
+    for (;;) {
+        const std::size_t at = buffer.find(mark);
+        if (at != std::string::npos) {
+            taken = buffer.substr(0, at);
+            buffer.erase(0, at + mark.size());
+            return true;
+        }
+        char chunk[65536];
+        const ssize_t n = readable(fd) ? ::recv(fd, chunk, sizeof chunk, 0) : -1;
+        if (n <= 0 || buffer.size() + static_cast<std::size_t>(n) > MaxBuffered)
+            return false;
+        if (m_scripted)
+            m_wire.append(chunk, static_cast<std::size_t>(n));
+        buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+}
 
+void ScriptedSmtpPeer::recordUntilClosed(int fd, std::string& buffer) {
+    std::string line;
+    while (readUntil(fd, buffer, "\r\n", line))
+        m_commands.push_back(line + "\r\n");
+    if (!buffer.empty())
+        m_commands.push_back(buffer);
+}
+
+void ScriptedSmtpPeer::playScript(int fd) {
+    std::string buffer;
     bool dataNext = false;
     for (std::size_t i = 0; i < m_script.size(); ++i) {
         const std::string& entry = m_script[i];
@@ -123,28 +237,88 @@ void ScriptedSmtpPeer::play() {
             const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMs);
             while (!m_stop && std::chrono::steady_clock::now() < limit)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            break;
+            return;
         }
         if (i > 0) {
+            const std::string mark = dataNext ? "\r\n.\r\n" : "\r\n";
             std::string command;
-            if (!readCommand(dataNext, command))
-                break;
-            m_commands.push_back(command);
-            dataNext = command == "DATA\r\n" && entry.compare(0, 3, "354") == 0;
+            if (!readUntil(fd, buffer, mark, command))
+                return;
+            m_commands.push_back(command + mark);
+            dataNext = command == "DATA" && entry.compare(0, 3, "354") == 0;
         }
         if (entry == Close)
-            break;
+            return;
         if (entry == Silent) {
-            recordUntilClosed();
-            break;
+            recordUntilClosed(fd, buffer);
+            return;
         }
-        if (!write(entry))
-            break;
+        if (!reply(fd, entry))
+            return;
         if (i + 1 == m_script.size())
-            recordUntilClosed();
+            recordUntilClosed(fd, buffer);
     }
-    ::close(m_connection);
-    m_connection = -1;
+}
+
+void ScriptedSmtpPeer::answerReplies(int fd, std::size_t session) {
+    const Replies& r = m_replies;
+    if (!reply(fd, r.greeting))
+        return;
+    std::string buffer, line, recipient;
+    while (!m_closing && readUntil(fd, buffer, "\r\n", line)) {
+        const std::string verb = verbOf(line);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_sessions[session].commands.push_back(line);
+        }
+        const std::size_t open = line.find('<'), close = line.find('>', open);
+        if (verb == "RCPT" && close != std::string::npos)
+            recipient = line.substr(open + 1, close - open - 1);
+        const std::string answer = verb == "EHLO"   ? r.ehlo
+                                   : verb == "HELO" ? "250 peer.test\r\n"
+                                   : verb == "AUTH" ? r.auth
+                                   : verb == "MAIL" ? r.mail
+                                   : verb == "RCPT" ? r.rcpt
+                                   : verb == "DATA" ? r.data
+                                   : verb == "RSET" ? r.rset
+                                   : verb == "NOOP" ? "250 2.0.0 OK\r\n"
+                                   : verb == "QUIT" ? "221 2.0.0 Bye\r\n"
+                                                    : "502 5.5.2 Command not recognised\r\n";
+        if (!reply(fd, answer) || verb == "QUIT")
+            return;
+        if (verb != "DATA" || answer.compare(0, 3, "354") != 0)
+            continue;
+        // The message is what comes before the client's CR LF "." CR LF; the
+        // CR LF put in front also finds the mark of an empty message.
+        buffer.insert(0, "\r\n");
+        std::string message;
+        if (!readUntil(fd, buffer, "\r\n.\r\n", message))
+            return;
+        std::this_thread::sleep_for(m_options.delay);
+        if (r.message.compare(0, 1, "2") == 0) {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_sessions[session].mails.push_back(
+                {recipient, message.substr(2), std::chrono::steady_clock::now()});
+        }
+        if (!reply(fd, r.message, false) || r.closeAfterMessage)
+            return;
+    }
+}
+
+int commonFreePort(const std::vector<std::string>& addresses) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        std::vector<int> probes{bound(addresses.at(0), 0)};
+        const int port = probes[0] < 0 ? 0 : portOf(probes[0]);
+        for (std::size_t i = 1; i < addresses.size() && probes.back() >= 0; ++i)
+            probes.push_back(bound(addresses[i], port));
+        const bool free = probes.back() >= 0 && port != 0;
+        for (int fd : probes)
+            if (fd >= 0)
+                ::close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
 }
 
 } // namespace smtptest

@@ -1,20 +1,74 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace smtptest {
 
-// An SMTP server on 127.0.0.1 at a port the system picks, playing one script
-// for one connection on a thread of its own. The first entry is the greeting;
-// every further entry is played after the peer has read the client's next
-// command (one line, or the whole data after a 354 reply to "DATA"). An entry
-// is the reply text to write, or one of the actions below. A reply text may
-// hold "<pause N>" marks: the peer writes what comes before, waits N
-// milliseconds, then writes on. After the last entry the peer records what
-// the client still sends until the client closes. Every wait is bounded.
+// Fixed replies by command, the same for every session.
+struct Replies {
+    std::string greeting = "220 peer.test ESMTP\r\n";
+    std::string ehlo = "250 peer.test\r\n";
+    std::string auth = "235 2.7.0 Accepted\r\n";
+    std::string mail = "250 2.1.0 OK\r\n";
+    std::string rcpt = "250 2.1.5 OK\r\n";
+    std::string data = "354 End data with <CR><LF>.<CR><LF>\r\n";
+    std::string message = "250 2.0.0 Queued\r\n";
+    std::string rset = "250 2.0.0 OK\r\n";
+    // Ends the session after the first accepted message, as a server that
+    // drops idle clients does.
+    bool closeAfterMessage = false;
+};
+
+// Names of the peers in the order in which they were connected, shared by
+// several peers to check the order of attempts.
+class ConnectionLog {
+public:
+    void add(const std::string& name);
+    std::vector<std::string> names() const;
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<std::string> m_names;
+};
+
+// Where a peer listens and how it behaves beyond its replies.
+struct PeerOptions {
+    std::string address = "127.0.0.1";  // any loopback address
+    int port = 0;                       // 0: the system picks
+    std::chrono::milliseconds delay{0}; // before every reply, as across the internet
+    std::string name;                   // written to log on every connection
+    ConnectionLog* log = nullptr;
+};
+
+// One accepted message: the last RCPT TO address, the text between DATA and
+// the end-of-data mark, and when the peer answered it.
+struct Mail {
+    std::string recipient, message;
+    std::chrono::steady_clock::time_point at;
+};
+
+// One session as the peer saw it: command lines without CR LF, and its mails.
+struct Session {
+    std::vector<std::string> commands;
+    std::vector<Mail> mails;
+};
+
+// An SMTP server on a loopback address, in one of two ways:
+// - a script for one connection: the first entry is the greeting; every
+//   further entry is played after the peer has read the client's next
+//   command (one line, or the whole data after a 354 reply to "DATA"). An
+//   entry is the reply text, or one of the actions below. A reply text may
+//   hold "<pause N>" marks: the peer writes what comes before, waits N
+//   milliseconds, then writes on. After the last entry the peer records what
+//   the client still sends until the client closes;
+// - fixed replies for as many sessions as come, each on a thread of its own.
+// Every wait is bounded; the destructor ends every session still open.
 class ScriptedSmtpPeer {
 public:
     // Close the connection instead of answering.
@@ -25,36 +79,61 @@ public:
     // back up) until commands() or wire() is called.
     static constexpr const char* Stall = "<stall>";
 
-    explicit ScriptedSmtpPeer(std::vector<std::string> script);
+    explicit ScriptedSmtpPeer(std::vector<std::string> script, PeerOptions options = {});
+    explicit ScriptedSmtpPeer(Replies replies, PeerOptions options = {});
     ScriptedSmtpPeer(const ScriptedSmtpPeer&) = delete;
     ScriptedSmtpPeer& operator=(const ScriptedSmtpPeer&) = delete;
     ~ScriptedSmtpPeer();
 
+    // 0 when the address could not be bound.
     int port() const { return m_port; }
 
-    // Waits for the session to end (the client closes; at most ten seconds),
-    // then returns the commands the client sent, each with its CR LF; the
-    // data of "DATA" is one entry, its end-of-data mark included.
+    // Script: waits for the session to end (the client closes; at most ten
+    // seconds), then returns the commands the client sent, each with its
+    // CR LF; the data of "DATA" is one entry, its end-of-data mark included.
     std::vector<std::string> commands();
-    // Everything the client sent, as one text.
+    // Script: everything the client sent, as one text.
     std::string wire();
 
+    // Replies: the sessions so far; a command is recorded before it is
+    // answered.
+    std::vector<Session> sessions() const;
+    std::size_t connections() const;
+    // Every mail accepted so far, in order.
+    std::vector<Mail> mails() const;
+    // Waits until count mails have been accepted; false after limit.
+    bool waitForMails(std::size_t count, std::chrono::milliseconds limit) const;
+
 private:
-    void play();
-    bool readCommand(bool data, std::string& command);
-    bool write(const std::string& reply);
-    void recordUntilClosed();
+    ScriptedSmtpPeer(PeerOptions options, std::vector<std::string> script, Replies replies,
+                     bool scripted);
+    void acceptLoop();
+    void playScript(int fd);
+    void answerReplies(int fd, std::size_t session);
+    bool readUntil(int fd, std::string& buffer, const std::string& mark, std::string& taken);
+    bool reply(int fd, const std::string& text, bool delayed = true);
+    void recordUntilClosed(int fd, std::string& buffer);
     void finish();
 
-    std::vector<std::string> m_script;
+    const PeerOptions m_options;
+    const std::vector<std::string> m_script;
+    const Replies m_replies;
+    const bool m_scripted;
     int m_listener = -1;
-    int m_connection = -1;
     int m_port = 0;
-    std::string m_pending; // read but not yet taken as a command
+    std::atomic<bool> m_stop{false};    // ends a stall
+    std::atomic<bool> m_closing{false}; // the destructor runs
     std::string m_wire;
     std::vector<std::string> m_commands;
-    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_lock;
+    std::vector<Session> m_sessions;
+    std::set<int> m_open;
+    std::vector<std::thread> m_workers;
     std::thread m_thread;
 };
+
+// A port that is free on every one of the loopback addresses (the exchangers
+// of a domain all listen on the route's one SMTP port); 0 when none is found.
+int commonFreePort(const std::vector<std::string>& addresses);
 
 } // namespace smtptest

@@ -1,4 +1,4 @@
-#include "DnsTestServer.h"
+#include "tools/dns-test-server/DnsTestServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -242,48 +242,4 @@ DnsSilentServer::DnsSilentServer() {
 DnsSilentServer::~DnsSilentServer() {
     if (m_fd >= 0)
         ::close(m_fd);
-}
-
-std::vector<std::string> dnsTestZone() {
-    return {
-        "--mx-host=poston.test,z.poston.test,0",
-        "--mx-host=poston.test,a2.poston.test,10",
-        "--mx-host=poston.test,c.poston.test,30",
-        "--mx-host=poston.test,a.poston.test,10",
-        "--mx-host=poston.test,b.poston.test,20",
-        "--host-record=a.poston.test,127.0.0.2",
-        "--host-record=a2.poston.test,127.0.0.2",
-        "--host-record=c.poston.test,127.0.0.2",
-        "--host-record=b.poston.test,127.0.0.3",
-        "--host-record=z.poston.test,127.0.0.3",
-        "--cname=alias.poston.test,b.poston.test",
-
-        "--mx-host=retry.test,second.retry.test,20",
-        "--mx-host=retry.test,first.retry.test,10",
-        "--host-record=first.retry.test,127.0.0.2",
-        "--host-record=second.retry.test,127.0.0.3",
-
-        "--mx-host=order.test,x30.order.test,30",
-        "--mx-host=order.test,x10.order.test,10",
-        "--mx-host=order.test,x20.order.test,20",
-        "--host-record=x10.order.test,127.0.0.2",
-        "--host-record=x20.order.test,127.0.0.3",
-        "--host-record=x30.order.test,127.0.0.4",
-
-        "--mx-host=equal.test,second.equal.test,10",
-        "--mx-host=equal.test,first.equal.test,10",
-        "--host-record=first.equal.test,127.0.0.2",
-        "--host-record=second.equal.test,127.0.0.3",
-
-        "--mx-host=zero.test,only.zero.test,0",
-        "--host-record=only.zero.test,127.0.0.2",
-
-        "--host-record=nomx.test,127.0.0.2",
-
-        "--mx-host=noaddr.test,lost.noaddr.test,10",
-
-        "--mx-host=nullmx.test,.,10",
-        "--mx-host=nullmx.test,b.nullmx.test,20",
-        "--host-record=b.nullmx.test,127.0.0.2",
-    };
 }

@@ -46,16 +46,3 @@ private:
     int m_fd = -1;
     int m_port = 0;
 };
-
-// The zone that the delivery tests ask about, as dnsmasq options. Exchangers
-// are listed here in the reverse of the answer order that the comments give.
-//  poston.test  answer: 20 b, 10 a, 30 c, 10 a2, 0 z; a, a2, c at 127.0.0.2,
-//               b, z at 127.0.0.3; alias.poston.test is a CNAME of b
-//  retry.test   answer: 10 first (127.0.0.2), 20 second (127.0.0.3)
-//  order.test   answer: 20 (127.0.0.3), 10 (127.0.0.2), 30 (127.0.0.4)
-//  equal.test   answer: 10 first (127.0.0.2), 10 second (127.0.0.3)
-//  zero.test    answer: 0 only (127.0.0.2)
-//  nomx.test    an address record, no MX
-//  noaddr.test  answer: 10 lost.noaddr.test, which has no address record
-//  nullmx.test  answer: 20 b (127.0.0.2), 10 the root ("takes no mail")
-std::vector<std::string> dnsTestZone();

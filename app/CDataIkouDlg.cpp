@@ -2,6 +2,7 @@
 
 #include "data/CDbAccess.h"
 #include "screens/CBaseDialog.h"
+#include "screens/QtText.h"
 #include "ui_CDataIkouDlg.h"
 
 #include <QCoreApplication>
@@ -66,7 +67,7 @@ void CDataIkouDlg::progressEnd() {
 }
 
 void CDataIkouDlg::statusText(const CString& text) {
-    const QString label = QString::fromStdString(text.str());
+    const QString label = qt(text);
     if (label == m_ui->statusLabel->text())
         return;
     m_ui->progressBar->show();

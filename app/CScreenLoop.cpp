@@ -5,27 +5,27 @@
 CScreenLoop::CScreenLoop(const CScreenTable& table, StartCheck startCheck)
     : m_table(table), m_startCheck(std::move(startCheck)) {}
 
-int CScreenLoop::screenFor(int code) const {
-    if (code != CScreenTable::kLeave && m_table.has(code))
+ScreenCode CScreenLoop::screenFor(ScreenCode code) const {
+    if (code != ScreenCode::Leave && m_table.has(code))
         return code;
-    if (CScreenTable::isAdministrationCode(code) && m_table.has(CScreenTable::kAdminMenu))
-        return CScreenTable::kAdminMenu;
-    if (m_table.has(CScreenTable::kUserConfirmation))
-        return CScreenTable::kUserConfirmation;
-    return CScreenTable::kLeave;
+    if (CScreenTable::isAdministrationCode(code) && m_table.has(ScreenCode::AdminMenu))
+        return ScreenCode::AdminMenu;
+    if (m_table.has(ScreenCode::UserConfirmation))
+        return ScreenCode::UserConfirmation;
+    return ScreenCode::Leave;
 }
 
 void CScreenLoop::run() {
-    int code = CScreenTable::kUserConfirmation;
-    while (code != CScreenTable::kLeave) {
+    ScreenCode code = ScreenCode::UserConfirmation;
+    while (code != ScreenCode::Leave) {
         if (m_startCheck) {
             code = m_startCheck(code);
-            if (code == CScreenTable::kLeave)
+            if (code == ScreenCode::Leave)
                 break;
         }
-        const int screen = screenFor(code);
-        if (screen == CScreenTable::kLeave)
+        const ScreenCode screen = screenFor(code);
+        if (screen == ScreenCode::Leave)
             break;
-        code = m_table.show(screen, m_selectedKey);
+        code = screenCodeOf(m_table.show(screen, m_selectedKey));
     }
 }

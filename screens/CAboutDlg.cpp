@@ -7,7 +7,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
     m_ui->setupUi(this);
     setFont(CBaseDialog::japaneseFont());
     setWindowIcon(CBaseDialog::programIcon());
-    m_ui->icon->setPixmap(CBaseDialog::programIcon().pixmap(32, 32));
+    m_ui->iconLabel->setPixmap(CBaseDialog::programIcon().pixmap(32, 32));
 }
 
 CAboutDlg::~CAboutDlg() = default;

@@ -6,6 +6,7 @@
 #include "screens/CCardPollCache.h"
 #include "screens/CProgressStatusBar.h"
 #include "screens/IApplication.h"
+#include "screens/QtText.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -109,9 +110,9 @@ bool CBaseDialog::OnInitDialog() {
 }
 
 void CBaseDialog::connectSharedButtons() {
-    if (auto* end = findChild<QPushButton*>(QStringLiteral("1022")))
+    if (auto* end = findChild<QPushButton*>(QStringLiteral("endButton")))
         connect(end, &QPushButton::clicked, this, &CBaseDialog::OnEnd, Qt::UniqueConnection);
-    if (auto* back = findChild<QPushButton*>(QStringLiteral("1023")))
+    if (auto* back = findChild<QPushButton*>(QStringLiteral("backButton")))
         connect(back, &QPushButton::clicked, this, &CBaseDialog::OnBack, Qt::UniqueConnection);
 }
 
@@ -174,10 +175,7 @@ void CBaseDialog::OnTimer(int id) {
         return;
     // Keeps the reader's last-card memory current, so that a newly presented
     // card beeps on screens that do not poll themselves.
-    CCardPollCache::get(CCardPollCache::nowMs(), [] {
-        IApplication* app = theApp();
-        return app ? app->getCardId() : CString("err");
-    });
+    CCardPollCache::get(CCardPollCache::nowMs(), pollReader);
 }
 
 void CBaseDialog::attachSendThread() {
@@ -251,8 +249,8 @@ void CBaseDialog::showAboutBox() {
         startBaseTimer();
 }
 
-int CBaseDialog::OnDataRequest(const char* name, void* const* args) {
-    return CDataRequest::run(name, args);
+DataResult CBaseDialog::OnDataRequest(CDataRequest& request) {
+    return runDataRequest(request);
 }
 
 void CBaseDialog::OnProgressStart(int position, int maximum) {
@@ -272,7 +270,7 @@ void CBaseDialog::OnProgressEnd() {
 
 void CBaseDialog::OnStatusText(const CString& text) {
     if (m_statusBar != nullptr)
-        m_statusBar->setPaneText(0, QString::fromUtf8(text.c_str()));
+        m_statusBar->setPaneText(0, qt(text));
 }
 
 // The client area's rectangle, for saving and restoring alike: the frame's
@@ -321,10 +319,8 @@ int CBaseDialog::leadingNumber(const CString& text) {
 }
 
 void CBaseDialog::placeFromSettings(const CMapStringToString& settings) {
-    CString top;
-    CString left;
-    settings.Lookup(CString("window_top"), top);
-    settings.Lookup(CString("window_left"), left);
+    const CString top = settings.Value("window_top");
+    const CString left = settings.Value("window_left");
     if (top.IsEmpty() || left.IsEmpty())
         return;
     centreWindowOn(leadingNumber(left), leadingNumber(top));

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include "screens/ScreenCode.h"
+
 #include <map>
 
 // moc cannot parse the standard headers that nvktl/CString.h pulls in, so
@@ -10,6 +12,8 @@ namespace NVKTL {
 class CString;
 }
 using CString = NVKTL::CString;
+struct CDataRequest;
+enum class DataResult;
 class CMapStringToString;
 
 class CProgressStatusBar;
@@ -27,9 +31,10 @@ class QTimer;
 // thread before the window goes away. A screen may end inside OnInitDialog;
 // exec() then returns that code as soon as its loop runs.
 //
-// Layouts come from .ui files under resources/. A control's numeric id is its
-// objectName; as uic turns names into member variables, a .ui file names the
-// control "button1022" and sets the objectName property to "1022" explicitly.
+// Layouts come from .ui files under resources/. Every widget's objectName is
+// its role followed by its kind ("endButton", "greetingLabel"); a dialog's is
+// its class name. Where a numeric control id is still needed, it is the
+// dynamic property "controlId", never the name.
 //
 // Keys: Enter ends no screen and presses no button (no push button is ever a
 // default button); Escape and the window's close box call OnCancel, which
@@ -38,8 +43,8 @@ class CBaseDialog : public QDialog {
     Q_OBJECT
 public:
     // Shared result codes of the "終了" and "戻る" buttons.
-    static constexpr int kResultConfirm = -1;
-    static constexpr int kResultAdminMenu = -3;
+    static constexpr int kResultConfirm = resultOf(ScreenCode::UserConfirmation);
+    static constexpr int kResultAdminMenu = resultOf(ScreenCode::AdminMenu);
     static constexpr int kScreenTimerId = 100;
     static constexpr int kBaseTimerPeriod = 200;
 
@@ -65,7 +70,7 @@ public:
     virtual void OnTimer(int id);
 
     // The send thread's requests, on the user-interface thread.
-    virtual int OnDataRequest(const char* name, void* const* args);
+    virtual DataResult OnDataRequest(CDataRequest& request);
     virtual void OnProgressStart(int position, int maximum);
     virtual void OnProgressEnd();
     virtual void OnStatusText(const CString& text);
@@ -94,7 +99,7 @@ protected:
     // "終了" (-1) and "戻る" (-3) unless the screen says otherwise.
     virtual void OnEnd() { done(kResultConfirm); }
     virtual void OnBack() { done(kResultAdminMenu); }
-    // Connects the button with objectName "1022" to OnEnd and "1023" to
+    // Connects "endButton" ("終了") to OnEnd and "backButton" ("戻る") to
     // OnBack, where the screen has them.
     void connectSharedButtons();
 

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "nvktl/CMapStringToString.h"
+#include "screens/CardPoll.h"
 
 // The last card poll, shared by every screen: a poll taken 1 to 100 ms ago is
 // used again instead of asking the reader.
 class CCardPollCache {
 public:
-    // The card text, polling through poll() unless the last poll is 1 to
-    // 100 ms older than nowMs.
-    template <class Poll> static CString get(long long nowMs, Poll&& poll) {
+    // The card, polling through poll() unless the last poll is 1 to 100 ms
+    // older than nowMs.
+    template <class Poll> static CardPoll get(long long nowMs, Poll&& poll) {
         State& s = state();
         if (!s.used) {
             s.used = true;
@@ -16,10 +16,10 @@ public:
         }
         const long long age = nowMs - s.tick;
         if (age >= 1 && age <= 100)
-            return s.text;
-        s.text = poll();
+            return s.last;
+        s.last = poll();
         s.tick = nowMs;
-        return s.text;
+        return s.last;
     }
     // Milliseconds of a monotonic clock.
     static long long nowMs();
@@ -27,7 +27,7 @@ public:
 
 private:
     struct State {
-        CString text;
+        CardPoll last;
         long long tick = 0;
         bool used = false;
     };

@@ -4,6 +4,7 @@
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/CTime.h"
 #include "screens/IApplication.h"
+#include "screens/QtText.h"
 #include "ui_CMainDlg.h"
 
 struct CMainDlg::Texts {
@@ -15,7 +16,6 @@ struct CMainDlg::Texts {
 };
 
 namespace {
-const char* const kTimestamp = "%Y%m%d%H%M%S%s";
 // Shown instead of the greeting when the visit could not be stored.
 const char* const kNotRecorded = "来訪を記録できませんでした。係の方にお知らせください。";
 } // namespace
@@ -26,8 +26,8 @@ CMainDlg::CMainDlg(QWidget* parent)
     m_ui->setupUi(this);
     QFont greetingFont = japaneseFont(kGreetingPointSize);
     greetingFont.setBold(true);
-    m_ui->label1036->setFont(greetingFont);
-    connect(m_ui->button1008, &QPushButton::clicked, this, &CMainDlg::OnSettings);
+    m_ui->greetingLabel->setFont(greetingFont);
+    connect(m_ui->settingsButton, &QPushButton::clicked, this, &CMainDlg::OnSettings);
 }
 
 CMainDlg::~CMainDlg() = default;
@@ -76,27 +76,24 @@ bool CMainDlg::OnInitDialog() {
     const char* const greeting = greetingFor(hourMinute);
     m_texts->greeting = whom + greeting;
     // Shown on two lines, so that a long name never splits the greeting.
-    m_ui->label1036->setText(QString::fromUtf8(whom.c_str()) + QLatin1Char('\n') +
-                             QString::fromUtf8(greeting));
+    m_ui->greetingLabel->setText(qt(whom) + QLatin1Char('\n') + QString::fromUtf8(greeting));
 
-    CString loginDate;
-    now.Format(loginDate, kTimestamp);
+    const CString loginDate = now.Stamp();
     if (db.addLogin(m_texts->userId, loginDate, m_texts->loginId) != 0) {
         // No greeting for a visit nobody will be told of, and no id of
         // another visit for "諸設定" to withdraw.
         m_texts->loginId = CString();
         m_texts->greeting = CString(kNotRecorded);
-        m_ui->label1036->setText(QString::fromUtf8(kNotRecorded));
+        m_ui->greetingLabel->setText(QString::fromUtf8(kNotRecorded));
     }
 
     CMapStringToString settings;
     db.getDefault(settings);
-    CString settingDisp;
-    settings.Lookup(CString("setting_disp"), settingDisp);
-    const bool offerSettings = settingDisp == "main" && !m_texts->loginId.IsEmpty() &&
+    const bool offerSettings = settings.Value("setting_disp") == "main" &&
+                               !m_texts->loginId.IsEmpty() &&
                                db.checkAdminUser(m_texts->userId) == 0;
     if (!offerSettings)
-        hideAndShrink(m_ui->button1008);
+        hideAndShrink(m_ui->settingsButton);
     // The mails go now; a visit that "諸設定" may still withdraw waits for
     // the send thread's period as before.
     if (!m_texts->loginId.IsEmpty() && !offerSettings)
@@ -110,14 +107,13 @@ bool CMainDlg::OnInitDialog() {
 
 void CMainDlg::OnTimer(int id) {
     if (id == kScreenTimerId) {
-        IApplication* app = theApp();
-        const CString card = app ? app->getCardId() : CString("err");
+        const CardPoll poll = pollReader();
         // Any card keeps the greeting; a reader error ends it, and so does
         // no card for about a second: one missed poll of a card that still
         // lies there is not its removal.
-        const bool missed = card == "no" || card == "err";
-        m_texts->missedPolls = missed ? m_texts->missedPolls + 1 : 0;
-        if (card == "err" || m_texts->missedPolls >= kMissedPollsForLift) {
+        m_texts->missedPolls = poll.hasCard() ? 0 : m_texts->missedPolls + 1;
+        if (poll.state == CardPoll::State::ReaderError ||
+            m_texts->missedPolls >= kMissedPollsForLift) {
             done(kResultConfirm);
             return;
         }
@@ -126,10 +122,7 @@ void CMainDlg::OnTimer(int id) {
 }
 
 void CMainDlg::OnSettings() {
-    NVKTL::CTime now;
-    now.SetNow();
-    CString date;
-    now.Format(date, kTimestamp);
+    const CString date = NVKTL::CTime::StampNow();
     if (!m_texts->loginId.IsEmpty()) {
         CDbAccess db;
         db.skipLogin(m_texts->loginId, date);

@@ -1,6 +1,7 @@
 #include "screens/CMessageBox.h"
 
 #include "screens/CBaseDialog.h"
+#include "screens/QtText.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -27,10 +28,6 @@ CMessageBox::Answer scriptedAnswer(CMessageBox::Answer fallback) {
     const CMessageBox::Answer answer = s.answers.front();
     s.answers.pop_front();
     return answer;
-}
-
-QString qt(const CString& text) {
-    return QString::fromUtf8(text.c_str());
 }
 
 // Enter presses the first button (OK, or Yes), Escape the last.

@@ -32,8 +32,8 @@ CPostonDlg::CPostonDlg(QWidget* parent)
     setWindowFlags((windowFlags() | Qt::WindowMinimizeButtonHint) &
                    ~Qt::WindowContextHelpButtonHint);
     // The prompt is read from a step away.
-    m_ui->label1034->setFont(japaneseFont(18));
-    connect(m_ui->button1008, &QPushButton::clicked, this, &CPostonDlg::OnSettings);
+    m_ui->messageLabel->setFont(japaneseFont(18));
+    connect(m_ui->settingsButton, &QPushButton::clicked, this, &CPostonDlg::OnSettings);
 }
 
 CPostonDlg::~CPostonDlg() = default;
@@ -50,11 +50,10 @@ bool CPostonDlg::OnInitDialog() {
         CDbAccess db;
         db.getDefault(settings);
     }
-    CString value;
-    if (settings.Lookup(CString("setting_disp"), value) && value == "main")
-        hideAndShrink(m_ui->button1008);
+    if (settings.Value("setting_disp") == "main")
+        hideAndShrink(m_ui->settingsButton);
     placeFromSettings(settings);
-    if (settings.Lookup(CString("kido_type"), value) && value == "minimam")
+    if (settings.Value("kido_type") == "minimam")
         setWindowState(windowState() | Qt::WindowMinimized);
 
     setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
@@ -63,24 +62,24 @@ bool CPostonDlg::OnInitDialog() {
 
 void CPostonDlg::showMessage(const char* text) {
     *m_message = text;
-    m_ui->label1034->setText(QString::fromUtf8(text));
+    m_ui->messageLabel->setText(QString::fromUtf8(text));
 }
 
 void CPostonDlg::OnTimer(int id) {
     if (id == kScreenTimerId) {
-        IApplication* app = theApp();
-        const CString card = app ? app->getCardId() : CString("err");
-        if (card == "err") {
+        const CardPoll poll = pollReader();
+        if (poll.state == CardPoll::State::ReaderError) {
             showMessage(kReaderError);
-        } else if (card == "no") {
+        } else if (poll.state == CardPoll::State::NoCard) {
             // A reader that keeps failing must not look like an idle one.
+            IApplication* app = theApp();
             showMessage(app && app->isReaderFailing() ? kReaderError : kPrompt);
         } else {
-            *m_message = card;
+            *m_message = poll.id;
             int found;
             {
                 CDbAccess db;
-                found = db.existUser(card);
+                found = db.existUser(poll.id);
             }
             if (found == 0) {
                 savePosition();

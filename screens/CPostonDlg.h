@@ -19,8 +19,8 @@ class CPostonDlg : public CBaseDialog {
     Q_OBJECT
 public:
     static constexpr unsigned kTemplateId = 102;
-    static constexpr int kResultGreeting = -2;
-    static constexpr int kResultLeave = -100;
+    static constexpr int kResultGreeting = resultOf(ScreenCode::Greeting);
+    static constexpr int kResultLeave = resultOf(ScreenCode::Leave);
 
     // The administrator's card check behind "諸設定": a modal sub-screen that
     // returns 1 when an administrator's card was presented. The application

@@ -12,10 +12,10 @@ constexpr int kStatusPaneWidth = 100;
 CProgressStatusBar::CProgressStatusBar(QWidget* parent) : QStatusBar(parent) {
     setSizeGripEnabled(false);
     m_panes[0] = new QLabel(QStringLiteral(" "), this);
-    m_panes[0]->setObjectName(QStringLiteral("statusPane0"));
+    m_panes[0]->setObjectName(QStringLiteral("statusTextLabel"));
     m_panes[0]->setFixedWidth(kStatusPaneWidth);
     m_panes[1] = new QLabel(this);
-    m_panes[1]->setObjectName(QStringLiteral("statusPane1"));
+    m_panes[1]->setObjectName(QStringLiteral("progressPaneLabel"));
     addWidget(m_panes[0], 0);
     addWidget(m_panes[1], 1);
 

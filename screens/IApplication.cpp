@@ -10,3 +10,7 @@ IApplication* theApp() {
 void setTheApp(IApplication* app) {
     g_app = app;
 }
+
+CardPoll pollReader() {
+    return g_app != nullptr ? g_app->pollCard() : CardPoll::readerError();
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "nvktl/CMapStringToString.h"
+#include "screens/CardPoll.h"
 
 class CBaseDialog;
 namespace NVKTL {
@@ -20,8 +21,8 @@ public:
     virtual CString getDataDir() = 0;
     virtual CString getVarDir() = 0;
 
-    // The card on the reader: 16 upper-case hex digits, "no" or "err".
-    virtual CString getCardId() = 0;
+    // One poll of the card reader.
+    virtual CardPoll pollCard() = 0;
     // True while the open reader has been reporting errors for a while
     // (rather than seeing no card); the resting screen says so.
     virtual bool isReaderFailing() { return false; }
@@ -40,3 +41,5 @@ public:
 
 IApplication* theApp();
 void setTheApp(IApplication* app);
+// One poll through theApp(); a reader error while no application is installed.
+CardPoll pollReader();

@@ -11,12 +11,12 @@ FakeApplication::~FakeApplication() {
     setTheApp(m_previous);
 }
 
-void FakeApplication::setCard(const char* card) {
+void FakeApplication::setCard(const CardPoll& poll) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_card = card;
+    m_card = poll;
 }
 
-CString FakeApplication::getCardId() {
+CardPoll FakeApplication::pollCard() {
     ++m_polls;
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_card;

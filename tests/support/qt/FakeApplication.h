@@ -18,8 +18,8 @@ public:
     FakeApplication(const FakeApplication&) = delete;
     FakeApplication& operator=(const FakeApplication&) = delete;
 
-    // The reader's answer from now on ("no" at first); any thread.
-    void setCard(const char* card);
+    // The reader's answer from now on (no card at first); any thread.
+    void setCard(const CardPoll& poll);
     int polls() const { return m_polls.load(); }
     void setReaderFailing(bool failing) { m_readerFailing.store(failing); }
 
@@ -29,7 +29,7 @@ public:
     CString getBaseDir() override { return CString(baseDir); }
     CString getDataDir() override;
     CString getVarDir() override;
-    CString getCardId() override;
+    CardPoll pollCard() override;
     bool isReaderFailing() override { return m_readerFailing.load(); }
     void attachSendWindow(CBaseDialog* window) override;
     void detachSendWindow(CBaseDialog* window) override;
@@ -47,7 +47,7 @@ public:
 private:
     IApplication* m_previous;
     mutable std::mutex m_mutex;
-    CString m_card{"no"};
+    CardPoll m_card;
     std::atomic<int> m_polls{0};
     std::atomic<bool> m_readerFailing{false};
 };

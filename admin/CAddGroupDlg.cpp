@@ -1,21 +1,17 @@
 #include "admin/CAddGroupDlg.h"
 
-#include "admin/CUserScreenParts.h"
 #include "admin/StoreTogether.h"
-#include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
+#include "screens/QtText.h"
 #include "ui_CAddGroupDlg.h"
-
-using userscreen::cs;
 
 CAddGroupDlg::CAddGroupDlg(bool subScreen, QWidget* parent)
     : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CAddGroupDlg>()),
       m_subScreen(subScreen) {
     m_ui->setupUi(this);
-    applyControlIds(this);
     setFont(japaneseFont());
-    connect(m_ui->c1003, &QPushButton::clicked, this, &CAddGroupDlg::OnRegister);
+    connect(m_ui->registerButton, &QPushButton::clicked, this, &CAddGroupDlg::OnRegister);
 }
 
 CAddGroupDlg::~CAddGroupDlg() = default;
@@ -23,7 +19,7 @@ CAddGroupDlg::~CAddGroupDlg() = default;
 bool CAddGroupDlg::OnInitDialog() {
     CBaseDialog::OnInitDialog();
     if (m_subScreen)
-        m_ui->c1022->setEnabled(false);
+        m_ui->endButton->setEnabled(false);
     return true;
 }
 
@@ -38,7 +34,7 @@ void CAddGroupDlg::OnTimer(int id) {
 
 void CAddGroupDlg::OnRegister() {
     killScreenTimer(kScreenTimerId);
-    m_groupName = cs(m_ui->c1007->text());
+    m_groupName = cs(m_ui->groupNameEdit->text());
     const CString caption(kCaption);
     if (m_groupName.IsEmpty()) {
         CMessageBox::ok(this, CString(kNoName), caption);

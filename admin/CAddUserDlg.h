@@ -4,14 +4,11 @@
 #include "screens/CBaseDialog.h"
 
 #include <memory>
-#include <vector>
 
 namespace Ui {
 class CAddUserDlg;
 }
-namespace userscreen {
-class CAddressList;
-}
+class CUserForm;
 
 // User registration: the card on the reader gives the user ID; the name, the
 // addresses and the group are typed or chosen, and a new group can be added
@@ -20,8 +17,6 @@ class CAddUserDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 129;
     static constexpr const char* kCaption = "ユーザ登録";
-    static constexpr const char* kNoName = "ユーザ氏名が入力されていません。";
-    static constexpr const char* kNoGroup = "グループが選択されていません。";
     static constexpr const char* kConfirm = "この情報をユーザとして登録しますか？";
     static constexpr const char* kOverwrite = "このユーザはすでに存在しています。上書きしますか？";
     static constexpr const char* kRegistered = "登録しました。";
@@ -38,21 +33,16 @@ protected:
     void OnCancel() override;
 
 private:
-    void readFields();
-    void writeFields();
     void restartTimer();
-    void fillGroups();
+    // Says why the registration cannot go ahead and waits for a card again.
+    void refuse(const CString& text);
     // After a registration: empties card, name and addresses and waits for
     // the next card.
     void readyForNextUser();
 
     std::unique_ptr<Ui::CAddUserDlg> m_ui;
-    std::unique_ptr<userscreen::CAddressList> m_addresses;
-    CString m_card;
-    CString m_name;
-    CString m_address;
+    std::unique_ptr<CUserForm> m_form;
     // The card registered last, until it has been lifted from the reader.
     CString m_registeredCard;
     int m_timerId = 0;
-    std::vector<CString> m_groupIds;
 };

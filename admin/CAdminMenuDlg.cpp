@@ -16,23 +16,24 @@ CAdminMenuDlg::~CAdminMenuDlg() = default;
 
 bool CAdminMenuDlg::OnInitDialog() {
     CBaseDialog::OnInitDialog();
-    const std::pair<QPushButton*, int> buttons[] = {
-        {m_ui->button1010, -8},  // group registration
-        {m_ui->button1011, -9},  // group deletion
-        {m_ui->button1012, -10}, // group selection, then change
-        {m_ui->button1004, -4},  // user registration
-        {m_ui->button1005, -5},  // user deletion
-        {m_ui->button1006, -6},  // user selection, then change
-        {m_ui->button1008, -21}, // operation settings
-        {m_ui->button1007, -20}, // mail settings
-        {m_ui->button1013, -30}, // mail error list
-        {m_ui->button1022, kResultConfirm},
-        {m_ui->button1023, kResultConfirm},
+    const std::pair<QPushButton*, ScreenCode> buttons[] = {
+        {m_ui->addGroupButton, ScreenCode::GroupRegistration},
+        {m_ui->deleteGroupButton, ScreenCode::GroupDeletion},
+        {m_ui->changeGroupButton, ScreenCode::GroupSelection},
+        {m_ui->addUserButton, ScreenCode::UserRegistration},
+        {m_ui->deleteUserButton, ScreenCode::UserDeletion},
+        {m_ui->changeUserButton, ScreenCode::UserSelection},
+        {m_ui->operationSettingsButton, ScreenCode::OperationSettings},
+        {m_ui->mailSettingsButton, ScreenCode::MailSettings},
+        {m_ui->mailErrorsButton, ScreenCode::MailErrors},
+        {m_ui->endButton, ScreenCode::UserConfirmation},
+        {m_ui->backButton, ScreenCode::UserConfirmation},
     };
     for (const auto& [button, result] : buttons) {
         // "戻る" leads to the user confirmation screen here, not to this menu.
         disconnect(button, &QPushButton::clicked, nullptr, nullptr);
-        connect(button, &QPushButton::clicked, this, [this, code = result] { done(code); });
+        connect(button, &QPushButton::clicked, this,
+                [this, code = result] { done(resultOf(code)); });
     }
     return true;
 }

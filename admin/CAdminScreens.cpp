@@ -13,8 +13,8 @@
 #include "admin/CSelUserDlg.h"
 #include "admin/CUpdGroupDlg.h"
 #include "admin/CUpdUserDlg.h"
-#include "app/CScreenTable.h"
 #include "screens/CPostonDlg.h"
+#include "screens/CScreenTable.h"
 #include "screens/IApplication.h"
 
 namespace {
@@ -41,40 +41,40 @@ void registerAdminScreens(CScreenTable& table) {
             theApp()->attachSendWindow(screen);
         return result;
     });
-    table.add(CScreenTable::kAdminMenu, [](CString&) {
+    table.add(ScreenCode::AdminMenu, [](CString&) {
         CAdminMenuDlg menu;
         return menu.exec();
     });
 
-    table.add(-4, plain<CAddUserDlg>());
-    table.add(-5, plain<CDelUserDlg>());
+    table.add(ScreenCode::UserRegistration, plain<CAddUserDlg>());
+    table.add(ScreenCode::UserDeletion, plain<CDelUserDlg>());
     // The selection screens leave their choice in the selected key whatever
     // they end with; the change screens take it.
-    table.add(-6, [](CString& selectedKey) {
+    table.add(ScreenCode::UserSelection, [](CString& selectedKey) {
         CSelUserDlg selection;
         const int result = selection.exec();
         selectedKey = selection.selectedUserId;
         return result;
     });
-    table.add(-7, [](CString& selectedKey) {
+    table.add(ScreenCode::UserChange, [](CString& selectedKey) {
         CUpdUserDlg change;
         change.setUserId(selectedKey);
         return change.exec();
     });
-    table.add(-8, plain<CAddGroupDlg>());
-    table.add(-9, plain<CDelGroupDlg>());
-    table.add(-10, [](CString& selectedKey) {
+    table.add(ScreenCode::GroupRegistration, plain<CAddGroupDlg>());
+    table.add(ScreenCode::GroupDeletion, plain<CDelGroupDlg>());
+    table.add(ScreenCode::GroupSelection, [](CString& selectedKey) {
         CSelGroupDlg selection;
         const int result = selection.exec();
         selectedKey = selection.selectedGroupId();
         return result;
     });
-    table.add(-11, [](CString& selectedKey) {
+    table.add(ScreenCode::GroupChange, [](CString& selectedKey) {
         CUpdGroupDlg change;
         change.setGroupId(selectedKey);
         return change.exec();
     });
-    table.add(-20, plain<CDefSetDlg>());
-    table.add(-21, plain<CKidoSetDlg>());
-    table.add(-30, plain<CMailErrorDlg>());
+    table.add(ScreenCode::MailSettings, plain<CDefSetDlg>());
+    table.add(ScreenCode::OperationSettings, plain<CKidoSetDlg>());
+    table.add(ScreenCode::MailErrors, plain<CMailErrorDlg>());
 }

@@ -1,7 +1,9 @@
 #include "admin/CChkAdmin2Dlg.h"
 
+#include "admin/CUserForm.h"
 #include "data/CDbAccess.h"
 #include "screens/IApplication.h"
+#include "screens/QtText.h"
 #include "ui_CChkAdmin2Dlg.h"
 
 #include <QPushButton>
@@ -10,7 +12,7 @@ CChkAdmin2Dlg::CChkAdmin2Dlg(QWidget* parent)
     : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CChkAdmin2Dlg>()) {
     m_ui->setupUi(this);
     setFont(japaneseFont());
-    m_ui->label1028->setText(QString());
+    m_ui->messageLabel->setText(QString());
 }
 
 CChkAdmin2Dlg::~CChkAdmin2Dlg() = default;
@@ -19,7 +21,7 @@ bool CChkAdmin2Dlg::OnInitDialog() {
     CBaseDialog::OnInitDialog();
     // Here "終了" and "戻る" both only give up the check, instead of their
     // shared meanings.
-    for (QPushButton* button : {m_ui->button1022, m_ui->button1023}) {
+    for (QPushButton* button : {m_ui->endButton, m_ui->backButton}) {
         disconnect(button, &QPushButton::clicked, nullptr, nullptr);
         connect(button, &QPushButton::clicked, this, [this] { done(kResultCancelled); });
     }
@@ -33,20 +35,20 @@ void CChkAdmin2Dlg::OnCancel() {
 
 void CChkAdmin2Dlg::OnTimer(int id) {
     if (id == m_timerId) {
-        const CString card = theApp() ? theApp()->getCardId() : CString("err");
-        if (card == "err") {
-            m_message = kReaderError;
-        } else if (card == "no") {
+        const CardPoll card = pollReader();
+        if (card.state == CardPoll::State::ReaderError) {
+            m_message = userform::kReaderError;
+        } else if (card.state == CardPoll::State::NoCard) {
             m_message = kPrompt;
         } else {
             m_message = kNotAdministrator;
             CDbAccess db;
-            if (db.checkAdminUser(card) == 0) {
+            if (db.checkAdminUser(card.id) == 0) {
                 done(kResultAdministrator);
                 return;
             }
         }
-        m_ui->label1028->setText(QString::fromStdString(m_message.str()));
+        m_ui->messageLabel->setText(qt(m_message));
     }
     CBaseDialog::OnTimer(id);
 }

@@ -20,7 +20,6 @@ public:
     static constexpr int kResultCancelled = 2;
     static constexpr int kTimerPeriodMs = 200;
 
-    static constexpr const char* kReaderError = "エラーが発生しています。再起動してください";
     static constexpr const char* kPrompt = "管理者のＩＣカードをかざしてください。";
     static constexpr const char* kNotAdministrator = "管理者ではありません。";
 

@@ -1,12 +1,14 @@
 #include "admin/CChkAdminDlg.h"
 
+#include "admin/CUserForm.h"
 #include "admin/MailAddressCheck.h"
 #include "admin/StoreTogether.h"
-#include "app/CScreenTable.h"
 #include "data/CDbAccess.h"
 #include "screens/CBaseDialog.h"
 #include "screens/CMessageBox.h"
+#include "screens/CScreenTable.h"
 #include "screens/IApplication.h"
+#include "screens/QtText.h"
 #include "ui_CChkAdminDlg.h"
 
 #include <QPushButton>
@@ -14,14 +16,12 @@
 
 namespace {
 
-constexpr int kCardIdLength = 16;
-
 CString textOf(const QLineEdit* edit) {
-    return CString(edit->text().toStdString());
+    return cs(edit->text());
 }
 
 void setText(QLineEdit* edit, const CString& text) {
-    const QString value = QString::fromStdString(text.str());
+    const QString value = qt(text);
     if (edit->text() != value)
         edit->setText(value);
 }
@@ -37,19 +37,19 @@ CChkAdminDlg::CChkAdminDlg(QWidget* parent)
     m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(kTimerPeriodMs);
     connect(m_timer, &QTimer::timeout, this, &CChkAdminDlg::OnTimer);
-    connect(m_ui->button1003, &QPushButton::clicked, this, &CChkAdminDlg::OnRegister);
-    connect(m_ui->button1022, &QPushButton::clicked, this, [this] { done(kResultLeft); });
+    connect(m_ui->registerButton, &QPushButton::clicked, this, &CChkAdminDlg::OnRegister);
+    connect(m_ui->endButton, &QPushButton::clicked, this, [this] { done(kResultLeft); });
 }
 
 CChkAdminDlg::~CChkAdminDlg() = default;
 
-int CChkAdminDlg::startCheck(CDbAccess& db, int code) {
+ScreenCode CChkAdminDlg::startCheck(CDbAccess& db, ScreenCode code) {
     if (db.existAdminUser() == 0)
         return code;
     CChkAdminDlg registration;
     if (registration.exec() == kResultRegistered)
-        return CScreenTable::kAdminMenu;
-    return CScreenTable::kLeave;
+        return ScreenCode::AdminMenu;
+    return ScreenCode::Leave;
 }
 
 bool CChkAdminDlg::isTimerActive() const {
@@ -79,40 +79,35 @@ void CChkAdminDlg::startTimer() {
 }
 
 void CChkAdminDlg::readFields() {
-    m_card = textOf(m_ui->edit1007);
-    m_name = textOf(m_ui->edit1005);
-    m_mail = textOf(m_ui->edit1010);
+    m_card = textOf(m_ui->cardIdEdit);
+    m_name = textOf(m_ui->nameEdit);
+    m_mail = textOf(m_ui->addressEdit);
 }
 
 void CChkAdminDlg::writeFields() {
-    setText(m_ui->edit1007, m_card);
-    setText(m_ui->edit1005, m_name);
-    setText(m_ui->edit1010, m_mail);
+    setText(m_ui->cardIdEdit, m_card);
+    setText(m_ui->nameEdit, m_name);
+    setText(m_ui->addressEdit, m_mail);
 }
 
 void CChkAdminDlg::OnTimer() {
     readFields();
-    const CString card = theApp() ? theApp()->getCardId() : CString("err");
-    if (card == "err")
-        m_card = kReaderError;
-    else if (card == "no")
-        m_card = kPutCard;
-    else
-        m_card = card;
+    m_card = userform::cardFieldText(pollReader());
     writeFields();
 }
 
 void CChkAdminDlg::OnRegister() {
     m_timer->stop();
     readFields();
-    const CString caption(kDefaultCaption);
-    if (m_card.GetLength() != kCardIdLength) {
+    // Messages without a caption of their own carry the program's name.
+    const CString caption(userform::kDefaultCaption);
+    if (!userform::holdsCardId(m_card)) {
         CMessageBox::ok(this, m_card, caption);
         startTimer();
         return;
     }
     if (m_name.IsEmpty()) {
-        CMessageBox::ok(this, CString(kNoName), caption);
+        CMessageBox::ok(this, CString(CUserForm::kNoName), caption);
         startTimer();
         return;
     }

@@ -9,6 +9,7 @@
 
 class CDbAccess;
 class QTimer;
+enum class ScreenCode : int;
 namespace Ui {
 class CChkAdminDlg;
 }
@@ -26,25 +27,20 @@ public:
     static constexpr int kResultRegistered = 1;
     static constexpr int kResultLeft = 2;
 
-    static constexpr const char* kReaderError = "エラーが発生しています。再起動してください";
-    static constexpr const char* kPutCard = "カードをFeRiCaにセットしてください。";
-    static constexpr const char* kNoName = "ユーザ氏名が入力されていません。";
     static constexpr const char* kConfirm = "この情報をユーザとして登録しますか？";
     static constexpr const char* kOverwrite = "このユーザはすでに存在しています。上書きしますか？";
     static constexpr const char* kConfirmCaption = "ユーザ登録";
     static constexpr const char* kRegistered = "登録しました。";
     static constexpr const char* kAdminGroup = "1";
-    // Messages without a caption of their own carry the program's name.
-    static constexpr const char* kDefaultCaption = "NVKぽすとん";
 
     explicit CChkAdminDlg(QWidget* parent = nullptr);
     ~CChkAdminDlg() override;
 
     // The screen loop's check before every screen: the code to go on with
     // when an administrator exists; else the registration is shown, and the
-    // loop goes on with the administrator menu (-3) after a registration or
-    // ends (-100) when it was left.
-    static int startCheck(CDbAccess& db, int code);
+    // loop goes on with the administrator menu after a registration or
+    // ends (leave) when it was left.
+    static ScreenCode startCheck(CDbAccess& db, ScreenCode code);
 
     bool isTimerActive() const;
 

@@ -1,15 +1,14 @@
 #include "admin/CDefSetDlg.h"
 
-#include "admin/CUserScreenParts.h"
 #include "admin/MailAddressCheck.h"
 #include "admin/StoreTogether.h"
-#include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "delivery/CMailRoute.h"
 #include "delivery/CNotification.h"
 #include "nvktl/CSmtpClient.h"
 #include "nvktl/CTime.h"
 #include "screens/CMessageBox.h"
+#include "screens/QtText.h"
 #include "ui_CDefSetDlg.h"
 
 #include <QAbstractButton>
@@ -21,9 +20,6 @@
 
 #include <algorithm>
 #include <thread>
-
-using userscreen::cs;
-using userscreen::qt;
 
 namespace {
 
@@ -48,37 +44,30 @@ int securityIndex(const CString& value) {
     return 0;
 }
 
-CString lookup(const CMapStringToString& values, const char* key) {
-    CString value;
-    values.Lookup(CString(key), value);
-    return value;
-}
-
 } // namespace
 
 CDefSetDlg::CDefSetDlg(QWidget* parent)
     : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CDefSetDlg>()) {
     m_ui->setupUi(this);
-    applyControlIds(this);
     setFont(japaneseFont());
-    m_ui->c1013->setValidator(
+    m_ui->portEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
-    m_ui->c1013->installEventFilter(this);
+    m_ui->portEdit->installEventFilter(this);
     // The up-down arrows stand beside the port, as high as its field.
-    m_ui->c1018->setFixedHeight(m_ui->c1013->sizeHint().height());
-    for (QToolButton* arrow : {m_ui->up, m_ui->down})
+    m_ui->portArrows->setFixedHeight(m_ui->portEdit->sizeHint().height());
+    for (QToolButton* arrow : {m_ui->portUpButton, m_ui->portDownButton})
         arrow->setMaximumHeight(16777215);
     // Each check box sits over the leading blanks of its group box's title.
-    for (QCheckBox* box : {m_ui->c1011, m_ui->c1014}) {
+    for (QCheckBox* box : {m_ui->smtpCheck, m_ui->authCheck}) {
         QWidget* group = box->parentWidget();
         group->layout()->removeWidget(box);
         box->adjustSize();
         box->move(QFontMetrics(group->font()).horizontalAdvance(QLatin1Char(' ')) + 4, 0);
         box->raise();
     }
-    connect(m_ui->up, &QToolButton::clicked, this, [this] { OnPortStep(+1); });
-    connect(m_ui->down, &QToolButton::clicked, this, [this] { OnPortStep(-1); });
-    connect(m_ui->c1003, &QPushButton::clicked, this, &CDefSetDlg::OnRegister);
+    connect(m_ui->portUpButton, &QToolButton::clicked, this, [this] { OnPortStep(+1); });
+    connect(m_ui->portDownButton, &QToolButton::clicked, this, [this] { OnPortStep(-1); });
+    connect(m_ui->registerButton, &QPushButton::clicked, this, &CDefSetDlg::OnRegister);
     connect(m_ui->testSendButton, &QPushButton::clicked, this, &CDefSetDlg::OnTestSend);
     connect(m_ui->securityCombo, &QComboBox::activated, this, &CDefSetDlg::OnSecurityChosen);
 }
@@ -92,14 +81,14 @@ bool CDefSetDlg::OnInitDialog() {
         CDbAccess db;
         db.getDefault(values);
     }
-    m_mailUser = lookup(values, kMailUser);
-    m_mailAddress = lookup(values, kMailAddress);
-    m_mailSubject = lookup(values, kMailSubject);
-    m_mailServer = lookup(values, kMailServer);
-    m_mailPort = lookup(values, kMailPort);
-    m_mailAccount = lookup(values, kMailAccount);
-    m_mailPassword = lookup(values, kMailPassword);
-    m_mailSecurity = lookup(values, kMailSecurity);
+    m_mailUser = values.Value(kMailUser);
+    m_mailAddress = values.Value(kMailAddress);
+    m_mailSubject = values.Value(kMailSubject);
+    m_mailServer = values.Value(kMailServer);
+    m_mailPort = values.Value(kMailPort);
+    m_mailAccount = values.Value(kMailAccount);
+    m_mailPassword = values.Value(kMailPassword);
+    m_mailSecurity = values.Value(kMailSecurity);
 
     if (m_mailServer.IsEmpty() || m_mailPort.IsEmpty()) {
         m_useSmtp = 0;
@@ -133,10 +122,10 @@ void CDefSetDlg::updateData(bool fromControls) {
         CString* member;
     };
     const Field fields[] = {
-        {m_ui->c1009, &m_mailUser},     {m_ui->c1010, &m_mailAddress},
-        {m_ui->c1017, &m_mailSubject},  {m_ui->c1012, &m_mailServer},
-        {m_ui->c1013, &m_mailPort},     {m_ui->c1015, &m_mailAccount},
-        {m_ui->c1016, &m_mailPassword},
+        {m_ui->senderNameEdit, &m_mailUser},   {m_ui->senderAddressEdit, &m_mailAddress},
+        {m_ui->subjectEdit, &m_mailSubject},   {m_ui->serverEdit, &m_mailServer},
+        {m_ui->portEdit, &m_mailPort},         {m_ui->accountEdit, &m_mailAccount},
+        {m_ui->passwordEdit, &m_mailPassword},
     };
     for (const Field& field : fields) {
         if (fromControls)
@@ -145,12 +134,12 @@ void CDefSetDlg::updateData(bool fromControls) {
             field.edit->setText(qt(*field.member));
     }
     if (fromControls) {
-        m_useSmtp = m_ui->c1011->isChecked() ? 1 : 0;
-        m_useAuth = m_ui->c1014->isChecked() ? 1 : 0;
+        m_useSmtp = m_ui->smtpCheck->isChecked() ? 1 : 0;
+        m_useAuth = m_ui->authCheck->isChecked() ? 1 : 0;
         m_mailSecurity = kSecurityValues[std::clamp(m_ui->securityCombo->currentIndex(), 0, 2)];
     } else {
-        m_ui->c1011->setChecked(m_useSmtp != 0);
-        m_ui->c1014->setChecked(m_useAuth != 0);
+        m_ui->smtpCheck->setChecked(m_useSmtp != 0);
+        m_ui->authCheck->setChecked(m_useAuth != 0);
         m_ui->securityCombo->setCurrentIndex(securityIndex(m_mailSecurity));
     }
 }
@@ -158,13 +147,13 @@ void CDefSetDlg::updateData(bool fromControls) {
 void CDefSetDlg::OnPortStep(int step) {
     // Like an up-down control bound to its buddy: the buddy's number, moved
     // one step and kept within the range.
-    const long current = std::strtol(m_ui->c1013->text().toLatin1().constData(), nullptr, 10);
+    const long current = std::strtol(m_ui->portEdit->text().toLatin1().constData(), nullptr, 10);
     const long next = std::clamp<long>(current + step, kPortMinimum, kPortMaximum);
-    m_ui->c1013->setText(QString::number(next));
+    m_ui->portEdit->setText(QString::number(next));
 }
 
 bool CDefSetDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_ui->c1013 && event->type() == QEvent::KeyPress) {
+    if (watched == m_ui->portEdit && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Up || key == Qt::Key_Down) {
             OnPortStep(key == Qt::Key_Up ? +1 : -1);
@@ -259,8 +248,8 @@ void CDefSetDlg::OnRegister() {
 }
 
 void CDefSetDlg::OnSecurityChosen(int index) {
-    if (index > 0 && index < 3 && m_ui->c1013->text().isEmpty())
-        m_ui->c1013->setText(QString::fromLatin1(kSecurityPorts[index]));
+    if (index > 0 && index < 3 && m_ui->portEdit->text().isEmpty())
+        m_ui->portEdit->setText(QString::fromLatin1(kSecurityPorts[index]));
 }
 
 void CDefSetDlg::done(int result) {
@@ -290,7 +279,7 @@ void CDefSetDlg::OnTestSend() {
         return;
     // The test mail goes to the administrator address: without one there is
     // nobody to send it to.
-    if (m_ui->c1010->text().isEmpty()) {
+    if (m_ui->senderAddressEdit->text().isEmpty()) {
         CMessageBox::ok(this, CString(kNoTestAddress), CString(kCaption));
         return;
     }
@@ -300,8 +289,7 @@ void CDefSetDlg::OnTestSend() {
     CMapStringToString settings = storedValues();
     NVKTL::CTime now;
     now.SetNow();
-    CString loginDate;
-    now.Format(loginDate, "%Y%m%d%H%M%S%s");
+    const CString loginDate = now.Stamp();
     settings.SetAt("recv_name", m_mailUser);
     settings.SetAt("recv_mail", m_mailAddress);
     settings.SetAt("title", m_mailSubject);
@@ -310,9 +298,10 @@ void CDefSetDlg::OnTestSend() {
 
     setBusy(true);
     QEventLoop waiting;
-    int result = -1;
+    NVKTL::SmtpResult result = NVKTL::SmtpResult::NoConnection;
     std::thread worker([&waiting, &result, settings, message] {
-        const int outcome = CMailRoute::deliverMail(settings, message, nullptr, kTestTimeout);
+        const auto outcome = static_cast<NVKTL::SmtpResult>(
+            CMailRoute::deliverMail(settings, message, nullptr, kTestTimeout));
         QMetaObject::invokeMethod(
             &waiting,
             [&waiting, &result, outcome] {
@@ -325,7 +314,7 @@ void CDefSetDlg::OnTestSend() {
     worker.join();
     setBusy(false);
 
-    const CString text = result == 0
+    const CString text = result == NVKTL::SmtpResult::Ok
                              ? CString(kTestSent)
                              : CString(kTestFailed) + NVKTL::CSmtpClient::GetErrorMessage(result);
     CMessageBox::ok(this, text, CString(kCaption));

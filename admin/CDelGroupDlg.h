@@ -4,11 +4,11 @@
 #include "screens/CBaseDialog.h"
 
 #include <memory>
-#include <vector>
 
 namespace Ui {
 class CDelGroupDlg;
 }
+class CPickList;
 
 // Group deletion: the groups that may be deleted (no deletion mark), several
 // at a time, each confirmed; a group with users is confirmed twice and takes
@@ -31,9 +31,7 @@ protected:
     void OnCancel() override;
 
 private:
-    void fillList();
-
     std::unique_ptr<Ui::CDelGroupDlg> m_ui;
-    std::vector<CString> m_groupIds;
+    std::unique_ptr<CPickList> m_list;
     int m_timerId = 0;
 };

@@ -1,31 +1,23 @@
 #include "admin/CDelUserDlg.h"
 
-#include "admin/CUserScreenParts.h"
-#include "admin/StoreTogether.h"
-#include "app/CControlIds.h"
+#include "admin/CPickList.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
 #include "ui_CDelUserDlg.h"
 
-using userscreen::cs;
-
 CDelUserDlg::CDelUserDlg(QWidget* parent)
     : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CDelUserDlg>()) {
     m_ui->setupUi(this);
-    applyControlIds(this);
+    m_list = std::make_unique<CPickList>(this, m_ui->userList);
     setFont(japaneseFont());
-    connect(m_ui->c1005, &QPushButton::clicked, this, &CDelUserDlg::OnDeleteUsers);
+    connect(m_ui->deleteButton, &QPushButton::clicked, this, &CDelUserDlg::OnDeleteUsers);
 }
 
 CDelUserDlg::~CDelUserDlg() = default;
 
 bool CDelUserDlg::OnInitDialog() {
     CBaseDialog::OnInitDialog();
-    userscreen::fillGroupCombo(m_ui->c1002, m_groupIds);
-    if (m_ui->c1002->count() > 0)
-        m_ui->c1002->setCurrentIndex(0);
-    fillUsers();
-    connect(m_ui->c1002, &QComboBox::currentIndexChanged, this, [this] { fillUsers(); });
+    m_list->showUsersOf(m_ui->groupCombo);
     return true;
 }
 
@@ -33,50 +25,13 @@ void CDelUserDlg::OnCancel() {
     done(kResultAdminMenu);
 }
 
-void CDelUserDlg::fillUsers() {
-    const int group = m_ui->c1002->currentIndex();
-    if (group < 0) {
-        m_ui->c1000->clear();
-        m_userIds.clear();
-        return;
-    }
-    userscreen::fillUserList(m_ui->c1000, m_groupIds.at(static_cast<std::size_t>(group)),
-                             m_userIds);
-}
-
 void CDelUserDlg::OnDeleteUsers() {
-    const CString caption(kCaption);
-    std::vector<int> marked;
-    for (int row = 0; row < m_ui->c1000->count(); ++row)
-        if (m_ui->c1000->item(row)->isSelected())
-            marked.push_back(row);
-    if (marked.empty()) {
-        CMessageBox::ok(this, CString(kNothingMarked), caption);
-        return;
-    }
-    // Every answer first, then the deletions together: a failure leaves every
-    // marked user in place.
-    std::vector<CString> confirmed;
-    for (const int row : marked) {
-        const CString name = cs(m_ui->c1000->item(row)->text());
-        if (CMessageBox::yesNo(this, "ユーザ [" + name + "]さんを削除してよいですか？", caption) ==
-            CMessageBox::Yes)
-            confirmed.push_back(m_userIds.at(static_cast<std::size_t>(row)));
-    }
-    bool stored = true;
-    if (!confirmed.empty()) {
-        CDbAccess db;
-        stored = storeTogether(db, [&] {
-            for (const CString& userId : confirmed)
-                if (db.deleteUser(userId) != 0 || db.deleteMail(userId) != 0)
-                    return false;
-            return true;
-        });
-    }
-    fillUsers();
-    if (!stored)
-        CMessageBox::ok(this, CString(kNotStored), caption);
-    else if (!confirmed.empty())
-        CMessageBox::ok(this, CString(kDeleted), caption);
-    m_ui->c1000->clearSelection();
+    auto confirm = [this](const CString&, const CString& name) {
+        return CMessageBox::yesNo(this, "ユーザ [" + name + "]さんを削除してよいですか？",
+                                  CString(kCaption)) == CMessageBox::Yes;
+    };
+    auto erase = [](CDbAccess& db, const CString& userId) {
+        return db.deleteUser(userId) == 0 && db.deleteMail(userId) == 0;
+    };
+    m_list->deleteMarked({kCaption, kNothingMarked, kDeleted, confirm, erase});
 }

@@ -4,11 +4,11 @@
 #include "screens/CBaseDialog.h"
 
 #include <memory>
-#include <vector>
 
 namespace Ui {
 class CDelUserDlg;
 }
+class CPickList;
 
 // User deletion: the users of the chosen group, several marked at a time,
 // each confirmed. Ends with -3 ("戻る", cancel key) or -1 ("終了").
@@ -29,9 +29,6 @@ protected:
     void OnCancel() override;
 
 private:
-    void fillUsers();
-
     std::unique_ptr<Ui::CDelUserDlg> m_ui;
-    std::vector<CString> m_userIds;
-    std::vector<CString> m_groupIds;
+    std::unique_ptr<CPickList> m_list;
 };

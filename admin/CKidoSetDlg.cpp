@@ -1,7 +1,6 @@
 #include "admin/CKidoSetDlg.h"
 
 #include "admin/StoreTogether.h"
-#include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
 #include "ui_CKidoSetDlg.h"
@@ -9,9 +8,8 @@
 CKidoSetDlg::CKidoSetDlg(QWidget* parent)
     : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CKidoSetDlg>()) {
     m_ui->setupUi(this);
-    applyControlIds(this);
     setFont(japaneseFont());
-    connect(m_ui->c1003, &QPushButton::clicked, this, &CKidoSetDlg::OnRegister);
+    connect(m_ui->registerButton, &QPushButton::clicked, this, &CKidoSetDlg::OnRegister);
 }
 
 CKidoSetDlg::~CKidoSetDlg() = default;
@@ -23,14 +21,12 @@ bool CKidoSetDlg::OnInitDialog() {
         CDbAccess db;
         db.getDefault(values);
     }
-    CString kidoType;
-    CString settingDisp;
-    values.Lookup(CString("kido_type"), kidoType);
-    values.Lookup(CString("setting_disp"), settingDisp);
+    const CString kidoType = values.Value("kido_type");
+    const CString settingDisp = values.Value("setting_disp");
     m_minimize = kidoType == "minimam" ? 1 : 0;
     m_settingOnMain = settingDisp == "main" ? 1 : 0;
-    m_ui->c1046->setChecked(m_minimize != 0);
-    m_ui->c1047->setChecked(m_settingOnMain != 0);
+    m_ui->minimizeCheck->setChecked(m_minimize != 0);
+    m_ui->settingsOnMainCheck->setChecked(m_settingOnMain != 0);
     return true;
 }
 
@@ -39,8 +35,8 @@ void CKidoSetDlg::OnCancel() {
 }
 
 void CKidoSetDlg::OnRegister() {
-    m_minimize = m_ui->c1046->isChecked() ? 1 : 0;
-    m_settingOnMain = m_ui->c1047->isChecked() ? 1 : 0;
+    m_minimize = m_ui->minimizeCheck->isChecked() ? 1 : 0;
+    m_settingOnMain = m_ui->settingsOnMainCheck->isChecked() ? 1 : 0;
     CMapStringToString values;
     values.SetAt(CString("kido_type"), CString(m_minimize != 0 ? "minimam" : "normal"));
     values.SetAt(CString("setting_disp"), CString(m_settingOnMain != 0 ? "main" : "top"));

@@ -1,42 +1,28 @@
 #include "admin/CMailErrorDlg.h"
 
 #include "admin/CListCtrlEx.h"
-#include "admin/CUserScreenParts.h"
-#include "app/CControlIds.h"
 #include "data/CDbAccess.h"
 #include "nvktl/CTime.h"
 #include "screens/CMessageBox.h"
+#include "screens/QtText.h"
 #include "ui_CMailErrorDlg.h"
 
 #include <QResizeEvent>
 
-using userscreen::cs;
-using userscreen::qt;
-
 CMailErrorDlg::CMailErrorDlg(QWidget* parent)
     : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CMailErrorDlg>()) {
     m_ui->setupUi(this);
-    applyControlIds(this);
     setFont(japaneseFont());
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint);
-    connect(m_ui->c1020, &QPushButton::clicked, this, &CMailErrorDlg::OnResend);
-    connect(m_ui->c1021, &QPushButton::clicked, this, &CMailErrorDlg::OnDeleteHistory);
+    connect(m_ui->resendButton, &QPushButton::clicked, this, &CMailErrorDlg::OnResend);
+    connect(m_ui->deleteHistoryButton, &QPushButton::clicked, this,
+            &CMailErrorDlg::OnDeleteHistory);
 }
 
 CMailErrorDlg::~CMailErrorDlg() = default;
 
 CListCtrlEx* CMailErrorDlg::list() const {
-    return m_ui->c1019;
-}
-
-QString CMailErrorDlg::dateText(const std::string& timestamp) {
-    auto part = [&timestamp](std::size_t at, std::size_t length) {
-        return at < timestamp.size() ? QString::fromStdString(timestamp.substr(at, length))
-                                     : QString();
-    };
-    return part(0, 4) + QStringLiteral("年") + part(4, 2) + QStringLiteral("月") + part(6, 2) +
-           QStringLiteral("日 ") + part(8, 2) + QStringLiteral("時") + part(10, 2) +
-           QStringLiteral("分");
+    return m_ui->errorList;
 }
 
 bool CMailErrorDlg::OnInitDialog() {
@@ -56,14 +42,11 @@ bool CMailErrorDlg::OnInitDialog() {
     const std::size_t count = rows.size();
     for (std::size_t i = 0; i < count; ++i) {
         const CMapStringToString& row = *rows.at(i);
-        auto column = [&row](const char* name) {
-            CString value;
-            row.Lookup(CString(name), value);
-            return value;
-        };
+        auto column = [&row](const char* name) { return row.Value(name); };
         errors->AppendRow({qt(column("error_no")), qt(column("login_id")),
-                           dateText(column("error_date").str()), qt(column("group_name")),
-                           qt(column("user_name")), qt(column("mail")), qt(column("error_msg"))});
+                           qt(NVKTL::CTime::StampText(column("error_date"))),
+                           qt(column("group_name")), qt(column("user_name")), qt(column("mail")),
+                           qt(column("error_msg"))});
     }
     db.releaseVector(&rows);
     errors->SortByColumn(Date, true);
@@ -73,8 +56,8 @@ bool CMailErrorDlg::OnInitDialog() {
     m_openWidth = width();
     m_openHeight = height();
     setMinimumSize(m_openWidth, m_openHeight);
-    m_bottomGap = height() - m_ui->c1020->y();
-    m_rightMargin = width() - m_ui->c1023->x() - m_ui->c1023->width();
+    m_bottomGap = height() - m_ui->resendButton->y();
+    m_rightMargin = width() - m_ui->backButton->x() - m_ui->backButton->width();
     return true;
 }
 
@@ -94,13 +77,13 @@ void CMailErrorDlg::OnSize(int cx, int cy) {
     const int left = errors->x();
     const int top = errors->y();
     errors->setGeometry(left, top, cx - 2 * left, cy - m_bottomGap - 5 - top);
-    QWidget* resend = m_ui->c1020;
+    QWidget* resend = m_ui->resendButton;
     resend->move(cx / 2 - 1 - resend->width(), cy - m_bottomGap);
-    QWidget* remove = m_ui->c1021;
+    QWidget* remove = m_ui->deleteHistoryButton;
     remove->move(cx / 2 + 1, cy - m_bottomGap);
     // "終了" and "戻る" keep their place at the right edge.
-    QWidget* end = m_ui->c1022;
-    QWidget* back = m_ui->c1023;
+    QWidget* end = m_ui->endButton;
+    QWidget* back = m_ui->backButton;
     const int endToBack = back->x() - end->x();
     back->move(cx - m_rightMargin - back->width(), back->y());
     end->move(back->x() - endToBack, end->y());
@@ -108,10 +91,7 @@ void CMailErrorDlg::OnSize(int cx, int cy) {
 }
 
 void CMailErrorDlg::OnResend() {
-    CString now;
-    NVKTL::CTime time;
-    time.SetNow();
-    time.Format(now, "%Y%m%d%H%M%S%s");
+    const CString now = NVKTL::CTime::StampNow();
     CListCtrlEx* errors = list();
     for (const int row : errors->selectedRowIndexes()) {
         CDbAccess db;

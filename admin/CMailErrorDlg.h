@@ -31,9 +31,6 @@ public:
     void OnResend();
     void OnDeleteHistory();
 
-    // "yyyymmddHHMM..." as "yyyy年mm月dd日 HH時MM分".
-    static QString dateText(const std::string& timestamp);
-
 protected:
     bool OnInitDialog() override;
     void OnCancel() override;

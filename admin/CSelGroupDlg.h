@@ -4,11 +4,11 @@
 #include "screens/CBaseDialog.h"
 
 #include <memory>
-#include <vector>
 
 namespace Ui {
 class CSelGroupDlg;
 }
+class CPickList;
 
 // Group selection: every group; the chosen group_id is read by the screen
 // loop and handed to the change screen. Ends with -11 after a choice, -3
@@ -16,9 +16,8 @@ class CSelGroupDlg;
 class CSelGroupDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 144;
-    static constexpr int kResultChange = -11;
+    static constexpr int kResultChange = resultOf(ScreenCode::GroupChange);
     static constexpr const char* kCaption = "グループ選択";
-    static constexpr const char* kNothingSelected = "選択されていません。";
 
     explicit CSelGroupDlg(QWidget* parent = nullptr);
     ~CSelGroupDlg() override;
@@ -34,7 +33,7 @@ protected:
 
 private:
     std::unique_ptr<Ui::CSelGroupDlg> m_ui;
-    std::vector<CString> m_groupIds;
+    std::unique_ptr<CPickList> m_list;
     CString m_selectedGroupId;
     int m_timerId = 0;
 };

@@ -4,11 +4,11 @@
 #include "screens/CBaseDialog.h"
 
 #include <memory>
-#include <vector>
 
 namespace Ui {
 class CSelUserDlg;
 }
+class CPickList;
 
 // User selection: a group, then one of its users; the screen loop takes
 // selectedUserId to the change screen. Ends with -7 after a choice, -3
@@ -16,9 +16,8 @@ class CSelUserDlg;
 class CSelUserDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 136;
-    static constexpr int kResultChange = -7;
+    static constexpr int kResultChange = resultOf(ScreenCode::UserChange);
     static constexpr const char* kCaption = "ユーザ選択";
-    static constexpr const char* kNothingSelected = "選択されていません。";
 
     explicit CSelUserDlg(QWidget* parent = nullptr);
     ~CSelUserDlg() override;
@@ -33,9 +32,6 @@ protected:
     void OnCancel() override;
 
 private:
-    void fillUsers();
-
     std::unique_ptr<Ui::CSelUserDlg> m_ui;
-    std::vector<CString> m_userIds;
-    std::vector<CString> m_groupIds;
+    std::unique_ptr<CPickList> m_list;
 };

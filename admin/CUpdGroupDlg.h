@@ -14,7 +14,7 @@ class CUpdGroupDlg;
 class CUpdGroupDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 145;
-    static constexpr int kResultSelection = -10;
+    static constexpr int kResultSelection = resultOf(ScreenCode::GroupSelection);
     static constexpr const char* kCaption = "グループ変更";
     static constexpr const char* kNoName = "グループ名が入力されていません。";
     static constexpr const char* kConfirm = "この情報に変更しますか？";

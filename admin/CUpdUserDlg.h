@@ -4,14 +4,11 @@
 #include "screens/CBaseDialog.h"
 
 #include <memory>
-#include <vector>
 
 namespace Ui {
 class CUpdUserDlg;
 }
-namespace userscreen {
-class CAddressList;
-}
+class CUserForm;
 
 // User change: shows the user's old data and stores new data, a new card
 // included. The user keeps its place in the order of users. Ends with -6
@@ -19,10 +16,8 @@ class CAddressList;
 class CUpdUserDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 137;
-    static constexpr int kResultSelection = -6;
+    static constexpr int kResultSelection = resultOf(ScreenCode::UserSelection);
     static constexpr const char* kCaption = "ユーザ変更";
-    static constexpr const char* kNoName = "ユーザ氏名が入力されていません。";
-    static constexpr const char* kNoGroup = "グループが選択されていません。";
     static constexpr const char* kConfirm = "この情報に変更しますか？";
     static constexpr const char* kCardChanged = "ICカードが変更されています。旧のカードでアクセスで"
                                                 "きなくなりますが、よろしいでしょうか？";
@@ -44,24 +39,19 @@ protected:
     void OnCancel() override;
 
 private:
-    void readFields();
-    void writeFields();
     void restartTimer();
+    // Says why the change cannot go ahead and waits for a card again.
+    void refuse(const CString& text);
     // Reads the user as stored under m_oldCard into the old-data fields.
     void loadOldData();
     // True, with the holder's name, when card belongs to a registered user.
     static bool cardHolder(const CString& card, CString& name);
 
     std::unique_ptr<Ui::CUpdUserDlg> m_ui;
-    std::unique_ptr<userscreen::CAddressList> m_addresses;
+    std::unique_ptr<CUserForm> m_form;
     CString m_oldCard;
     CString m_oldName;
     CString m_oldAddresses;
-    CString m_newCard;
-    CString m_newName;
-    CString m_address;
-    CString m_oldGroupName;
-    int m_timerId = 0;
     CString m_oldGroupId;
-    std::vector<CString> m_groupIds;
+    int m_timerId = 0;
 };

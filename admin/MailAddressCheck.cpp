@@ -9,10 +9,5 @@ bool isAcceptableMailAddress(const CString& address) {
     // The ideographic space, U+3000, in UTF-8.
     if (text.find(std::string_view("\xE3\x80\x80")) != std::string::npos)
         return false;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F)
-            return false;
-    }
-    return true;
+    return text.find(' ') == std::string::npos && !address.HasControlCharacter();
 }

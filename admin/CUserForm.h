@@ -1,0 +1,100 @@
+#pragma once
+
+#include "nvktl/CMapStringToString.h"
+#include "screens/CardPoll.h"
+
+#include <QString>
+
+#include <vector>
+
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QWidget;
+
+namespace userform {
+
+inline constexpr const char* kReaderError = "エラーが発生しています。再起動してください";
+inline constexpr const char* kPutCard = "カードをFeRiCaにセットしてください。";
+// The caption of messages that have none of their own: the program's name.
+inline constexpr const char* kDefaultCaption = "NVKぽすとん";
+
+// What a card field shows for a poll of the reader: the card ID, the prompt
+// while no card is there, or the reader error.
+inline CString cardFieldText(const CardPoll& card) {
+    return card.textOr(kPutCard, kReaderError);
+}
+// A card ID is exactly 16 characters; the prompt and the error text are not.
+inline bool holdsCardId(const CString& field) {
+    return field.GetLength() == 16;
+}
+
+// Fills the combo box with every group in order; groupIds receives each
+// entry's group_id at the same position.
+void fillGroupCombo(QComboBox* combo, std::vector<CString>& groupIds);
+
+} // namespace userform
+
+// The form shared by the user registration and change screens, found in the
+// screen's layout by role: the card field written by the card poll
+// (cardIdEdit), the name (nameEdit), the group (groupCombo) and the
+// addresses: the edit that takes one (addressEdit) and the list kept sorted
+// without regard to letter case (addressList) with its add, delete and
+// replace buttons. Address messages have the caption "ユーザ登録" on both.
+class CUserForm {
+public:
+    static constexpr const char* kAddressCaption = "ユーザ登録";
+    static constexpr const char* kNoAddress = "メールアドレスが入力されていません";
+    static constexpr const char* kDuplicate = "同じメールアドレスが追加されています";
+    static constexpr const char* kNotSelected = "メールアドレスが選択されていません";
+    static constexpr const char* kNoName = "ユーザ氏名が入力されていません。";
+    static constexpr const char* kNoGroup = "グループが選択されていません。";
+
+    explicit CUserForm(QWidget* screen);
+
+    CString card() const;
+    void showCard(const CString& text);
+    CString name() const;
+    void setName(const CString& name);
+    CString typedAddress() const;
+
+    // The refusal of a name, group or typed address the screen cannot store,
+    // shown with caption; false when the form is complete.
+    bool refuseIncomplete(const CString& caption);
+
+    void fillGroups();
+    void selectGroup(const CString& groupId);
+    void selectLastGroup();
+    // The chosen group's group_id, empty without a choice.
+    CString groupId() const;
+
+    // The stored addresses ("\r\n" between them) into the list.
+    void showAddresses(const CString& stored);
+    // The list's entries, in order.
+    std::vector<CString> addresses() const;
+    // Name, typed address and list emptied, for the next user.
+    void clearUser();
+
+    void OnAdd();
+    void OnDelete();
+    void OnReplace();
+    // Selecting an entry copies it into the edit.
+    void OnSelectionChanged();
+
+private:
+    // Adds the text where the sorted order puts it.
+    void insertSorted(const QString& text);
+    // The entry equal to text without regard to letter case, or -1.
+    int findExact(const QString& text) const;
+    int selectedRow() const;
+    // A refusal box for an unacceptable address; true when refused.
+    bool refuseBadAddress(const QString& text);
+
+    QWidget* m_screen;
+    QLineEdit* m_card;
+    QLineEdit* m_name;
+    QLineEdit* m_address;
+    QListWidget* m_list;
+    QComboBox* m_groups;
+    std::vector<CString> m_groupIds;
+};

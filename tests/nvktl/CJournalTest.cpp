@@ -15,13 +15,11 @@ TEST(CJournalTest, EachEventIsOneLineWithItsLevelAndNoForgedLine) {
     CJournal::started(); // to syslog(3), which must neither fail nor block
     ::setenv(CJournal::kFileVariable, file, 1);
     CJournal::migrated(-1);
-    CJournal::mailGivenUp(42, -7);
     CJournal::readerFailed("poll\r\nerror fake");
     CJournal::write("one\ntwo\x7f", CJournal::Level::Warning);
     ::unsetenv(CJournal::kFileVariable);
     EXPECT_EQ(testsupport::readBytes(file),
               "error migration failed: result -1, the previous data file stays in use\n"
-              "warning mail given up: visit 42, result -7\n"
               "error reader failed: poll  error fake\n"
               "warning one two \n");
     ::unlink(file);

@@ -55,10 +55,7 @@ TEST(CSocketTest, OnlyNumericAddressesAndRealPortsAreConnected) {
     for (int port : {0, 65536, -25, iotest::closedLoopbackPort()})
         EXPECT_EQ(socket.Connect("127.0.0.1", port), -1) << port;
     EXPECT_FALSE(peer.hasPendingConnection()) << "no traffic for what is refused";
-    EXPECT_EQ(socket.ConnectByName("", peer.port()), -1);
-    peer.serve(1, [](int fd) { ::close(fd); });
-    EXPECT_EQ(socket.ConnectByName("localhost", peer.port()), 0);
-    socket.Close();
+    EXPECT_EQ(socket.ConnectByName("", peer.port()), -1); // names resolve: SMTP server tests
 }
 
 TEST(CSocketTest, EveryWaitOnThePeerIsBounded) {

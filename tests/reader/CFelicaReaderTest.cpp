@@ -3,14 +3,12 @@
 // answers, and what it tells the user.
 #include "reader/CFelicaReader.h"
 #include "nvktl/CJournal.h"
+#include "tests/support/TestDataFile.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <tuple>
 
@@ -29,7 +27,7 @@ struct FakeLibrary {
 } g_fake;
 
 bool zeroed(const unsigned char* bytes) {
-    return bytes && std::all_of(bytes, bytes + 8, [](unsigned char b) { return b == 0; });
+    return bytes && std::count(bytes, bytes + 8, 0) == 8;
 }
 
 } // namespace
@@ -76,14 +74,9 @@ CFelicaReader binding(const std::string& library = FAKE_FELICA_LIBRARY) {
         library);
 }
 
-class FelicaReaderTest : public ::testing::Test {
-protected:
-    void SetUp() override { g_fake = FakeLibrary(); }
-};
-
 // Each failed step disposes and unloads the library before its message; a
 // file that is no reader library (one export missing) is not found.
-TEST_F(FelicaReaderTest, OpeningAndClosingCallTheLibraryInOrderAndReportAFailedStep) {
+TEST(FelicaReaderTest, OpeningAndClosingCallTheLibraryInOrderAndReportAFailedStep) {
     const std::string fake = FAKE_FELICA_LIBRARY, message = "unloaded message:";
     const std::string notFound = std::string("message:") + CFelicaReader::kDriverNotFound + " ";
     // clang-format off
@@ -115,9 +108,10 @@ TEST_F(FelicaReaderTest, OpeningAndClosingCallTheLibraryInOrderAndReportAFailedS
 
 // Polls that fail (not merely find no card) for the failure delay make a
 // failing reader ("F"), noted in the journal once when it starts and ends.
-TEST_F(FelicaReaderTest, APollGivesTheCardOnlyForExactlyOneAndBeepsOncePerPresentation) {
+TEST(FelicaReaderTest, APollGivesTheCardOnlyForExactlyOneAndBeepsOncePerPresentation) {
+    g_fake = FakeLibrary();
     const std::string journal = ::testing::TempDir() + "reader-journal";
-    std::remove(journal.c_str());
+    testsupport::removeTree(journal);
     ::setenv(NVKTL::CJournal::kFileVariable, journal.c_str(), 1);
     CFelicaReader reader = binding();
     reader.setFailureDelay(std::chrono::milliseconds(200));
@@ -138,8 +132,7 @@ TEST_F(FelicaReaderTest, APollGivesTheCardOnlyForExactlyOneAndBeepsOncePerPresen
         std::this_thread::sleep_for(std::chrono::milliseconds(p.pause));
     }
     ::unsetenv(NVKTL::CJournal::kFileVariable);
-    std::ifstream in(journal);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+    EXPECT_EQ(testsupport::readBytes(journal),
               "error reader failed: every poll of the card reader fails\ninfo reader recovered\n");
     // After "err" the same card counts as presented anew.
     reader.closeReader();

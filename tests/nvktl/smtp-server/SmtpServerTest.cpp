@@ -1,9 +1,8 @@
 // The SMTP client against a real, independent SMTP server (the npm package smtp-server, on
 // 127.0.0.1) with each AUTH mechanism, plain and over TLS; the messages received are read back
 // with independent decoders: Python's email package and the WHATWG ISO-2022-JP decoder of Node.
-#include "nvktl/CMailProtocol.h"
+#include "delivery/CNotification.h"
 #include "nvktl/CSmtpClient.h"
-#include "nvktl/JisEncoding.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestDataFile.h"
 
@@ -48,26 +47,19 @@ struct SmtpServer {
     int port = 0;
 };
 
-// A notification as the send thread composes it: six fields, a JIS body.
+// A notification as the send thread composes it.
 CString Notification(const std::string& visitor, const std::string& subject,
                      const std::string& body) {
-    auto words = [](const std::string& text) {
-        CString words;
-        NVKTL::ToEncodedWords(CString(text), 69, words);
-        return words;
-    };
-    NVKTL::CMailProtocol message;
-    message.SetHeader("From", words("受付 ぽすとん") + std::string_view(" <poston@example.com>"));
-    message.SetHeader("To", words(visitor) + std::string_view(" <taro@example.org>"));
-    message.SetHeader("Date", "Sun, 06 Dec 2026 10:15:30 +0900");
-    message.SetHeader("Subject", words(subject));
-    message.SetHeader("Content-Type", "text/plain; charset=\"ISO-2022-JP\"");
-    message.SetHeader("Content-Transfer-Encoding", "7bit");
-    CString jis;
-    NVKTL::ToJis(CString(body), jis);
-    message.SetBody(jis.c_str(), jis.GetLength());
-    message.Build();
-    return message.GetText();
+    CMapStringToString merged;
+    for (const auto& [key, value] :
+         {std::pair<const char*, std::string>{"mail_user", "受付 ぽすとん"},
+          {"mail_address", "poston@example.com"},
+          {"recv_name", visitor},
+          {"recv_mail", "taro@example.org"},
+          {"title", subject},
+          {"body", body}})
+        merged.SetAt(key, CString(value));
+    return CNotification::buildMessage(merged, NVKTL::CTime(2026, 12, 0, 6, 10, 15, 30, 0));
 }
 
 SmtpResult Send(int port, bool tls, const std::string& password, const CString& message) {
@@ -101,7 +93,7 @@ TEST_P(SmtpServerTest, AuthenticatesAndDeliversAMessageThatDecodes) {
     for (int i = 0; c.tls && i < 6; ++i) // longer than one encoded word
         subject += "・第" + std::to_string(i) + "便 来訪のお知らせ";
     const std::string body = "「ぽすとん」にアクセスしました。\r\n[ 山田 太郎 ]さん\r\n"
-                             "2026年12月06日 10時15分\r\n..NET班より\r\n"; // one "." goes
+                             "2026年12月06日 10時15分\r\n..NET班より\r\n";
     EXPECT_EQ(
         Send(server.port, c.tls, "tanstaaftanstaaf", Notification("山田 太郎", subject, body)),
         SmtpResult::Ok);
@@ -110,13 +102,13 @@ TEST_P(SmtpServerTest, AuthenticatesAndDeliversAMessageThatDecodes) {
     const proctest::Output python =
         RunTool({"/usr/bin/python3", PeerDir + "/check-message.py", server.file(1, ".eml")});
     EXPECT_EQ(python.text,
-              "Fields: From, To, Date, Subject, Content-Type, Content-Transfer-"
-              "Encoding\nFrom: 受付 ぽすとん | poston@example.com\nTo: 山田 太郎 | "
+              "Fields: From, To, Date, Subject, Content-Type, Content-Transfer-Encoding, "
+              "Message-ID, MIME-Version\nFrom: 受付 ぽすとん | poston@example.com\nTo: 山田 太郎 | "
               "taro@example.org\nSubject: " +
                   subject +
                   "\nType: text/plain "
                   "iso-2022-jp\nDefects: 0\nBody:\n「ぽすとん」にアクセスしました。\n[ 山田 "
-                  "太郎 ]さん\n2026年12月06日 10時15分\n.NET班より\n\n");
+                  "太郎 ]さん\n2026年12月06日 10時15分\n..NET班より\n\n");
     // NEC and IBM characters and half-width kana read back in a mail reader.
     const std::string visitor = "ｶﾞｸ 髙﨑①";
     EXPECT_EQ(Send(server.port, c.tls, "tanstaaftanstaaf",

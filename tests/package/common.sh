@@ -1,11 +1,10 @@
 # Shared by the package tests: the two packages, checks that count failures,
-# and a private X display.
+# a private X display and the terminal shown on it.
 set -uo pipefail
 
 : "${POSTON_SOURCE:?}" "${POSTON_BUILD:?}" "${PACKAGE_WORK:?}"
 version=$(cat "$POSTON_SOURCE/packaging/version")
-# The upgrade: the same program under a newer version.
-newer_version="$version+upgrade1"
+newer_version="$version+upgrade1" # the same program, for the upgrade
 package_of() { echo "$PACKAGE_WORK/poston_$1_amd64.deb"; }
 
 failures=0
@@ -20,24 +19,19 @@ check() { # description, command...
     fi
 }
 finish() {
-    if [ "$failures" -gt 0 ]; then
-        echo "$failures check(s) failed"
-        exit 1
-    fi
-    echo "all checks passed"
-    exit 0
+    [ "$failures" -eq 0 ] && { echo "all checks passed"; exit 0; }
+    echo "$failures check(s) failed"
+    exit 1
 }
-mode_of() { stat -c '%a %U:%G' "$1" 2>/dev/null; }
 
 # Xvfb on a free display, found by Xvfb itself; sets DISPLAY.
 xvfb_pid=
 start_xvfb() {
-    local fifo
+    local fifo number
     fifo=$(mktemp -u)
     mkfifo "$fifo"
     Xvfb -displayfd 3 -nolisten tcp -ac -screen 0 1280x800x24 3>"$fifo" >/dev/null 2>&1 &
     xvfb_pid=$!
-    local number
     read -r -t 15 number <"$fifo" || number=
     rm -f "$fifo"
     [ -n "$number" ] || return 1
@@ -50,11 +44,10 @@ stop_xvfb() {
 
 # Waits (up to $2 tenths of a second) until command $1 succeeds.
 eventually() {
-    local tries=$2
-    while [ "$tries" -gt 0 ]; do
+    local tries
+    for ((tries = $2; tries > 0; tries--)); do
         eval "$1" && return 0
         sleep 0.1
-        tries=$((tries - 1))
     done
     return 1
 }
@@ -68,4 +61,18 @@ terminal_window() {
                 awk '/Map State: IsViewable/ { v = 1 } /Width:/ { w = $2 } /Height:/ { h = $2 }
                      END { if (v) print w "x" h }'
         done
+}
+
+# Runs the terminal ("$@", its output in $work/terminal.log) until its window
+# shows and the condition $1 holds (at most 20 s), then ends it; prints the
+# window's size then, nothing when it did not show.
+show_terminal() {
+    local condition=$1 pid
+    shift
+    "$@" >"$work/terminal.log" 2>&1 &
+    pid=$!
+    eventually "[ -n \"\$(terminal_window)\" ] && $condition" 200 &&
+        sleep 0.3 && terminal_window # the resize to full screen follows the map
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
 }

@@ -33,24 +33,23 @@ done
 check "every file belongs to root" bash -c "! dpkg-deb -c '$deb' | awk '{ print \$2 }' | grep -v '^root/root\$'"
 
 field() { dpkg-deb -f "$deb" "$1"; }
-check "Version is $version" test "$(field Version)" = "$version"
-check "Architecture is amd64" test "$(field Architecture)" = amd64
+for pair in "Version $version" "Architecture amd64" "Recommends pcscd, libccid"; do
+    read -r name value <<<"$pair"
+    check "$name is $value" test "$(field "$name")" = "$value"
+done
 for dependency in libqt6widgets6 libsqlite3-0 libssl3 libpcsclite1 libc6 fonts-noto-cjk adduser; do
     check "Depends names $dependency" grep -qE "(^|, )$dependency( |,|$)" <<<"$(field Depends)"
 done
-check "Recommends pcscd and libccid" test "$(field Recommends)" = "pcscd, libccid"
 
-scripts=$(mktemp -d)
-unpacked=$(mktemp -d)
+scripts=$(mktemp -d) unpacked=$(mktemp -d)
 trap 'rm -rf "$scripts" "$unpacked"' EXIT
 dpkg-deb -e "$deb" "$scripts"
 for script in postinst prerm postrm; do
     check "$script is a POSIX shell script with set -e" \
         bash -c "head -1 '$scripts/$script' | grep -qx '#!/bin/sh' && grep -qx 'set -e' '$scripts/$script' && sh -n '$scripts/$script'"
 done
-check "postinst knows its own version" grep -qx "version=$version" "$scripts/postinst"
+# A group made before (a machine that had the package) would hide it from the install test.
 check "postinst makes the system group" grep -q "addgroup --system" "$scripts/postinst"
-check "postrm says what purge removes" grep -q 'echo "poston: removing /var/lib/poston' "$scripts/postrm"
 
 check "lintian reports no errors" lintian --fail-on error "$deb"
 

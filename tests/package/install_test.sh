@@ -2,28 +2,18 @@
 # user carried over by the upgrade's migration, the same version again
 # changing nothing, removal keeping the data and purge removing it.
 source "$(dirname "$0")/common.sh"
-if [ "$(id -u)" -ne 0 ]; then
-    echo "skipped: installing the package needs root (CI runs as root)"
-    exit 77
-fi
+[ "$(id -u)" -eq 0 ] || { echo "skipped: installing the package needs root (CI runs as root)"; exit 77; }
 if dpkg-query -W -f '${Status}' poston 2>/dev/null | grep -q installed; then
     echo "skipped: a poston package is installed on this machine; it is left alone"
     exit 77
 fi
 
-state=/var/lib/poston
-data=$state/data
+state=/var/lib/poston data=$state/data
 master_copy="$data/マスタ ～ poston.mdb"
 work=$(mktemp -d)
 journal="$work/journal"
-terminal_pid=
-cleanup() {
-    [ -n "$terminal_pid" ] && kill "$terminal_pid" 2>/dev/null
-    stop_xvfb
-    dpkg --purge poston >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stop_xvfb; dpkg --purge poston >/dev/null 2>&1; rm -rf "$work"' EXIT
+mode_of() { stat -c '%a %U:%G' "$1" 2>/dev/null; }
 
 install_package() { # version
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
@@ -33,38 +23,25 @@ install_package() { # version
 query() { python3 -c 'import sqlite3, sys
 print("\n".join("|".join(map(str, r)) for r in sqlite3.connect(sys.argv[1], isolation_level=None).execute(sys.argv[2])))' "$data/poston.mdb" "$1"; }
 
-# Starts the installed terminal as a kiosk user would, until its first screen
-# shows; then ends it.
-# $1: what else the journal must hold by then.
-# $2: "kiosk-user" runs it as a user whose only group is poston.
+# Starts the installed terminal as a kiosk user would until its first screen
+# shows and the journal holds $1; with "kiosk-user" as $2, as a user whose
+# only group is poston.
 run_until_first_screen() {
-    local awaited=$1 as=()
+    local as=()
     [ "${2:-}" = kiosk-user ] && as=(setpriv --reuid=nobody --regid=poston --clear-groups)
-    POSTON_JOURNAL_FILE=$journal QT_QPA_PLATFORM=xcb HOME=$work "${as[@]}" /usr/bin/poston >"$work/terminal.log" 2>&1 &
-    terminal_pid=$!
-    eventually '[ -n "$(terminal_window)" ] && grep -q "$awaited" "$journal" 2>/dev/null' 200
-    local shown=$?
-    kill "$terminal_pid" 2>/dev/null
-    wait "$terminal_pid" 2>/dev/null
-    terminal_pid=
-    [ $shown -eq 0 ] || { cat "$work/terminal.log" "$journal"; return 1; }
+    [ -n "$(show_terminal "grep -q '$1' '$journal' 2>/dev/null" env POSTON_JOURNAL_FILE="$journal" \
+        QT_QPA_PLATFORM=xcb HOME="$work" "${as[@]}" /usr/bin/poston)" ] ||
+        { cat "$work/terminal.log" "$journal"; return 1; }
 }
 
 start_xvfb || { echo "Xvfb did not start"; exit 1; }
 
 check "the package installs" install_package "$version"
 check "the group poston exists as a system group" bash -c '[ "$(getent group poston | cut -d: -f3)" -lt 1000 ]'
-# path, mode and owner
-layout=(
-    "$state 2770 root:poston"
-    "$data 2770 root:poston"
-    "$state/var 2770 root:poston"
-    "$data/master.mdb 660 root:poston"
-)
-for row in "${layout[@]}"; do
-    path=${row% * *}
-    check "$path is ${row##"$path" }" test "$(mode_of "$path")" = "${row##"$path" }"
+for path in "$state" "$data" "$state/var"; do
+    check "$path is 2770 root:poston" test "$(mode_of "$path")" = "2770 root:poston"
 done
+check "the master file is 660 root:poston" test "$(mode_of "$data/master.mdb")" = "660 root:poston"
 check "the simulated reader is chosen" test "$(readlink /opt/poston/lib/felica.so)" = felica-sim.so
 check "the base folder reaches the data folder" test "$(readlink -f /opt/poston/data)" = "$data"
 
@@ -85,8 +62,7 @@ check "and places no master copy" test ! -e "$master_copy"
 check "the newer version installs over it" install_package "$newer_version"
 check "its master file waits as the master copy" cmp -s /opt/poston/share/master.mdb "$master_copy"
 : >"$journal"
-chmod 0777 "$work"
-chmod 0666 "$journal"
+chmod 0777 "$work" && chmod 0666 "$journal"
 check "the upgraded terminal shows its first screen to a member of the group" \
     run_until_first_screen "^info migration" kiosk-user
 check "the migration took the master copy" test ! -e "$master_copy"

@@ -5,13 +5,7 @@ source "$(dirname "$0")/common.sh"
 which Xvfb xwininfo >/dev/null || { echo "skipped: Xvfb and xwininfo (x11-utils) are needed"; exit 77; }
 
 work=$(mktemp -d)
-terminal_pid=
-cleanup() {
-    [ -n "$terminal_pid" ] && kill "$terminal_pid" 2>/dev/null
-    stop_xvfb
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stop_xvfb; rm -rf "$work"' EXIT
 start_xvfb || { echo "Xvfb did not start"; exit 1; }
 display_size=$(xwininfo -root | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
 
@@ -23,11 +17,9 @@ make_base() {
     cp "$POSTON_BUILD/bin/poston" "$base/bin/"
     cp "$POSTON_BUILD/lib/felica.so" "$base/lib/"
     cp "$POSTON_BUILD/data/master.mdb" "$base/data/poston.mdb"
-    if [ "$1" = admin ]; then
-        python3 -c 'import sqlite3, sys
+    [ "$1" = admin ] && python3 -c 'import sqlite3, sys
 sqlite3.connect(sys.argv[1], isolation_level=None).execute(
     "INSERT INTO t_user VALUES (?, ?, NULL, 1, 1)", ("00000000000000AD", "管理 花子"))' "$base/data/poston.mdb"
-    fi
     echo "$base"
 }
 
@@ -42,19 +34,10 @@ for row in "${cases[@]}"; do
     [ "$arguments" = - ] && arguments=
     base=$(make_base "$who-${arguments:-plain}")
     # shellcheck disable=SC2086
-    QT_QPA_PLATFORM=xcb "$base/bin/poston" $arguments >"$work/terminal.log" 2>&1 &
-    terminal_pid=$!
-    eventually '[ -n "$(terminal_window)" ]' 150
-    sleep 0.3 # the window manager-less resize to full screen follows the map
-    size=$(terminal_window)
-    kill "$terminal_pid" 2>/dev/null
-    wait "$terminal_pid" 2>/dev/null
-    terminal_pid=
-    if [ "$full" = yes ]; then
-        check "with $who administrator, poston $arguments fills the display ($size)" test "$size" = "$display_size"
-    else
-        check "with $who administrator, poston ${arguments:-alone} keeps its own size ($size)" \
-            bash -c "[ -n '$size' ] && [ '$size' != '$display_size' ]"
-    fi
+    size=$(show_terminal true env QT_QPA_PLATFORM=xcb "$base/bin/poston" $arguments)
+    fills=no
+    [ "$size" = "$display_size" ] && fills=yes
+    check "with $who administrator, poston ${arguments:-alone} shows a window ($size), filling the display: $full" \
+        test -n "$size" -a "$fills" = "$full"
 done
 finish

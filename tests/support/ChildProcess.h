@@ -1,6 +1,7 @@
 #pragma once
 
-#include <chrono>
+#include "tests/support/WaitUntil.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -9,7 +10,6 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -25,8 +25,7 @@ constexpr int kChildWaitMs = 20000;
 class Child {
 public:
     explicit Child(const std::vector<std::string>& argv) {
-        int in[2];
-        int out[2];
+        int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
             return;
         posix_spawn_file_actions_t actions;
@@ -63,16 +62,13 @@ public:
 
     // One line of output without its line end; false at the end or after kChildWaitMs.
     bool readLine(std::string& line) {
-        for (;;) {
-            const std::size_t end = m_buffer.find('\n');
-            if (end != std::string::npos) {
-                line = m_buffer.substr(0, end);
-                m_buffer.erase(0, end + 1);
-                return true;
-            }
+        std::size_t end;
+        while ((end = m_buffer.find('\n')) == std::string::npos)
             if (!readMore())
                 return false;
-        }
+        line = m_buffer.substr(0, end);
+        m_buffer.erase(0, end + 1);
+        return true;
     }
     // All output until the child closes it (at most kChildWaitMs per read).
     std::string readAll() {
@@ -96,44 +92,29 @@ public:
             ::kill(m_pid, signal);
         return wait();
     }
-
     // The exit status; the child is killed when it has not ended in kChildWaitMs.
     int wait() {
-        if (m_pid <= 0)
-            return m_status;
-        const auto limit =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kChildWaitMs);
-        int status = 0;
-        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > limit) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto ended = [this] { return !running(); };
+        if (!iotest::waitUntil(ended, std::chrono::milliseconds(kChildWaitMs))) {
+            ::kill(m_pid, SIGKILL);
+            iotest::waitUntil(ended);
         }
-        m_pid = -1;
-        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return m_status;
     }
 
 private:
     bool readMore() {
         pollfd p{m_out, POLLIN, 0};
-        if (m_out < 0 || ::poll(&p, 1, kChildWaitMs) <= 0)
-            return false;
         char chunk[4096];
-        const ssize_t n = ::read(m_out, chunk, sizeof chunk);
-        if (n <= 0)
-            return false;
-        m_buffer.append(chunk, static_cast<std::size_t>(n));
-        return true;
+        const ssize_t n =
+            m_out >= 0 && ::poll(&p, 1, kChildWaitMs) > 0 ? ::read(m_out, chunk, sizeof chunk) : -1;
+        if (n > 0)
+            m_buffer.append(chunk, static_cast<std::size_t>(n));
+        return n > 0;
     }
 
     pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
-    int m_status = -1;
+    int m_in = -1, m_out = -1, m_status = -1;
     std::string m_buffer;
 };
 
@@ -150,9 +131,8 @@ inline Output RunTool(const std::vector<std::string>& argv) {
 }
 
 inline std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
-    text << file.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 

@@ -3,32 +3,15 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace iotest {
 
-namespace {
-
-int boundLoopbackSocket(sockaddr_in& address) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    address = sockaddr_in{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    return fd;
-}
-
-} // namespace
-
-LoopbackPeer::LoopbackPeer(int backlog) {
-    sockaddr_in address;
-    m_listener = boundLoopbackSocket(address);
-    m_port = ntohs(address.sin_port);
+LoopbackPeer::LoopbackPeer(int backlog)
+    : m_listener(boundSocket("127.0.0.1", 0)), m_port(portOf(m_listener)) {
     ::listen(m_listener, backlog);
 }
 
@@ -40,11 +23,8 @@ LoopbackPeer::~LoopbackPeer() {
 
 void LoopbackPeer::serve(int count, Handler handler) {
     m_thread = std::thread([this, count, handler = std::move(handler)] {
-        for (int i = 0; i < count; ++i) {
-            pollfd p{m_listener, POLLIN, 0};
-            if (::poll(&p, 1, 10000) <= 0)
-                return;
-            int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        for (int i = 0; i < count && readable(m_listener, 10000); ++i) {
+            const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
                 return;
             handler(fd);
@@ -53,36 +33,61 @@ void LoopbackPeer::serve(int count, Handler handler) {
 }
 
 bool LoopbackPeer::hasPendingConnection() const {
-    pollfd p{m_listener, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
+    return readable(m_listener, 0);
 }
 
 std::string LoopbackPeer::readUntilClosed(int fd) {
     std::string all;
     char buffer[65536];
-    for (;;) {
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return all;
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
         all.append(buffer, static_cast<std::size_t>(n));
-    }
+    return all;
 }
 
-void LoopbackPeer::writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+bool LoopbackPeer::writeAll(int fd, const std::string& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
+            return false;
+        sent += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 int closedLoopbackPort() {
-    sockaddr_in address;
-    int fd = boundLoopbackSocket(address);
+    const int fd = boundSocket("127.0.0.1", 0);
+    const int port = portOf(fd);
     ::close(fd);
-    return ntohs(address.sin_port);
+    return port;
+}
+
+int boundSocket(const std::string& address, int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd < 0 || ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int portOf(int fd) {
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
+}
+
+bool readable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
 }
 
 } // namespace iotest

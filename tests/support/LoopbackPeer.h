@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <thread>
 
 namespace iotest {
@@ -18,16 +19,15 @@ public:
     ~LoopbackPeer();
 
     int port() const { return m_port; }
-    int listener() const { return m_listener; }
     // Accepts up to count connections, one after another, each waited for at
     // most ten seconds.
     void serve(int count, Handler handler);
     // True when a connection waits to be accepted (nothing is accepted).
     bool hasPendingConnection() const;
 
-    // Small blocking helpers for handlers.
     static std::string readUntilClosed(int fd);
-    static void writeAll(int fd, const std::string& bytes);
+    // False when the peer is gone before all is written.
+    static bool writeAll(int fd, const std::string& bytes);
 
 private:
     int m_listener = -1;
@@ -37,5 +37,12 @@ private:
 
 // A port on 127.0.0.1 with nothing listening on it.
 int closedLoopbackPort();
+
+// The socket calls the peers share: a TCP socket bound to a loopback address
+// (port 0: the system picks), -1 when it cannot be; its port; whether fd
+// becomes readable within ms.
+int boundSocket(const std::string& address, int port);
+int portOf(int fd);
+bool readable(int fd, int ms);
 
 } // namespace iotest

@@ -1,66 +1,42 @@
 #include "tests/support/ScriptedSmtpPeer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/WaitUntil.h"
+
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 
 namespace smtptest {
+
+using iotest::boundSocket;
+using iotest::portOf;
+using iotest::readable;
 
 namespace {
 
 constexpr int WaitMs = 10000;
 constexpr std::size_t MaxBuffered = 1 << 20;
 
-// Waits for fd to become readable: true when it did within ms.
-bool readable(int fd, int ms = WaitMs) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, ms) > 0;
-}
-
-bool sendAll(int fd, const std::string& text) {
-    for (std::size_t sent = 0; sent < text.size();) {
-        const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-int bound(const std::string& address, int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int on = 1;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    if (fd < 0 || ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int portOf(int fd) {
-    sockaddr_in a{};
-    socklen_t length = sizeof a;
-    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
-}
-
 std::string verbOf(const std::string& line) {
     std::string verb = line.substr(0, line.find_first_of(" :"));
     for (char& c : verb)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return verb;
+}
+
+std::string answerTo(const Replies& r, const std::string& verb) {
+    return verb == "EHLO"   ? r.ehlo
+           : verb == "HELO" ? "250 peer.test\r\n"
+           : verb == "AUTH" ? r.auth
+           : verb == "MAIL" ? r.mail
+           : verb == "RCPT" ? r.rcpt
+           : verb == "DATA" ? r.data
+           : verb == "RSET" ? r.rset
+           : verb == "NOOP" ? "250 2.0.0 OK\r\n"
+           : verb == "QUIT" ? "221 2.0.0 Bye\r\n"
+                            : "502 5.5.2 Command not recognised\r\n";
 }
 
 } // namespace
@@ -85,7 +61,7 @@ ScriptedSmtpPeer::ScriptedSmtpPeer(PeerOptions options, std::vector<std::string>
                                    Replies replies, bool scripted)
     : m_options(std::move(options)), m_script(std::move(script)), m_replies(std::move(replies)),
       m_scripted(scripted) {
-    m_listener = bound(m_options.address, m_options.port);
+    m_listener = boundSocket(m_options.address, m_options.port);
     if (m_listener < 0 || ::listen(m_listener, 64) != 0)
         return;
     m_port = portOf(m_listener);
@@ -99,26 +75,25 @@ ScriptedSmtpPeer::~ScriptedSmtpPeer() {
         for (int fd : m_open)
             ::shutdown(fd, SHUT_RDWR);
     }
-    finish();
+    joinScript();
     for (std::thread& worker : m_workers)
         worker.join();
     if (m_listener >= 0)
         ::close(m_listener);
 }
 
-void ScriptedSmtpPeer::finish() {
-    m_stop = true;
+void ScriptedSmtpPeer::joinScript() {
     if (m_thread.joinable())
         m_thread.join();
 }
 
 std::vector<std::string> ScriptedSmtpPeer::commands() {
-    finish();
+    joinScript();
     return m_commands;
 }
 
 std::string ScriptedSmtpPeer::wire() {
-    finish();
+    joinScript();
     return m_wire;
 }
 
@@ -141,24 +116,16 @@ std::vector<Mail> ScriptedSmtpPeer::mails() const {
 }
 
 bool ScriptedSmtpPeer::waitForMails(std::size_t count, std::chrono::milliseconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (mails().size() < count) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return iotest::waitUntil([&] { return mails().size() >= count; }, limit);
 }
 
 void ScriptedSmtpPeer::acceptLoop() {
     while (!m_closing) {
         // A script waits at most ten seconds for its one connection.
-        if (!readable(m_listener, m_scripted ? WaitMs : 100)) {
-            if (m_scripted)
-                return;
-            continue;
-        }
-        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const bool waiting = readable(m_listener, m_scripted ? WaitMs : 100);
+        if (!waiting && m_scripted)
+            return;
+        const int fd = waiting ? ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
         if (fd < 0)
             continue;
         std::size_t session;
@@ -179,10 +146,8 @@ void ScriptedSmtpPeer::acceptLoop() {
             m_open.erase(fd);
             ::close(fd);
         };
-        if (m_scripted) {
-            serve();
-            return;
-        }
+        if (m_scripted)
+            return serve();
         m_workers.emplace_back(serve);
     }
 }
@@ -192,7 +157,8 @@ bool ScriptedSmtpPeer::reply(int fd, const std::string& text, bool delayed) {
         std::this_thread::sleep_for(m_options.delay);
     for (std::size_t start = 0;;) {
         const std::size_t mark = text.find("<pause ", start);
-        if (!sendAll(fd, text.substr(start, mark == std::string::npos ? mark : mark - start)))
+        const std::size_t length = mark == std::string::npos ? mark : mark - start;
+        if (!iotest::LoopbackPeer::writeAll(fd, text.substr(start, length)))
             return false;
         if (mark == std::string::npos)
             return true;
@@ -203,21 +169,19 @@ bool ScriptedSmtpPeer::reply(int fd, const std::string& text, bool delayed) {
 
 bool ScriptedSmtpPeer::readUntil(int fd, std::string& buffer, const std::string& mark,
                                  std::string& taken) {
-    for (;;) {
-        const std::size_t at = buffer.find(mark);
-        if (at != std::string::npos) {
-            taken = buffer.substr(0, at);
-            buffer.erase(0, at + mark.size());
-            return true;
-        }
+    for (std::size_t at; (at = buffer.find(mark)) == std::string::npos;) {
         char chunk[65536];
-        const ssize_t n = readable(fd) ? ::recv(fd, chunk, sizeof chunk, 0) : -1;
+        const ssize_t n = readable(fd, WaitMs) ? ::recv(fd, chunk, sizeof chunk, 0) : -1;
         if (n <= 0 || buffer.size() + static_cast<std::size_t>(n) > MaxBuffered)
             return false;
         if (m_scripted)
             m_wire.append(chunk, static_cast<std::size_t>(n));
         buffer.append(chunk, static_cast<std::size_t>(n));
     }
+    const std::size_t at = buffer.find(mark);
+    taken = buffer.substr(0, at);
+    buffer.erase(0, at + mark.size());
+    return true;
 }
 
 void ScriptedSmtpPeer::recordUntilClosed(int fd, std::string& buffer) {
@@ -233,12 +197,6 @@ void ScriptedSmtpPeer::playScript(int fd) {
     bool dataNext = false;
     for (std::size_t i = 0; i < m_script.size(); ++i) {
         const std::string& entry = m_script[i];
-        if (entry == Stall) {
-            const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMs);
-            while (!m_stop && std::chrono::steady_clock::now() < limit)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            return;
-        }
         if (i > 0) {
             const std::string mark = dataNext ? "\r\n.\r\n" : "\r\n";
             std::string command;
@@ -247,16 +205,10 @@ void ScriptedSmtpPeer::playScript(int fd) {
             m_commands.push_back(command + mark);
             dataNext = command == "DATA" && entry.compare(0, 3, "354") == 0;
         }
-        if (entry == Close)
+        if (entry == Close || (entry != Silent && !reply(fd, entry)))
             return;
-        if (entry == Silent) {
-            recordUntilClosed(fd, buffer);
-            return;
-        }
-        if (!reply(fd, entry))
-            return;
-        if (i + 1 == m_script.size())
-            recordUntilClosed(fd, buffer);
+        if (entry == Silent || i + 1 == m_script.size())
+            return recordUntilClosed(fd, buffer);
     }
 }
 
@@ -266,7 +218,7 @@ void ScriptedSmtpPeer::answerReplies(int fd, std::size_t session) {
         return;
     std::string buffer, line, recipient;
     while (!m_closing && readUntil(fd, buffer, "\r\n", line)) {
-        const std::string verb = verbOf(line);
+        const std::string verb = verbOf(line), answer = answerTo(r, verb);
         {
             std::lock_guard<std::mutex> guard(m_lock);
             m_sessions[session].commands.push_back(line);
@@ -274,16 +226,6 @@ void ScriptedSmtpPeer::answerReplies(int fd, std::size_t session) {
         const std::size_t open = line.find('<'), close = line.find('>', open);
         if (verb == "RCPT" && close != std::string::npos)
             recipient = line.substr(open + 1, close - open - 1);
-        const std::string answer = verb == "EHLO"   ? r.ehlo
-                                   : verb == "HELO" ? "250 peer.test\r\n"
-                                   : verb == "AUTH" ? r.auth
-                                   : verb == "MAIL" ? r.mail
-                                   : verb == "RCPT" ? r.rcpt
-                                   : verb == "DATA" ? r.data
-                                   : verb == "RSET" ? r.rset
-                                   : verb == "NOOP" ? "250 2.0.0 OK\r\n"
-                                   : verb == "QUIT" ? "221 2.0.0 Bye\r\n"
-                                                    : "502 5.5.2 Command not recognised\r\n";
         if (!reply(fd, answer) || verb == "QUIT")
             return;
         if (verb != "DATA" || answer.compare(0, 3, "354") != 0)
@@ -307,10 +249,10 @@ void ScriptedSmtpPeer::answerReplies(int fd, std::size_t session) {
 
 int commonFreePort(const std::vector<std::string>& addresses) {
     for (int attempt = 0; attempt < 20; ++attempt) {
-        std::vector<int> probes{bound(addresses.at(0), 0)};
+        std::vector<int> probes{boundSocket(addresses.at(0), 0)};
         const int port = probes[0] < 0 ? 0 : portOf(probes[0]);
         for (std::size_t i = 1; i < addresses.size() && probes.back() >= 0; ++i)
-            probes.push_back(bound(addresses[i], port));
+            probes.push_back(boundSocket(addresses[i], port));
         const bool free = probes.back() >= 0 && port != 0;
         for (int fd : probes)
             if (fd >= 0)

@@ -25,8 +25,7 @@ struct Replies {
     bool closeAfterMessage = false;
 };
 
-// Names of the peers in the order in which they were connected, shared by
-// several peers to check the order of attempts.
+// The names of the peers in the order they were connected to, shared by several.
 class ConnectionLog {
 public:
     void add(const std::string& name);
@@ -47,7 +46,7 @@ struct PeerOptions {
 };
 
 // One accepted message: the last RCPT TO address, the text between DATA and
-// the end-of-data mark, and when the peer answered it.
+// the end-of-data mark, and when it was answered.
 struct Mail {
     std::string recipient, message;
     std::chrono::steady_clock::time_point at;
@@ -75,9 +74,6 @@ public:
     static constexpr const char* Close = "<close>";
     // Answer nothing; record what comes until the client closes.
     static constexpr const char* Silent = "<silent>";
-    // Stop reading without reading the next command (the client's writes
-    // back up) until commands() or wire() is called.
-    static constexpr const char* Stall = "<stall>";
 
     explicit ScriptedSmtpPeer(std::vector<std::string> script, PeerOptions options = {});
     explicit ScriptedSmtpPeer(Replies replies, PeerOptions options = {});
@@ -101,7 +97,7 @@ public:
     std::size_t connections() const;
     // Every mail accepted so far, in order.
     std::vector<Mail> mails() const;
-    // Waits until count mails have been accepted; false after limit.
+    // False when fewer than count mails were accepted within limit.
     bool waitForMails(std::size_t count, std::chrono::milliseconds limit) const;
 
 private:
@@ -113,7 +109,7 @@ private:
     bool readUntil(int fd, std::string& buffer, const std::string& mark, std::string& taken);
     bool reply(int fd, const std::string& text, bool delayed = true);
     void recordUntilClosed(int fd, std::string& buffer);
-    void finish();
+    void joinScript();
 
     const PeerOptions m_options;
     const std::vector<std::string> m_script;
@@ -121,7 +117,6 @@ private:
     const bool m_scripted;
     int m_listener = -1;
     int m_port = 0;
-    std::atomic<bool> m_stop{false};    // ends a stall
     std::atomic<bool> m_closing{false}; // the destructor runs
     std::string m_wire;
     std::vector<std::string> m_commands;

@@ -4,11 +4,13 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <numeric>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -20,25 +22,21 @@ namespace {
 
 // One connection per call: the file may be made, replaced or locked by the
 // code under test between two calls.
-class Connection {
-public:
-    explicit Connection(const std::string& file) {
-        if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-            sqlite3_close(m_db);
-            throw std::runtime_error("cannot open " + file);
-        }
-        sqlite3_busy_timeout(m_db, 10000);
-    }
-    ~Connection() { sqlite3_close(m_db); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
+using Connection = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
 
-    std::string error(const std::string& sql) const { return sqlite3_errmsg(m_db) + (": " + sql); }
-    sqlite3* db() const { return m_db; }
+Connection open(const std::string& file) {
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    Connection connection(db, sqlite3_close);
+    if (opened != SQLITE_OK)
+        throw std::runtime_error("cannot open " + file);
+    sqlite3_busy_timeout(db, 10000);
+    return connection;
+}
 
-private:
-    sqlite3* m_db = nullptr;
-};
+std::runtime_error failure(const Connection& connection, const std::string& sql) {
+    return std::runtime_error(sqlite3_errmsg(connection.get()) + (": " + sql));
+}
 
 } // namespace
 
@@ -68,9 +66,9 @@ std::string TestDataFile::value(const std::string& sql,
 }
 
 void TestDataFile::script(const std::string& sql) const {
-    Connection connection(path());
-    if (sqlite3_exec(connection.db(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw std::runtime_error(connection.error(sql));
+    const Connection connection = open(path());
+    if (sqlite3_exec(connection.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw failure(connection, sql);
 }
 
 void TestDataFile::setSetting(const std::string& key, const std::string& value) const {
@@ -119,9 +117,9 @@ std::string TestDataFile::addVisit(const std::string& userId, const std::string&
 
 std::vector<TestDataFile::Visit> TestDataFile::visits() const {
     std::vector<Visit> out;
-    for (const auto& row : query("SELECT login_id, user_id, login_date, ret_send, "
-                                 "COALESCE(ret_send_date, '') FROM t_login ORDER BY login_id"))
-        out.push_back({row[0], row[1], row[2], row[3], row[4]});
+    for (const auto& r : query("SELECT login_id, user_id, login_date, ret_send, "
+                               "COALESCE(ret_send_date, '') FROM t_login ORDER BY login_id"))
+        out.push_back({r[0], r[1], r[2], r[3], r[4]});
     return out;
 }
 
@@ -154,21 +152,22 @@ void TestDataFile::refuseWrites(const std::string& table) const {
 }
 
 Rows TestDataFile::snapshot() const {
-    Rows all = query("SELECT 'g', group_id, group_name, order_id FROM t_group ORDER BY group_id");
-    for (auto& row : query("SELECT 'u', user_id, user_name, mail, group_id, order_id FROM t_user "
-                           "ORDER BY user_id"))
-        all.push_back(row);
-    for (auto& row : query("SELECT 'm', user_id, mail FROM t_mail ORDER BY user_id, mail"))
-        all.push_back(row);
+    Rows all;
+    for (const char* sql :
+         {"SELECT 'g', group_id, group_name, order_id FROM t_group ORDER BY group_id",
+          "SELECT 'u', user_id, user_name, mail, group_id, order_id FROM t_user ORDER BY user_id",
+          "SELECT 'm', user_id, mail FROM t_mail ORDER BY user_id, mail"})
+        for (auto& row : query(sql))
+            all.push_back(std::move(row));
     return all;
 }
 
 Rows queryFile(const std::string& file, const std::string& sql,
                const std::vector<std::string>& values) {
-    Connection connection(file);
+    const Connection connection = open(file);
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(connection.db(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
-        throw std::runtime_error(connection.error(sql));
+    if (sqlite3_prepare_v2(connection.get(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
+        throw failure(connection, sql);
     for (std::size_t i = 0; i < values.size(); ++i)
         sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].data(),
                           static_cast<int>(values[i].size()), SQLITE_TRANSIENT);
@@ -186,7 +185,7 @@ Rows queryFile(const std::string& file, const std::string& sql,
     }
     sqlite3_finalize(statement);
     if (step != SQLITE_DONE)
-        throw std::runtime_error(connection.error(sql));
+        throw failure(connection, sql);
     return rows;
 }
 
@@ -216,12 +215,9 @@ std::string joined(const Rows& rows) {
 std::string joined(const RowMaps& rows, const std::vector<std::string>& columns) {
     Rows picked;
     for (const auto& row : rows) {
-        std::vector<std::string> cells;
-        for (const std::string& column : columns) {
-            const auto found = row.find(column);
-            cells.push_back(found == row.end() ? "<missing>" : found->second);
-        }
-        picked.push_back(std::move(cells));
+        picked.emplace_back();
+        for (const std::string& column : columns)
+            picked.back().push_back(row.count(column) ? row.at(column) : "<missing>");
     }
     return joined(picked);
 }
@@ -253,26 +249,20 @@ void writeBytes(const std::string& file, const std::string& bytes) {
 }
 
 bool fileExists(const std::string& file) {
-    struct stat status {};
-    return ::stat(file.c_str(), &status) == 0;
+    std::error_code ignored;
+    return fs::exists(file, ignored);
 }
 
 std::string listFolder(const std::string& folder) {
-    std::vector<std::string> names;
+    std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    std::string out;
-    for (const std::string& name : names)
-        out += name + ";";
-    return out;
+        names.insert(entry.path().filename().string() + ";");
+    return std::accumulate(names.begin(), names.end(), std::string());
 }
 
 unsigned fileMode(const std::string& file) {
     struct stat status {};
-    if (::stat(file.c_str(), &status) != 0)
-        return 0;
-    return status.st_mode & 07777;
+    return ::stat(file.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
 } // namespace testsupport

@@ -16,9 +16,9 @@ using RowMaps = std::vector<std::map<std::string, std::string>>;
 
 // The one data file of every test: a private folder holding a fresh copy of
 // the built master file as "poston.mdb" (unless withDataFile is false), made
-// the data folder of every CDbAccess while it lives and removed with
-// everything in it. Tests seed and inspect it with SQL of their own, so that
-// what they check does not depend on the data operations under test.
+// the data folder of every CDbAccess while it lives and removed with all in
+// it. Tests seed and inspect it with SQL of their own, independent of the
+// data operations under test.
 class TestDataFile {
 public:
     struct Delivery {
@@ -76,7 +76,7 @@ public:
     // Makes every change of table fail, as on a file that cannot be written
     // (root ignores file modes, so a read-only file would not do).
     void refuseWrites(const std::string& table) const;
-    // Every group, user and address, to compare before and after an action.
+    // Every group, user and address, to compare before and after.
     Rows snapshot() const;
 
 private:

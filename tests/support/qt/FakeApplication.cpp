@@ -1,7 +1,5 @@
 #include "tests/support/qt/FakeApplication.h"
 
-#include "data/CDbAccess.h"
-
 FakeApplication::FakeApplication() : m_previous(theApp()) {
     setTheApp(this);
 }
@@ -20,14 +18,6 @@ CardPoll FakeApplication::pollCard() {
     ++m_polls;
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_card;
-}
-
-CString FakeApplication::getDataDir() {
-    return CDbAccess::getDataFolder();
-}
-
-CString FakeApplication::getVarDir() {
-    return CString(CDbAccess::getDataFolder().str() + "var/");
 }
 
 void FakeApplication::attachSendWindow(CBaseDialog* window) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/CDbAccess.h"
 #include "screens/CSendWindowDispatcher.h"
 #include "screens/IApplication.h"
 
@@ -27,8 +28,8 @@ public:
     std::string baseDir = "/nonexistent/";
 
     CString getBaseDir() override { return CString(baseDir); }
-    CString getDataDir() override;
-    CString getVarDir() override;
+    CString getDataDir() override { return CDbAccess::getDataFolder(); }
+    CString getVarDir() override { return CString(CDbAccess::getDataFolder().str() + "var/"); }
     CardPoll pollCard() override;
     bool isReaderFailing() override { return m_readerFailing.load(); }
     void attachSendWindow(CBaseDialog* window) override;

@@ -1,24 +1,21 @@
 #include "tests/support/qt/ScreenTest.h"
 
 #include "screens/CCardPollCache.h"
+#include "tests/support/WaitUntil.h"
 
-#include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QThread>
 #include <QTimer>
 
 namespace testsupport {
 
 bool waitProcessingEvents(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred()) {
-        if (clock.elapsed() > limit.count())
-            return false;
+    const auto held = [&pred] {
+        if (pred())
+            return true;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
+        return false;
+    };
+    return iotest::waitUntil(held, limit);
 }
 
 void whenShown(std::function<void()> step) {

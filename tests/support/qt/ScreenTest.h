@@ -16,8 +16,7 @@
 
 namespace testsupport {
 
-// Runs the Qt event loop until pred holds or the limit has passed; true when
-// it holds.
+// Runs the Qt event loop until pred holds; false when the limit passed first.
 bool waitProcessingEvents(const std::function<bool()>& pred,
                           std::chrono::milliseconds limit = std::chrono::seconds(10));
 

@@ -17,7 +17,7 @@
 #include "data/CDbAccess.h"
 #include "delivery/CSendThread.h"
 #include "nvktl/CTime.h"
-#include "tests/support/ScriptedSmtpPeer.h"
+#include "tools/smtp-test-peer/ScriptedSmtpPeer.h"
 
 #include <unistd.h>
 

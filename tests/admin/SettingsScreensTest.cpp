@@ -5,7 +5,7 @@
 #include "admin/CDefSetDlg.h"
 #include "admin/CListCtrlEx.h"
 #include "admin/CMailErrorDlg.h"
-#include "tests/support/ScriptedSmtpPeer.h"
+#include "tools/smtp-test-peer/ScriptedSmtpPeer.h"
 
 #include <QHeaderView>
 #include <QTimer>

@@ -5,9 +5,9 @@
 #include "reader/CFelicaReader.h"
 #include "reader/felica-sim/CSimulatedReaderState.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/LoopbackPeer.h"
 #include "tests/support/WaitUntil.h"
 #include "tests/support/qt/ScreenTest.h"
+#include "tools/smtp-test-peer/LoopbackPeer.h"
 
 #include <QDialog>
 #include <QLineEdit>
@@ -204,7 +204,7 @@ protected:
     // A line a mail: sender, recipients, From, To, Subject, body (tabs between).
     std::vector<std::string> mails() const {
         std::vector<std::string> out;
-        std::istringstream lines(proctest::ReadFile(base.path + "mails.txt"));
+        std::istringstream lines(testsupport::readBytes(base.path + "mails.txt"));
         for (std::string line; std::getline(lines, line);)
             out.push_back(line);
         return out;

@@ -4,9 +4,10 @@
 #include "delivery/CMailRoute.h"
 #include "delivery/CMailSession.h"
 
-#include "tests/support/LoopbackPeer.h"
-#include "tests/support/ScriptedSmtpPeer.h"
+#include "tests/support/TestDataFile.h"
 #include "tools/dns-test-server/DnsTestServer.h"
+#include "tools/smtp-test-peer/LoopbackPeer.h"
+#include "tools/smtp-test-peer/ScriptedSmtpPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -29,12 +30,10 @@ Replies refusing() {
 
 CMapStringToString settingsFor(const std::string& recipient, const std::string& server = "",
                                const std::string& port = "") {
-    CMapStringToString settings;
-    settings.SetAt("mail_address", "poston@sender.example.jp");
-    settings.SetAt("recv_mail", CString(recipient));
-    settings.SetAt("mail_server_ip", CString(server));
-    settings.SetAt("mail_server_port", CString(port));
-    return settings;
+    return testsupport::textMap({{"mail_address", "poston@sender.example.jp"},
+                                 {"recv_mail", recipient},
+                                 {"mail_server_ip", server},
+                                 {"mail_server_port", port}});
 }
 
 CMapStringToString configured(const std::string& recipient, const ScriptedSmtpPeer& peer) {

@@ -7,9 +7,9 @@
 #include "nvktl/CJournal.h"
 #include "nvktl/CSmtpClient.h"
 #include "nvktl/CTime.h"
-#include "tests/support/ScriptedSmtpPeer.h"
 #include "tests/support/TestDataFile.h"
 #include "tests/support/WaitUntil.h"
+#include "tools/smtp-test-peer/ScriptedSmtpPeer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -53,8 +53,8 @@ protected:
     }
     Strings errorMails() {
         Strings mails;
-        for (const auto& error : data.mailErrors())
-            mails.push_back(error.mail);
+        for (const auto& row : data.query("SELECT mail FROM t_mail_error ORDER BY error_no"))
+            mails.push_back(row[0]);
         return mails;
     }
     // Answers the nth request starting with prefix with NoWindow, as a screen

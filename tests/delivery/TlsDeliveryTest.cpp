@@ -47,22 +47,20 @@ TEST(TlsDeliveryTest, DeliversInsideTlsWithEveryMechanismOnlyToAValidTrustedCert
         SCOPED_TRACE(std::string(c.mode) + " " + c.server + " " + c.mechanism + " " + c.cert);
         proctest::Child peer(
             {"/usr/bin/python3", TLS_SMTP_PEER, "serve", certs, c.mode, c.cert, c.mechanism});
-        std::string line;
-        ASSERT_TRUE(peer.started() && peer.readLine(line) && line.rfind("PORT ", 0) == 0);
-        CMapStringToString map;
-        for (const auto& [key, value] :
-             {std::pair<const char*, std::string>{"mail_user", "受付"},
-              {"mail_address", "desk@example.jp"},
-              {"mail_server_ip", c.server},
-              {"mail_server_port", line.substr(5)},
-              {"mail_security", c.mode},
-              {"mail_acount", "tim"},
-              {"mail_password", "tanstaaftanstaaf"},
-              {"recv_name", kName},
-              {"recv_mail", "yamada@example.jp"},
-              {"title", kSubject},
-              {"body", CNotification::body("開発部", "山田 太郎", "20261205101530123").str()}})
-            map.SetAt(key, CString(value));
+        const int port = peer.announcedPort();
+        ASSERT_NE(port, 0);
+        const CMapStringToString map = testsupport::textMap(
+            {{"mail_user", "受付"},
+             {"mail_address", "desk@example.jp"},
+             {"mail_server_ip", c.server},
+             {"mail_server_port", std::to_string(port)},
+             {"mail_security", c.mode},
+             {"mail_acount", "tim"},
+             {"mail_password", "tanstaaftanstaaf"},
+             {"recv_name", kName},
+             {"recv_mail", "yamada@example.jp"},
+             {"title", kSubject},
+             {"body", CNotification::body("開発部", "山田 太郎", "20261205101530123").str()}});
         NVKTL::CTime now;
         now.SetNow();
         EXPECT_EQ(c.code, CMailRoute::deliverMail(map, CNotification::buildMessage(map, now)));

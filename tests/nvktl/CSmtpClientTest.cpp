@@ -1,5 +1,5 @@
 #include "nvktl/CSmtpClient.h"
-#include "tests/support/ScriptedSmtpPeer.h"
+#include "tools/smtp-test-peer/ScriptedSmtpPeer.h"
 
 #include <gtest/gtest.h>
 

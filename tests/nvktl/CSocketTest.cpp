@@ -1,5 +1,5 @@
 #include "nvktl/CSocket.h"
-#include "tests/support/LoopbackPeer.h"
+#include "tools/smtp-test-peer/LoopbackPeer.h"
 
 #include <gtest/gtest.h>
 

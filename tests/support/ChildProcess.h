@@ -3,11 +3,10 @@
 #include "tests/support/WaitUntil.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +69,12 @@ public:
         m_buffer.erase(0, end + 1);
         return true;
     }
+    // The port of a peer that announces "PORT n" as its first line, else 0.
+    int announcedPort() {
+        std::string line;
+        const bool announced = started() && readLine(line) && line.rfind("PORT ", 0) == 0;
+        return announced ? std::atoi(line.c_str() + 5) : 0;
+    }
     // All output until the child closes it (at most kChildWaitMs per read).
     std::string readAll() {
         while (readMore()) {
@@ -128,12 +133,6 @@ inline Output RunTool(const std::vector<std::string>& argv) {
     child.closeInput();
     std::string text = child.readAll();
     return {child.wait(), text};
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
 }
 
 } // namespace proctest

@@ -137,14 +137,6 @@ std::string TestDataFile::sendId(const std::string& loginId, const std::string& 
     return value("SELECT send_id FROM t_send WHERE login_id = ? AND mail = ?", {loginId, mail});
 }
 
-std::vector<TestDataFile::MailError> TestDataFile::mailErrors() const {
-    std::vector<MailError> out;
-    for (const auto& row : query("SELECT login_id, user_id, mail, error_date, error_msg "
-                                 "FROM t_mail_error ORDER BY error_no"))
-        out.push_back({row[0], row[1], row[2], row[3], row[4]});
-    return out;
-}
-
 void TestDataFile::refuseWrites(const std::string& table) const {
     for (const char* verb : {"INSERT", "UPDATE", "DELETE"})
         script(std::string("CREATE TRIGGER refuse_") + verb + "_" + table + " BEFORE " + verb +
@@ -220,6 +212,13 @@ std::string joined(const RowMaps& rows, const std::vector<std::string>& columns)
             picked.back().push_back(row.count(column) ? row.at(column) : "<missing>");
     }
     return joined(picked);
+}
+
+CMapStringToString textMap(std::initializer_list<std::pair<const char*, std::string>> entries) {
+    CMapStringToString map;
+    for (const auto& [key, value] : entries)
+        map.SetAt(key, CString(value));
+    return map;
 }
 
 std::string masterFile() {

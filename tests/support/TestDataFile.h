@@ -3,8 +3,12 @@
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/vector.h"
 
+#include "nvktl/CMapStringToString.h"
 #include <map>
+
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -25,9 +29,6 @@ public:
         std::string mail, state;
         int tries = 0;
         std::string nextTry, lastError;
-    };
-    struct MailError {
-        std::string loginId, userId, mail, errorDate, errorMessage;
     };
     struct Visit {
         std::string loginId, userId, loginDate, retSend, retSendDate;
@@ -71,7 +72,6 @@ public:
     // The visit's deliveries, in the order they were recorded.
     std::vector<Delivery> deliveries(const std::string& loginId) const;
     std::string sendId(const std::string& loginId, const std::string& mail) const;
-    std::vector<MailError> mailErrors() const;
 
     // Makes every change of table fail, as on a file that cannot be written
     // (root ignores file modes, so a read-only file would not do).
@@ -94,6 +94,9 @@ RowMaps takeRows(NVKTL::vector<CMapStringToString*>& rows);
 // ended by ";". For row maps, the given columns in that order.
 std::string joined(const Rows& rows);
 std::string joined(const RowMaps& rows, const std::vector<std::string>& columns);
+
+// Settings or a row as the code under test takes them, from literal pairs.
+CMapStringToString textMap(std::initializer_list<std::pair<const char*, std::string>> entries);
 
 // The built master file.
 std::string masterFile();

@@ -30,9 +30,7 @@ struct SmtpServer {
             ::setenv("SSL_CERT_FILE", (dir + "ca.pem").c_str(), 1);
         }
         child = std::make_unique<proctest::Child>(argv);
-        std::string line;
-        if (child->started() && child->readLine(line) && line.rfind("PORT ", 0) == 0)
-            port = std::atoi(line.c_str() + 5);
+        port = child->announcedPort();
     }
     ~SmtpServer() {
         child.reset();
@@ -50,15 +48,12 @@ struct SmtpServer {
 // A notification as the send thread composes it.
 CString Notification(const std::string& visitor, const std::string& subject,
                      const std::string& body) {
-    CMapStringToString merged;
-    for (const auto& [key, value] :
-         {std::pair<const char*, std::string>{"mail_user", "受付 ぽすとん"},
-          {"mail_address", "poston@example.com"},
-          {"recv_name", visitor},
-          {"recv_mail", "taro@example.org"},
-          {"title", subject},
-          {"body", body}})
-        merged.SetAt(key, CString(value));
+    const CMapStringToString merged = testsupport::textMap({{"mail_user", "受付 ぽすとん"},
+                                                            {"mail_address", "poston@example.com"},
+                                                            {"recv_name", visitor},
+                                                            {"recv_mail", "taro@example.org"},
+                                                            {"title", subject},
+                                                            {"body", body}});
     return CNotification::buildMessage(merged, NVKTL::CTime(2026, 12, 0, 6, 10, 15, 30, 0));
 }
 
@@ -97,7 +92,7 @@ TEST_P(SmtpServerTest, AuthenticatesAndDeliversAMessageThatDecodes) {
     EXPECT_EQ(
         Send(server.port, c.tls, "tanstaaftanstaaf", Notification("山田 太郎", subject, body)),
         SmtpResult::Ok);
-    EXPECT_EQ(proctest::ReadFile(server.file(1, ".txt")),
+    EXPECT_EQ(testsupport::readBytes(server.file(1, ".txt")),
               std::string(c.mechanism) + "\nposton@example.com\ntaro@example.org\n");
     const proctest::Output python =
         RunTool({"/usr/bin/python3", PeerDir + "/check-message.py", server.file(1, ".eml")});

@@ -1,4 +1,4 @@
-#include "tests/support/LoopbackPeer.h"
+#include "tools/smtp-test-peer/LoopbackPeer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

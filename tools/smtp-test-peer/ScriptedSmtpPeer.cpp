@@ -1,7 +1,6 @@
-#include "tests/support/ScriptedSmtpPeer.h"
+#include "tools/smtp-test-peer/ScriptedSmtpPeer.h"
 
-#include "tests/support/LoopbackPeer.h"
-#include "tests/support/WaitUntil.h"
+#include "tools/smtp-test-peer/LoopbackPeer.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -116,7 +115,13 @@ std::vector<Mail> ScriptedSmtpPeer::mails() const {
 }
 
 bool ScriptedSmtpPeer::waitForMails(std::size_t count, std::chrono::milliseconds limit) const {
-    return iotest::waitUntil([&] { return mails().size() >= count; }, limit);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (mails().size() < count) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 void ScriptedSmtpPeer::acceptLoop() {

@@ -178,6 +178,11 @@ void printPercentiles(const char* what, std::vector<double> values) {
 
 } // namespace
 
+// A card counts as lifted after about a second without it (a single missed
+// poll of a card that still lies there is not its removal); then the user
+// confirmation screen is back.
+constexpr auto kLifted = std::chrono::milliseconds(1400);
+
 int main(int argc, char** argv) {
     const int visits = argc > 1 ? std::atoi(argv[1]) : 50;
     const int stamina = argc > 2 ? std::atoi(argv[2]) : 2000;
@@ -226,7 +231,7 @@ int main(int argc, char** argv) {
                 msSince(started), first ? "" : " (timed out)");
     base.card(nullptr);
     waitFor([&] { return lineCount(received) >= 1; }, 10000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    std::this_thread::sleep_for(kLifted);
 
     std::vector<double> greeting, mailed;
     long rssAt100 = -1;
@@ -247,8 +252,7 @@ int main(int argc, char** argv) {
                 mailed.push_back(msSince(placed));
         }
         base.card(nullptr);
-        // Back on the user confirmation screen after the next 200 ms poll.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(kLifted);
         if (i + 1 == 100)
             rssAt100 = residentKb(terminal);
     }

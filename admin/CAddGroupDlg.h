@@ -11,7 +11,7 @@ class CAddGroupDlg;
 
 // Group registration. Opened from the administrator menu, or by the user
 // screens as a sub-screen (then "終了" is disabled and the caller reloads its
-// group list afterwards). Ends with -3 ("戻る", cancel key) or -1 ("終了").
+// group list afterwards). Ends with AdminMenu ("戻る", cancel key) or UserConfirmation ("終了").
 // No Q_OBJECT: moc cannot read the text class these screens keep as members.
 class CAddGroupDlg : public CBaseDialog {
 public:

@@ -12,7 +12,7 @@ class CUserForm;
 
 // User registration: the card on the reader gives the user ID; the name, the
 // addresses and the group are typed or chosen, and a new group can be added
-// on the spot. Ends with -3 ("戻る", cancel key) or -1 ("終了").
+// on the spot. Ends with AdminMenu ("戻る", cancel key) or UserConfirmation ("終了").
 class CAddUserDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 129;

@@ -13,8 +13,8 @@ class QLineEdit;
 // Mail settings: sender name and address, subject, and optionally an SMTP
 // server with port, its encryption and an authentication account. The two check boxes are
 // not stored: they are derived from the stored values when the screen opens
-// and decide what is kept when it saves. Ends with -1 ("終了") or -3
-// ("戻る", cancel key).
+// and decide what is kept when it saves. Ends with UserConfirmation
+// ("終了") or AdminMenu ("戻る", cancel key).
 class CDefSetDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 130;

@@ -12,7 +12,7 @@ class CPickList;
 
 // Group deletion: the groups that may be deleted (no deletion mark), several
 // at a time, each confirmed; a group with users is confirmed twice and takes
-// its users with it. Ends with -3 ("戻る", cancel key) or -1 ("終了").
+// its users with it. Ends with AdminMenu ("戻る", cancel key) or UserConfirmation ("終了").
 class CDelGroupDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 143;

@@ -11,7 +11,7 @@ class CDelUserDlg;
 class CPickList;
 
 // User deletion: the users of the chosen group, several marked at a time,
-// each confirmed. Ends with -3 ("戻る", cancel key) or -1 ("終了").
+// each confirmed. Ends with AdminMenu ("戻る", cancel key) or UserConfirmation ("終了").
 class CDelUserDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 135;

@@ -11,7 +11,7 @@ class CKidoSetDlg;
 
 // Operation settings: whether the first screen starts minimised, and whether
 // the "諸設定" button sits on the greeting screen instead of the first
-// screen. Ends with -1 ("終了") or -3 ("戻る", cancel key).
+// screen. Ends with UserConfirmation ("終了") or AdminMenu ("戻る", cancel key).
 class CKidoSetDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 146;

@@ -13,8 +13,8 @@ class CListCtrlEx;
 // The failed notification deliveries, newest first: the selected visits can
 // be sent again, the selected entries deleted. The window can be enlarged but
 // not made smaller than it opened; the list grows with it and the two action
-// buttons stay side by side around the middle. Ends with -1 ("終了") or -3
-// ("戻る", close box, cancel key).
+// buttons stay side by side around the middle. Ends with UserConfirmation
+// ("終了") or AdminMenu ("戻る", close box, cancel key).
 class CMailErrorDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 148;

@@ -11,8 +11,8 @@ class CSelGroupDlg;
 class CPickList;
 
 // Group selection: every group; the chosen group_id is read by the screen
-// loop and handed to the change screen. Ends with -11 after a choice, -3
-// ("戻る", cancel key) or -1 ("終了").
+// loop and handed to the change screen. Ends with GroupChange after a
+// choice, AdminMenu ("戻る", cancel key) or UserConfirmation ("終了").
 class CSelGroupDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 144;

@@ -11,8 +11,8 @@ class CSelUserDlg;
 class CPickList;
 
 // User selection: a group, then one of its users; the screen loop takes
-// selectedUserId to the change screen. Ends with -7 after a choice, -3
-// ("戻る", cancel key) or -1 ("終了").
+// selectedUserId to the change screen. Ends with UserChange after a
+// choice, AdminMenu ("戻る", cancel key) or UserConfirmation ("終了").
 class CSelUserDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 136;

@@ -10,7 +10,7 @@ class CUpdGroupDlg;
 }
 
 // Group change: renames the group handed over by the screen loop. Ends with
-// -10 ("戻る", cancel key: back to the group selection) or -1 ("終了").
+// GroupSelection ("戻る", cancel key) or UserConfirmation ("終了").
 class CUpdGroupDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 145;

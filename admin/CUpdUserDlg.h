@@ -11,8 +11,8 @@ class CUpdUserDlg;
 class CUserForm;
 
 // User change: shows the user's old data and stores new data, a new card
-// included. The user keeps its place in the order of users. Ends with -6
-// ("戻る", cancel key: back to the user selection) or -1 ("終了").
+// included. The user keeps its place in the order of users. Ends with
+// UserSelection ("戻る", cancel key) or UserConfirmation ("終了").
 class CUpdUserDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 137;

@@ -38,7 +38,7 @@ class QTimer;
 //
 // Keys: Enter ends no screen and presses no button (no push button is ever a
 // default button); Escape and the window's close box call OnCancel, which
-// ends the screen with -1 unless the screen says otherwise.
+// ends the screen with UserConfirmation unless the screen says otherwise.
 class CBaseDialog : public QDialog {
     Q_OBJECT
 public:
@@ -94,7 +94,7 @@ protected:
     // Runs once before the window is first shown. Derived screens call the
     // base version first.
     virtual bool OnInitDialog();
-    // Escape and the close box. Ends the screen with -1 by default.
+    // Escape and the close box. Ends the screen with UserConfirmation by default.
     virtual void OnCancel();
     // "終了" (-1) and "戻る" (-3) unless the screen says otherwise.
     virtual void OnEnd() { done(kResultConfirm); }

@@ -11,9 +11,9 @@ class CPostonDlg;
 class QPushButton;
 
 // The user confirmation screen (dialog 102), the program's resting screen: it
-// polls the reader and ends with -2 for a registered user's card (its message
-// text is then the card id), with -3 when an administrator passed the check
-// behind "諸設定", and with -100 when the window is closed. It restores and
+// polls the reader and ends with Greeting for a registered user's card (its message
+// text is then the card id), with AdminMenu when an administrator passed the check
+// behind "諸設定", and with Leave when the window is closed. It restores and
 // saves its centre on the desktop and can start minimised.
 class CPostonDlg : public CBaseDialog {
     Q_OBJECT

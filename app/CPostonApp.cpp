@@ -124,7 +124,7 @@ void CPostonApp::attachSendWindow(CBaseDialog* window) {
 void CPostonApp::detachSendWindow(CBaseDialog* window) {
     // Only the bound screen unbinds: the screen under a sub-screen that has
     // already closed has nothing to undo. Unbinding answers every request
-    // still waiting with -2, so the worker is free before its timer stops and
+    // still waiting with NoWindow, so the worker is free before its timer stops and
     // the screen goes.
     if (window == nullptr || m_dispatcher.boundScreen() != window)
         return;

@@ -29,7 +29,7 @@ public:
 
     // The send thread talks to the given screen from now on (every screen
     // calls this as it opens) / to no screen (as it closes). Detaching answers
-    // every request still waiting with -2 before it returns.
+    // every request still waiting with NoWindow before it returns.
     virtual void attachSendWindow(CBaseDialog* window) = 0;
     virtual void detachSendWindow(CBaseDialog* window) = 0;
     // The send thread sets event once everything pending has been delivered.

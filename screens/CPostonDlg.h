@@ -32,7 +32,7 @@ public:
     explicit CPostonDlg(QWidget* parent = nullptr);
     ~CPostonDlg() override;
 
-    // The message field's text; the recognised card id after -2.
+    // The message field's text; the recognised card id after Greeting.
     CString getMessage() const;
 
     void OnTimer(int id) override;

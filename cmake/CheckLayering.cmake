@@ -1,21 +1,20 @@
-# Fails when a folder includes a header of a folder above it: screens/ knows
-# neither admin/ nor app/, admin/ does not know app/, and the core folders
-# know no screen at all.
-set(above_screens admin app)
-set(above_admin app)
-set(above_core screens admin app)
-foreach(pair "screens;above_screens" "admin;above_admin" "nvktl;above_core" "data;above_core"
-             "delivery;above_core" "reader;above_core")
-  list(GET pair 0 dir)
-  list(GET pair 1 list)
+# Fails when a folder reaches above its layer: the core folders include no Qt
+# header and nothing of the screen folders, screens/ nothing of admin/ or
+# app/, admin/ nothing of app/.
+function(refuse dir pattern what)
   file(GLOB_RECURSE files ${ROOT}/${dir}/*.h ${ROOT}/${dir}/*.cpp ${ROOT}/${dir}/*.c)
-  foreach(upper ${${list}})
-    foreach(f ${files})
-      file(STRINGS ${f} hits REGEX "^[ \t]*#[ \t]*include[ \t]*\"${upper}/")
-      if(hits)
-        message(FATAL_ERROR "${f} includes from ${upper}/: ${hits}")
-      endif()
-    endforeach()
+  foreach(f ${files})
+    file(STRINGS ${f} hits REGEX "^[ \t]*#[ \t]*include[ \t]*${pattern}")
+    if(hits)
+      message(FATAL_ERROR "${f} includes ${what}: ${hits}")
+    endif()
   endforeach()
+endfunction()
+
+foreach(dir nvktl data delivery reader)
+  refuse(${dir} "[<\"]Q" "Qt")
+  refuse(${dir} "\"(screens|admin|app)/" "a screen folder")
 endforeach()
-message(STATUS "no folder includes from a folder above it")
+refuse(screens "\"(admin|app)/" "a folder above it")
+refuse(admin "\"app/" "app/")
+message(STATUS "every folder keeps to its layer")

@@ -1,5 +1,7 @@
 #include "tools/dns-test-server/DnsTestServer.h"
 
+#include "tools/smtp-test-peer/LoopbackPeer.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -57,20 +59,13 @@ int bindLoopback(int type, int port) {
     return fd;
 }
 
-int portOf(int fd) {
-    sockaddr_in a{};
-    socklen_t length = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    return ntohs(a.sin_port);
-}
-
 // A port that is free on 127.0.0.1 for both UDP and TCP (dnsmasq takes both).
 int freeDnsPort() {
     for (int attempt = 0; attempt < 20; ++attempt) {
         int udp = bindLoopback(SOCK_DGRAM, 0);
         if (udp < 0)
             return 0;
-        const int port = portOf(udp);
+        const int port = iotest::portOf(udp);
         int tcp = bindLoopback(SOCK_STREAM, port);
         ::close(udp);
         if (tcp >= 0) {
@@ -236,7 +231,7 @@ void DnsTestServer::stop() {
 DnsSilentServer::DnsSilentServer() {
     m_fd = bindLoopback(SOCK_DGRAM, 0);
     if (m_fd >= 0)
-        m_port = portOf(m_fd);
+        m_port = iotest::portOf(m_fd);
 }
 
 DnsSilentServer::~DnsSilentServer() {

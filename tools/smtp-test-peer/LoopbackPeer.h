@@ -38,9 +38,9 @@ private:
 // A port on 127.0.0.1 with nothing listening on it.
 int closedLoopbackPort();
 
-// The socket calls the peers share: a TCP socket bound to a loopback address
-// (port 0: the system picks), -1 when it cannot be; its port; whether fd
-// becomes readable within ms.
+// The socket calls the test peers share: a TCP socket bound to a loopback
+// address (port 0: the system picks), -1 when it cannot be; the port of any
+// bound socket; whether fd becomes readable within ms.
 int boundSocket(const std::string& address, int port);
 int portOf(int fd);
 bool readable(int fd, int ms);

@@ -65,28 +65,6 @@ DataResult CBaseThread::claimDelivery(const CString& sendId, const CString& now,
     return sendRequest(request);
 }
 
-DataResult CBaseThread::releaseDelivery(const CString& sendId) {
-    CDataRequest request{DataRequest::ReleaseDelivery{sendId}};
-    return sendRequest(request);
-}
-
-DataResult CBaseThread::sendDelivery(const CString& sendId, const CString& sentDate) {
-    CDataRequest request{DataRequest::SendDelivery{sendId, sentDate}};
-    return sendRequest(request);
-}
-
-DataResult CBaseThread::retryDelivery(const CString& sendId, const CString& nextTry,
-                                      const CString& errorMessage) {
-    CDataRequest request{DataRequest::RetryDelivery{sendId, nextTry, errorMessage}};
-    return sendRequest(request);
-}
-
-DataResult CBaseThread::failDelivery(const CString& sendId, const CString& errorDate,
-                                     const CString& errorMessage) {
-    CDataRequest request{DataRequest::FailDelivery{sendId, errorDate, errorMessage}};
-    return sendRequest(request);
-}
-
 DataResult CBaseThread::getWaitingCount(int& count) {
     CDataRequest request{DataRequest::GetWaitingCount{}};
     const DataResult result = sendRequest(request);

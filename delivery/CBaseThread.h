@@ -25,18 +25,15 @@ public:
     void resetWindow();
     ISendWindow* getWindow() const;
 
-    // The data requests, one per operation: each builds its request, sends
-    // it to the bound window and waits for the answer. NoWindow at once when
-    // no window is bound.
+    // The requests the worker asks and waits for (the settings, the due
+    // deliveries, a claim, the waiting count): each builds its request, sends
+    // it to the bound window and waits for the answer; NoWindow at once when
+    // no window is bound. An outcome (released, sent, retried, failed) is a
+    // request the send thread builds and keeps until it is stored, sent with
+    // sendRequest.
     DataResult getDefault(CMapStringToString& settings);
     DataResult getSendLogin(NVKTL::vector<CMapStringToString*>& rows);
     DataResult claimDelivery(const CString& sendId, const CString& now, const CString& until);
-    DataResult releaseDelivery(const CString& sendId);
-    DataResult sendDelivery(const CString& sendId, const CString& sentDate);
-    DataResult retryDelivery(const CString& sendId, const CString& nextTry,
-                             const CString& errorMessage);
-    DataResult failDelivery(const CString& sendId, const CString& errorDate,
-                            const CString& errorMessage);
     DataResult getWaitingCount(int& count);
 
 protected:
@@ -45,7 +42,7 @@ protected:
     void progressEnd();
     void statusText(const char* text);
 
-    // Sends a request that is already built (a kept state change).
+    // Sends a request that is already built (a state change).
     DataResult sendRequest(CDataRequest& request);
 
 private:

@@ -47,7 +47,3 @@ DataResult runDataRequest(CDataRequest& request) {
     CDbAccess db;
     return std::visit(Runner{db}, request.operation);
 }
-
-const char* dataRequestName(const CDataRequest& request) {
-    return std::visit([](const auto& r) { return r.name; }, request.operation);
-}

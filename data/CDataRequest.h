@@ -65,6 +65,3 @@ enum class DataResult { Done, Failed, NoWindow };
 // when nothing is there or the file cannot be read); a state write is Done
 // only when it was stored.
 DataResult runDataRequest(CDataRequest& request);
-
-// The operation's name ("sendDelivery"), for logs and test records.
-const char* dataRequestName(const CDataRequest& request);

@@ -18,7 +18,7 @@ public:
     using Hook = std::function<std::optional<DataResult>(const std::string& line)>;
 
     DataResult dataRequest(CDataRequest& request) override {
-        std::string line = dataRequestName(request);
+        std::string line;
         std::visit([&](const auto& r) { describe(line, r); }, request.operation);
         const Hook hook = this->hook();
         const std::optional<DataResult> given = hook ? hook(line) : std::nullopt;
@@ -56,8 +56,10 @@ public:
     }
 
 private:
-    // The delivery and the error text; the dates are the thread's own clock.
+    // The name, the delivery and the error text; the dates are the thread's
+    // own clock.
     template <class R> static void describe(std::string& line, const R& r) {
+        line = r.name;
         if constexpr (requires { r.sendId; })
             line += " " + r.sendId.str();
         if constexpr (requires { r.errorMessage; })

@@ -120,6 +120,26 @@ bool CDataFiles::copyFile(const CString& from, const CString& to) {
     return true;
 }
 
+bool CDataFiles::writeFile(const CString& path, const std::string& bytes) {
+    const std::string temporary = path.str() + ".part";
+    ::unlink(temporary.c_str());
+    const mode_t mode = sharedByGroup(parentOf(path.str())) ? groupFile : privateFile;
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd < 0)
+        return false;
+    bool ok =
+        ::fchmod(fd, mode) == 0 && writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    syncFolder(CString(parentOf(path.str())));
+    return true;
+}
+
 bool CDataFiles::removeDatabase(const CString& path) {
     const bool journal = removeIfPresent(path.str() + "-journal");
     return removeIfPresent(path.str()) && journal;

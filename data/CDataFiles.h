@@ -2,6 +2,7 @@
 
 #include "nvktl/CMapStringToString.h"
 
+#include <string>
 #include <string_view>
 
 // The files of the data folder and the file work around them: where the
@@ -38,6 +39,10 @@ public:
     // has mode 0600 (0660 in a group's shared folder). A stale journal of to
     // is removed with the old file.
     static bool copyFile(const CString& from, const CString& to);
+
+    // Writes bytes to path through a temporary file renamed over it, with the
+    // same modes as copyFile.
+    static bool writeFile(const CString& path, const std::string& bytes);
 
     // Removes a database file together with its journal. True when neither
     // exists afterwards.

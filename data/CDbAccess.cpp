@@ -1,6 +1,8 @@
 #include "data/CDbAccess.h"
 
 #include "data/CDataFiles.h"
+#include "data/CPgConnection.h"
+#include "data/CServerLink.h"
 
 #include <mutex>
 
@@ -9,6 +11,9 @@ namespace {
 std::mutex folderLock;
 CString dataFolder;
 bool folderKnown = false;
+CStoreConfig config;
+
+constexpr int kBatchTries = 3;
 
 CString withSlash(CString folder) {
     if (folder.IsEmpty() || folder.str().back() != '/')
@@ -22,6 +27,7 @@ void CDbAccess::setDataFolder(const CString& folder) {
     std::lock_guard<std::mutex> guard(folderLock);
     dataFolder = withSlash(folder);
     folderKnown = true;
+    CStoreConfig::load(dataFolder.str(), config);
 }
 
 CString CDbAccess::getDataFolder() {
@@ -30,16 +36,39 @@ CString CDbAccess::getDataFolder() {
         dataFolder = CDataFiles::defaultFolder();
         CDataFiles::ensureFolder(dataFolder);
         folderKnown = true;
+        CStoreConfig::load(dataFolder.str(), config);
     }
     return dataFolder;
+}
+
+CStoreConfig CDbAccess::storeConfig() {
+    getDataFolder();
+    std::lock_guard<std::mutex> guard(folderLock);
+    return config;
+}
+
+void CDbAccess::setStoreConfig(const CStoreConfig& chosen) {
+    getDataFolder();
+    std::lock_guard<std::mutex> guard(folderLock);
+    config = chosen;
 }
 
 CString CDbAccess::connectSuffix() {
     return CString(";PWD=") + password;
 }
 
-CDbAccess::CDbAccess() : m_pMdb(nullptr), m_dataPath(getDataFolder()) {
+CDbAccess::CDbAccess(Store store)
+    : m_pMdb(nullptr), m_dataPath(getDataFolder()), m_db(nullptr), m_server(false) {
     m_pMdb = new CMdbAccess(m_dataPath + CDataFiles::dataFile, connectSuffix());
+    m_db = m_pMdb;
+    const CStoreConfig chosen = storeConfig();
+    if (store == Store::Shared && chosen.usesServer()) {
+        m_server = true;
+        CServerLink::Status status;
+        std::string detail;
+        m_serverConnection = CServerLink::forThisThread(chosen, status, detail);
+        m_db = m_serverConnection.get();
+    }
 }
 
 CDbAccess::~CDbAccess() {
@@ -50,53 +79,85 @@ void CDbAccess::releaseVector(NVKTL::vector<CMapStringToString*>* rows) {
     m_pMdb->releaseVector(rows);
 }
 
+bool CDbAccess::onServer() const {
+    return m_server;
+}
+
+int CDbAccess::ping() {
+    return selectAny(Sql::Ping, nullptr);
+}
+
+DbError CDbAccess::lastError() const {
+    return m_db ? m_db->lastError() : DbError::Unavailable;
+}
+
 int CDbAccess::beginBatch() {
-    return m_pMdb->beginBatch();
+    return m_db ? m_db->beginBatch() : -1;
 }
 
 int CDbAccess::endBatch(bool commit) {
-    return m_pMdb->endBatch(commit);
+    return m_db ? m_db->endBatch(commit) : -1;
 }
 
 int CDbAccess::runBatch(const std::function<bool()>& statements) {
-    if (m_pMdb->beginBatch() != 0)
-        return -1;
-    if (!statements()) {
-        m_pMdb->endBatch(false);
-        return -1;
+    // A conflict with another terminal passes by itself: the whole unit is
+    // run again, never half of it.
+    for (int attempt = 1; m_db && attempt <= kBatchTries; ++attempt) {
+        if (m_db->beginBatch() != 0)
+            return -1;
+        if (statements()) {
+            if (m_db->endBatch(true) == 0)
+                return 0;
+        } else {
+            const DbError error = m_db->lastError();
+            m_db->endBatch(false);
+            if (error != DbError::Retry)
+                return -1;
+            continue;
+        }
+        if (m_db->lastError() != DbError::Retry)
+            return -1;
     }
-    return m_pMdb->endBatch(true) == 0 ? 0 : -1;
+    return -1;
 }
 
-bool CDbAccess::run(const char* sql, const CMapStringToString* params) {
-    // The statement layer runs every kind of writing statement the same way.
-    return m_pMdb->updateMdb(CString(sql), params) == 0;
+bool CDbAccess::runOn(IDbConnection& connection, Sql sql, const CMapStringToString* params,
+                      const IDbConnection::RowVisitor* visit) {
+    const char* body = SqlCatalogue::statement(sql).body(connection.dialect());
+    return body != nullptr && connection.runStatement(CString(body), params, visit) == 0;
 }
 
-int CDbAccess::store(const char* sql, const CMapStringToString* params) {
+bool CDbAccess::run(Sql sql, const CMapStringToString* params) {
+    return m_db != nullptr && runOn(*m_db, sql, params);
+}
+
+int CDbAccess::store(Sql sql, const CMapStringToString* params) {
     return run(sql, params) ? 0 : -1;
 }
 
-int CDbAccess::selectInto(const CString& sql, NVKTL::vector<CMapStringToString*>* rows,
+int CDbAccess::selectInto(Sql sql, NVKTL::vector<CMapStringToString*>* rows,
                           const CMapStringToString* params) {
-    if (!rows)
+    if (!rows || !m_db)
         return -1;
     const std::size_t before = rows->size();
-    m_pMdb->selectMdb(sql, rows, params);
+    const IDbConnection::RowVisitor keep = [rows](CMapStringToString& row) {
+        rows->push_back(new CMapStringToString(std::move(row)));
+    };
+    runOn(*m_db, sql, params, &keep);
     return rows->size() > before ? 0 : -1;
 }
 
-int CDbAccess::selectAny(const char* sql, const CMapStringToString* params) {
+int CDbAccess::selectAny(Sql sql, const CMapStringToString* params) {
     NVKTL::vector<CMapStringToString*> rows;
-    const int found = selectInto(CString(sql), &rows, params);
+    const int found = selectInto(sql, &rows, params);
     m_pMdb->releaseVector(&rows);
     return found;
 }
 
-bool CDbAccess::selectFirst(const char* sql, const CMapStringToString* params, const char* column,
+bool CDbAccess::selectFirst(Sql sql, const CMapStringToString* params, const char* column,
                             CString& value) {
     NVKTL::vector<CMapStringToString*> rows;
-    m_pMdb->selectMdb(CString(sql), &rows, params);
+    selectInto(sql, &rows, params);
     bool found = false;
     if (!rows.empty()) {
         CString read;

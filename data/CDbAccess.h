@@ -1,20 +1,31 @@
 #pragma once
 
 #include "data/CMdbAccess.h"
+#include "data/CStoreConfig.h"
+#include "data/SqlCatalogue.h"
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/vector.h"
 
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 class IMigrationProgress;
 
-// The program's data operations, one method each, over the data file
-// "poston.mdb" of the data folder. Construct one on the stack, call the
+// The program's data operations, one method each, over the school's data: the
+// data file "poston.mdb" of the data folder, or the PostgreSQL server the
+// terminal was set to use (CStoreConfig). Construct one on the stack, call the
 // operations, release every row vector an operation filled (releaseVector, on
-// any CDbAccess), and let it go: no file handle outlives a call.
+// any CDbAccess), and let it go: no file handle outlives a call; a server
+// connection stays with its thread.
+//
+// The operations and their results are the same on both stores. Reception
+// (the card check, the greeting, its visit) asks for Store::Terminal: the
+// terminal's own file, which holds a copy of the server's roster and the
+// visits not yet uploaded, so that a greeting never waits on the network.
 //
 // Results: reading operations and existence tests give 0 when rows were found
 // and -1 when none were (a failed statement finds none) and leave their
@@ -30,7 +41,12 @@ public:
     // The data file's password, sent with every connect (";PWD=" + password).
     static constexpr std::string_view password = "NvkPoston2DataFile!";
 
-    CDbAccess();
+    enum class Store {
+        Shared,   // the school's data: the server when there is one, else the file
+        Terminal, // this terminal's own file
+    };
+
+    explicit CDbAccess(Store store = Store::Shared);
     CDbAccess(const CDbAccess&) = delete;
     CDbAccess& operator=(const CDbAccess&) = delete;
     virtual ~CDbAccess();
@@ -42,10 +58,22 @@ public:
     // The folder set, or else <base folder>/data/ (created with mode 0700 when
     // missing on first use).
     static CString getDataFolder();
+    // The store configuration read from the data folder when it was set;
+    // tests set one of their own.
+    static CStoreConfig storeConfig();
+    static void setStoreConfig(const CStoreConfig& config);
     // ";PWD=" followed by the password.
     static CString connectSuffix();
 
     void releaseVector(NVKTL::vector<CMapStringToString*>* rows);
+
+    // True when the operations run on a server.
+    bool onServer() const;
+    // 0 when the store answers now (a server within its time-out).
+    int ping();
+    // Why the last operation did not run; Unavailable also when the server
+    // could not be reached at all.
+    DbError lastError() const;
 
     // 0 when the transaction is open, -1 when the file cannot be written now.
     int beginBatch();
@@ -111,12 +139,47 @@ public:
     // Withdraws a visit: its deliveries that have not gone out are not sent.
     int skipLogin(const CString& login_id, const CString& ret_send_date);
 
-    // Failed deliveries (t_mail_error).
+    // Failed deliveries (t_mail_error). The rows also name the terminal that
+    // recorded the visit ("terminal", empty on a single terminal).
     int getMailErrorList(NVKTL::vector<CMapStringToString*>* rows);
     int deleteMailError(const CString& error_no);
     // Makes the delivery of one error row due again (the row stays until it
     // has been sent); 0 when stored.
     int resendMailError(const CString& error_no, const CString& date);
+
+    // A terminal of a server: its outbox of visits not yet uploaded (oldest
+    // first, at most limit, with their deliveries), the upload of such visits
+    // to the server, and the mark on the terminal once the server has them.
+    // An upload may be repeated at any point: each visit arrives once.
+    int getOutbox(NVKTL::vector<CMapStringToString*>* visits,
+                  NVKTL::vector<CMapStringToString*>* deliveries, int limit);
+    int getOutboxCount();
+    int uploadVisits(const NVKTL::vector<CMapStringToString*>& visits,
+                     const NVKTL::vector<CMapStringToString*>& deliveries);
+    int markUploaded(const NVKTL::vector<CMapStringToString*>& visits);
+    // Every visit of the file counts as handed on (poston-server use).
+    int markAllUploaded();
+    // The roster a terminal keeps a copy of: groups, users, addresses and the
+    // settings but the terminal's own window place.
+    struct Roster {
+        std::vector<CMapStringToString> groups, users, mails, settings;
+    };
+    // The server's roster version, -1 when it cannot be read.
+    long long getRosterVersion();
+    int readRoster(Roster& roster);
+    // Replaces this store's roster with roster, all or nothing.
+    int replaceRoster(const Roster& roster);
+    // The number of the terminal called name on the server, registered when
+    // new; -1 when it cannot be had.
+    long long registerTerminal(const CString& name, bool& isNew);
+    // The visits this file records from now on have ids from first on.
+    int startVisitNumbering(long long first);
+    // 0 when the store holds users or visits.
+    int hasData();
+    // Copies everything of this object's file to server (which must be
+    // empty) in one transaction, its visits as recorded by terminal. 0 when
+    // the server has all of it.
+    int copyUp(CDbAccess& server, const CString& terminal, IMigrationProgress* progress);
 
     // Moves the contents of the data file into a waiting master copy and makes
     // that the data file, keeping the old one as "bk" + timestamp + ".mdb".
@@ -124,40 +187,49 @@ public:
     // place, -1 when the data file was left as it was. progress may be null.
     int migrateData(IMigrationProgress* progress);
 
-    // The copy steps of the migration, from this object's data file into the
-    // file of master (inside its batch). Each returns 0.
-    int copyDefData(IMigrationProgress* progress, CMdbAccess* master);
-    int copyGroup(IMigrationProgress* progress, CMdbAccess* master);
-    int copyUser(IMigrationProgress* progress, CMdbAccess* master);
-    int copyMail(IMigrationProgress* progress, CMdbAccess* master);
-    int copyLogin(IMigrationProgress* progress, CMdbAccess* master);
-    int copyMailError(IMigrationProgress* progress, CMdbAccess* master);
-    int copySend(IMigrationProgress* progress, CMdbAccess* master);
+    // The copy steps of the migration, from this object's data file into
+    // target (inside its batch). Each returns 0 when every row arrived, -1
+    // when one did not (the migration leaves such a row out).
+    int copyDefData(IMigrationProgress* progress, IDbConnection* target);
+    int copyGroup(IMigrationProgress* progress, IDbConnection* target);
+    int copyUser(IMigrationProgress* progress, IDbConnection* target);
+    int copyMail(IMigrationProgress* progress, IDbConnection* target);
+    int copyLogin(IMigrationProgress* progress, IDbConnection* target);
+    int copyMailError(IMigrationProgress* progress, IDbConnection* target);
+    int copySend(IMigrationProgress* progress, IDbConnection* target);
 
 protected:
     // Runs statements (true when all ran) in one transaction: 0 when
     // committed, -1 when nothing was stored.
     int runBatch(const std::function<bool()>& statements);
-    // Runs one writing statement: true when it ran.
-    bool run(const char* sql, const CMapStringToString* params = nullptr);
+    // Runs a statement of the catalogue on the store: true when it ran.
+    bool run(Sql sql, const CMapStringToString* params = nullptr);
     // run as an operation's result: 0 when it ran, -1 when not.
-    int store(const char* sql, const CMapStringToString* params = nullptr);
+    int store(Sql sql, const CMapStringToString* params = nullptr);
     // Runs a reading statement and counts its rows into rows.
-    int selectInto(const CString& sql, NVKTL::vector<CMapStringToString*>* rows,
+    int selectInto(Sql sql, NVKTL::vector<CMapStringToString*>* rows,
                    const CMapStringToString* params);
     // 0 when the statement gives at least one row, -1 otherwise.
-    int selectAny(const char* sql, const CMapStringToString* params);
+    int selectAny(Sql sql, const CMapStringToString* params);
     // The first row's value of column, or false when there is no row.
-    bool selectFirst(const char* sql, const CMapStringToString* params, const char* column,
-                     CString& value);
+    bool selectFirst(Sql sql, const CMapStringToString* params, const char* column, CString& value);
+    // Runs a statement of the catalogue on any connection.
+    static bool runOn(IDbConnection& connection, Sql sql, const CMapStringToString* params,
+                      const IDbConnection::RowVisitor* visit = nullptr);
     // The parameter map of a statement: placeholder name, value.
     static CMapStringToString named(std::initializer_list<std::pair<const char*, CString>> values);
     // A value for a column that may be NULL: "null" when empty, else the value
     // in single quotes.
     static CString quotedOrNull(const CString& value);
 
+    // The terminal's own file, whatever the store.
     CMdbAccess* m_pMdb;
     CString m_dataPath;
+    // Where the operations run: m_pMdb, this thread's server connection, or
+    // none when the server cannot be used now.
+    IDbConnection* m_db;
+    std::shared_ptr<IDbConnection> m_serverConnection;
+    bool m_server;
 };
 
 // Releases the rows of getSendLogin on a CDbAccess of its own; the send

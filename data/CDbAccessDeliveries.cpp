@@ -9,36 +9,39 @@
 
 namespace {
 
-// '1' while any delivery is due, '3' when one ended unsent or there was none
-// at all, else '2'.
-constexpr const char* kSummary =
-    "UPDATE t_login SET ret_send = CASE WHEN EXISTS (SELECT 1 FROM t_send s WHERE s.login_id = "
-    "t_login.login_id AND s.state = '1') THEN '1' WHEN EXISTS (SELECT 1 FROM t_send s WHERE "
-    "s.login_id = t_login.login_id AND s.state = '3') OR NOT EXISTS (SELECT 1 FROM t_send s "
-    "WHERE s.login_id = t_login.login_id) THEN '3' ELSE '2' END, ret_send_date = "
-    "'?ret_send_date' WHERE login_id = (SELECT login_id FROM t_send WHERE send_id = ?send_id)";
+// The claim's parameters on either store: the terminal's times for the file,
+// the terminal's number and the lease's length for the server's clock.
+CMapStringToString claimParams(const CString& send_id, const CString& now, const CString& until) {
+    CMapStringToString params;
+    params.SetAt(CString("send_id"), send_id);
+    params.SetAt(CString("now"), now);
+    params.SetAt(CString("until"), until);
+    const long long lease = NVKTL::CTime::StampMs(until) - NVKTL::CTime::StampMs(now);
+    params.SetAt(CString("lease_ms"), CString(std::to_string(lease > 0 ? lease : 0)));
+    params.SetAt(CString("terminal_id"),
+                 CString(std::to_string(CDbAccess::storeConfig().terminalId)));
+    return params;
+}
+
+CString terminalOrNull() {
+    const CStoreConfig config = CDbAccess::storeConfig();
+    if (!config.usesServer())
+        return CString("null");
+    return CString("'" + config.terminalName + "'");
+}
 
 } // namespace
 
 int CDbAccess::addLogin(const CString& user_id, const CString& login_date, CString& login_id) {
-    CMapStringToString params = named({{"user_id", user_id}, {"login_date", login_date}});
+    CMapStringToString params =
+        named({{"user_id", user_id}, {"login_date", login_date}, {"terminal", terminalOrNull()}});
     CString id;
     const int result = runBatch([&] {
-        if (!run("INSERT INTO t_login (user_id, login_date, ret_send) VALUES ('?user_id', "
-                 "'?login_date', '1')",
-                 &params) ||
-            !selectFirst("SELECT last_insert_rowid() as login_id", nullptr, "login_id", id))
+        if (!selectFirst(Sql::VisitInsert, &params, "login_id", id))
             return false;
         params.SetAt(CString("login_id"), id);
-        // The addresses, name and group of this moment go with the visit.
-        return run("INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) "
-                   "SELECT ?login_id, m.mail, u.user_name, g.group_name, '1', 0 FROM t_mail m "
-                   "JOIN t_user u ON u.user_id = m.user_id LEFT JOIN t_group g ON g.group_id = "
-                   "u.group_id WHERE m.user_id = '?user_id' AND m.mail <> '' ORDER BY m.rowid",
-                   &params) &&
-               run("UPDATE t_login SET ret_send = '3' WHERE login_id = ?login_id AND NOT EXISTS "
-                   "(SELECT 1 FROM t_send WHERE login_id = ?login_id)",
-                   &params);
+        return run(Sql::VisitDeliveriesInsert, &params) &&
+               run(Sql::VisitWithoutDeliveries, &params);
     });
     if (result == 0)
         login_id = id;
@@ -48,67 +51,43 @@ int CDbAccess::addLogin(const CString& user_id, const CString& login_date, CStri
 int CDbAccess::skipLogin(const CString& login_id, const CString& ret_send_date) {
     const CMapStringToString params =
         named({{"login_id", login_id}, {"ret_send_date", ret_send_date}});
-    return runBatch([&] {
-        return run("UPDATE t_send SET state = '3' WHERE login_id = ?login_id AND state = '1'",
-                   &params) &&
-               run("UPDATE t_login SET ret_send_date = '?ret_send_date', ret_send = '3' WHERE "
-                   "login_id = ?login_id",
-                   &params);
-    });
+    return runBatch(
+        [&] { return run(Sql::VisitDeliveriesSkip, &params) && run(Sql::VisitSkip, &params); });
 }
 
 int CDbAccess::getSendLogin(NVKTL::vector<CMapStringToString*>* rows) {
     const CMapStringToString params = named({{"now", NVKTL::CTime::StampNow()}});
-    return selectInto(
-        CString("SELECT s.send_id, s.group_name, b.user_id, s.user_name as from_name, s.mail as "
-                "from_mail, b.login_id, b.login_date, s.tries FROM t_send s JOIN t_login b ON "
-                "b.login_id = s.login_id WHERE s.state = '1' AND (s.next_try IS NULL OR "
-                "s.next_try <= '?now') AND (s.claim_until IS NULL OR s.claim_until < '?now') "
-                "ORDER BY b.login_date ASC, s.send_id ASC"),
-        rows, &params);
+    return selectInto(Sql::DueDeliveries, rows, &params);
 }
 
 int CDbAccess::getWaitingCount() {
     CString count;
-    if (!selectFirst("SELECT count(*) as waiting FROM t_send WHERE state = '1' AND tries > 0",
-                     nullptr, "waiting", count))
+    if (!selectFirst(Sql::WaitingCount, nullptr, "waiting", count))
         return 0;
     return std::atoi(count.c_str());
 }
 
 int CDbAccess::claimDelivery(const CString& send_id, const CString& now, const CString& until) {
-    const CMapStringToString params = named({{"send_id", send_id}, {"now", now}, {"until", until}});
-    return runBatch([&] {
-        // Inside the transaction nobody else can take it between look and mark.
-        return selectAny("SELECT 1 as due FROM t_send WHERE send_id = ?send_id AND state = '1' "
-                         "AND (claim_until IS NULL OR claim_until < '?now')",
-                         &params) == 0 &&
-               run("UPDATE t_send SET claim_until = '?until' WHERE send_id = ?send_id", &params);
-    });
+    const CMapStringToString params = claimParams(send_id, now, until);
+    return selectAny(Sql::DeliveryClaim, &params);
 }
 
 int CDbAccess::releaseDelivery(const CString& send_id) {
-    const CMapStringToString params = named({{"send_id", send_id}});
-    return store("UPDATE t_send SET claim_until = NULL WHERE send_id = ?send_id AND state = '1'",
-                 &params);
+    const CMapStringToString params = claimParams(send_id, CString(), CString());
+    return store(Sql::DeliveryRelease, &params);
 }
 
 int CDbAccess::releaseClaims() {
-    return store("UPDATE t_send SET claim_until = NULL WHERE claim_until IS NOT NULL");
+    const CMapStringToString params = claimParams(CString(), CString(), CString());
+    return store(Sql::ClaimsRelease, &params);
 }
 
 int CDbAccess::sendDelivery(const CString& send_id, const CString& sent_date) {
     const CMapStringToString params = named({{"send_id", send_id}, {"ret_send_date", sent_date}});
     return runBatch([&] {
         // A resent delivery leaves the error list once it has gone out.
-        return run("DELETE FROM t_mail_error WHERE EXISTS (SELECT 1 FROM t_send s WHERE "
-                   "s.send_id = ?send_id AND s.login_id = t_mail_error.login_id AND s.mail = "
-                   "t_mail_error.mail)",
-                   &params) &&
-               run("UPDATE t_send SET state = '2', sent_date = '?ret_send_date', claim_until = "
-                   "NULL WHERE send_id = ?send_id",
-                   &params) &&
-               run(kSummary, &params);
+        return run(Sql::SentErrorsDelete, &params) && run(Sql::DeliverySent, &params) &&
+               run(Sql::VisitSummary, &params);
     });
 }
 
@@ -116,9 +95,7 @@ int CDbAccess::retryDelivery(const CString& send_id, const CString& next_try,
                              const CString& error_msg) {
     const CMapStringToString params =
         named({{"send_id", send_id}, {"next_try", next_try}, {"error_msg", error_msg}});
-    return store("UPDATE t_send SET tries = tries + 1, next_try = '?next_try', last_error = "
-                 "'?error_msg', claim_until = NULL WHERE send_id = ?send_id",
-                 &params);
+    return store(Sql::DeliveryRetry, &params);
 }
 
 int CDbAccess::failDelivery(const CString& send_id, const CString& error_date,
@@ -129,21 +106,8 @@ int CDbAccess::failDelivery(const CString& send_id, const CString& error_date,
                                              {"error_msg", error_msg}});
     return runBatch([&] {
         // One error row per delivery: a failed resend renews its row.
-        return run("UPDATE t_send SET state = '3', tries = tries + 1, last_error = "
-                   "'?error_msg', claim_until = NULL WHERE send_id = ?send_id",
-                   &params) &&
-               run("UPDATE t_mail_error SET error_date = '?error_date', error_msg = "
-                   "'?error_msg' WHERE EXISTS (SELECT 1 FROM t_send s WHERE s.send_id = "
-                   "?send_id AND s.login_id = t_mail_error.login_id AND s.mail = "
-                   "t_mail_error.mail)",
-                   &params) &&
-               run("INSERT INTO t_mail_error (login_id, user_id, mail, error_date, error_msg) "
-                   "SELECT s.login_id, b.user_id, s.mail, '?error_date', '?error_msg' FROM t_send "
-                   "s JOIN t_login b ON b.login_id = s.login_id WHERE s.send_id = ?send_id AND "
-                   "NOT EXISTS (SELECT 1 FROM t_mail_error e WHERE e.login_id = s.login_id AND "
-                   "e.mail = s.mail)",
-                   &params) &&
-               run(kSummary, &params);
+        return run(Sql::DeliveryFail, &params) && run(Sql::ErrorRenew, &params) &&
+               run(Sql::ErrorInsert, &params) && run(Sql::VisitSummary, &params);
     });
 }
 
@@ -153,20 +117,10 @@ int CDbAccess::resendMailError(const CString& error_no, const CString& date) {
         // Only this row's address is due again; an error row from before
         // deliveries were kept gets its delivery now.
         CString sendId;
-        if (!run("INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) "
-                 "SELECT e.login_id, e.mail, u.user_name, g.group_name, '3', 0 FROM t_mail_error "
-                 "e LEFT JOIN t_user u ON u.user_id = e.user_id LEFT JOIN t_group g ON "
-                 "g.group_id = u.group_id WHERE e.error_no = ?error_no AND NOT EXISTS (SELECT 1 "
-                 "FROM t_send s WHERE s.login_id = e.login_id AND s.mail = e.mail)",
-                 &params) ||
-            !selectFirst("SELECT s.send_id FROM t_send s JOIN t_mail_error e ON e.login_id = "
-                         "s.login_id AND e.mail = s.mail WHERE e.error_no = ?error_no",
-                         &params, "send_id", sendId))
+        if (!run(Sql::ErrorDeliveryInsert, &params) ||
+            !selectFirst(Sql::ErrorDeliveryFind, &params, "send_id", sendId))
             return false;
         params.SetAt(CString("send_id"), sendId);
-        return run("UPDATE t_send SET state = '1', tries = 0, next_try = NULL, claim_until = "
-                   "NULL WHERE send_id = ?send_id AND state = '3'",
-                   &params) &&
-               run(kSummary, &params);
+        return run(Sql::ErrorDeliveryDue, &params) && run(Sql::VisitSummary, &params);
     });
 }

@@ -4,38 +4,31 @@
 #include <cstdlib>
 
 int CDbAccess::getGroupList(NVKTL::vector<CMapStringToString*>* rows, bool all) {
-    CString sql("SELECT group_id, group_name, kengen, delete_flg, order_id  FROM t_group");
-    if (!all)
-        sql.Append(" WHERE delete_flg is null");
-    sql.Append(" ORDER BY order_id ASC");
-    return selectInto(sql, rows, nullptr);
+    return selectInto(all ? Sql::GroupListAll : Sql::GroupListDeletable, rows, nullptr);
 }
 
 int CDbAccess::getGroupMaxOrder() {
     CString max;
-    if (!selectFirst("SELECT MAX(order_id) as max_id FROM t_group", nullptr, "max_id", max) ||
-        max.IsEmpty())
+    if (!selectFirst(Sql::GroupMaxOrder, nullptr, "max_id", max) || max.IsEmpty())
         return 0;
     return std::atoi(max.c_str());
 }
 
 int CDbAccess::existGroup(const CString& group_id) {
     const CMapStringToString params = named({{"group_id", group_id}});
-    return selectAny("SELECT group_id FROM t_group WHERE group_id = ?group_id", &params);
+    return selectAny(Sql::GroupExists, &params);
 }
 
 int CDbAccess::existGroupName(const CString& group_name) {
     const CMapStringToString params = named({{"group_name", group_name}});
-    return selectAny("SELECT group_name FROM t_group WHERE group_name = '?group_name'", &params);
+    return selectAny(Sql::GroupNameExists, &params);
 }
 
 int CDbAccess::getGroup(const CString& group_id, CString& group_name, CString& kengen,
                         CString& delete_flg, CString& order_id) {
     const CMapStringToString params = named({{"group_id", group_id}});
     NVKTL::vector<CMapStringToString*> rows;
-    const int found = selectInto(CString("SELECT group_name, kengen, delete_flg, order_id FROM "
-                                         "t_group WHERE group_id = ?group_id"),
-                                 &rows, &params);
+    const int found = selectInto(Sql::GroupGet, &rows, &params);
     if (found == 0) {
         const CMapStringToString* row = rows.at(0);
         row->Lookup(CString("group_name"), group_name);
@@ -55,25 +48,20 @@ int CDbAccess::saveGroup(const CString& group_id, const CString& group_name, lon
     // A new group (its id still empty) is not found and gets an id from the
     // database.
     if (existGroup(group_id) == -1)
-        return store("INSERT INTO t_group (group_name, order_id) VALUES ('?group_name', ?order_id)",
-                     &params);
-    return store("UPDATE t_group SET group_name = '?group_name', order_id = ?order_id WHERE "
-                 "group_id = ?group_id",
-                 &params);
+        return store(Sql::GroupInsert, &params);
+    return store(Sql::GroupUpdate, &params);
 }
 
 int CDbAccess::deleteGroup(const CString& group_id) {
     const CMapStringToString params = named({{"group_id", group_id}});
-    return store("DELETE FROM t_group WHERE group_id = ?group_id", &params);
+    return store(Sql::GroupDelete, &params);
 }
 
 int CDbAccess::deleteGroupUsers(const CString& group_id) {
     const CMapStringToString params = named({{"group_id", group_id}});
     // The addresses go first, while their users still name the group: a card
     // handed on later must not find the former holder's addresses.
-    if (!run("DELETE FROM t_mail WHERE user_id IN (SELECT user_id FROM t_user WHERE group_id = "
-             "?group_id)",
-             &params))
+    if (!run(Sql::GroupUsersMailDelete, &params))
         return -1;
-    return store("DELETE FROM t_user WHERE group_id = ?group_id", &params);
+    return store(Sql::GroupUsersDelete, &params);
 }

@@ -2,15 +2,11 @@
 #include "data/CDbAccess.h"
 
 int CDbAccess::getMailErrorList(NVKTL::vector<CMapStringToString*>* rows) {
-    return selectInto(CString("SELECT e.error_no, e.login_id, e.error_date, g.group_name, "
-                              "u.user_name, e.mail, e.error_msg FROM t_mail_error e, t_user u, "
-                              "t_group g WHERE e.user_id = u.user_id AND u.group_id = g.group_id "
-                              "ORDER BY e.error_date DESC"),
-                      rows, nullptr);
+    return selectInto(Sql::ErrorList, rows, nullptr);
 }
 
 int CDbAccess::deleteMailError(const CString& error_no) {
     const CMapStringToString params = named({{"error_no", error_no}});
-    run("DELETE FROM t_mail_error WHERE error_no = ?error_no", &params);
+    run(Sql::ErrorDelete, &params);
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -62,24 +63,26 @@ void nullIfEmpty(CMapStringToString& row, const char* column) {
         row.SetAt(CString(column), CString("null"));
 }
 
-// Runs one statement of a copy step on the master copy with the row as its
-// parameters; a row that cannot be copied is left out.
-void copyInto(const CMdbAccess& master, const char* sql, const CMapStringToString& row) {
-    master.insertMdb(CString(sql), &row);
-}
-
-// Runs the step's SELECT on the data file and copy for every row.
-void copyTable(const CMdbAccess& source, IMigrationProgress* progress, const char* caption,
-               std::string_view table, const CMdbAccess::RowVisitor& copy) {
+// Runs the step's SELECT on the data file and copy for every row; false when
+// a row could not be copied.
+bool copyTable(const CMdbAccess& source, IMigrationProgress* progress, const char* caption,
+               std::string_view table, const std::function<bool(CMapStringToString&)>& copy) {
     int total = 0;
     source.selectEachMdb(
         CString("SELECT count(*) as row_count FROM ") + table, nullptr,
         [&total](CMapStringToString& row) { total = std::atoi(row.Value("row_count").c_str()); });
     TableProgress shown(progress, caption, total);
-    source.selectEachMdb(CString("SELECT * FROM ") + table, nullptr, [&](CMapStringToString& row) {
-        shown.row();
-        copy(row);
-    });
+    bool all = true;
+    const bool read = source.selectEachMdb(CString("SELECT * FROM ") + table, nullptr,
+                                           [&](CMapStringToString& row) {
+                                               shown.row();
+                                               all = copy(row) && all;
+                                           }) == 0;
+    return read && all;
+}
+
+int result(bool all) {
+    return all ? 0 : -1;
 }
 
 } // namespace
@@ -94,6 +97,7 @@ int CDbAccess::migrateData(IMigrationProgress* progress) {
     bool complete = CDataFiles::copyFile(masterCopy, work);
     if (complete) {
         CMdbAccess master(work, connectSuffix());
+        // A row that cannot be copied is left out; the rest arrives.
         complete = master.beginBatch() == 0;
         if (complete) {
             copyDefData(progress, &master);
@@ -140,123 +144,90 @@ int CDbAccess::migrateData(IMigrationProgress* progress) {
     return complete ? 0 : -1;
 }
 
-int CDbAccess::copyDefData(IMigrationProgress* progress, CMdbAccess* master) {
+int CDbAccess::copyDefData(IMigrationProgress* progress, IDbConnection* target) {
     // Only keys the master file has take the old value.
-    copyTable(*m_pMdb, progress, "諸設定", "t_def_data", [master](CMapStringToString& row) {
-        copyInto(*master,
-                 "UPDATE t_def_data SET column_value = '?column_value' WHERE "
-                 "column_name = '?column_name'",
-                 row);
-    });
-    return 0;
+    return result(
+        copyTable(*m_pMdb, progress, "諸設定", "t_def_data", [target](CMapStringToString& row) {
+            return runOn(*target, Sql::CopySetting, &row);
+        }));
 }
 
-int CDbAccess::copyGroup(IMigrationProgress* progress, CMdbAccess* master) {
+int CDbAccess::copyGroup(IMigrationProgress* progress, IDbConnection* target) {
     // Groups 1 and 2 keep the master's rows (administrator mark, protection)
-    // and take the old names; every other group keeps its id.
-    copyTable(*m_pMdb, progress, "グループ", "t_group", [master](CMapStringToString& row) {
-        const CString id = row.Value("group_id");
-        if (id == "1" || id == "2") {
-            copyInto(*master,
-                     "UPDATE t_group SET group_name = '?group_name' WHERE group_id = "
-                     "'?group_id'",
-                     row);
-            return;
-        }
-        nullIfEmpty(row, "order_id");
-        copyInto(*master,
-                 "INSERT INTO t_group (group_id,group_name,order_id) VALUES ( "
-                 "?group_id, '?group_name', ?order_id )",
-                 row);
-    });
-    return 0;
+    // and take the old names; every other group keeps its id and comes
+    // without a mark.
+    return result(
+        copyTable(*m_pMdb, progress, "グループ", "t_group", [target](CMapStringToString& row) {
+            const CString id = row.Value("group_id");
+            if (id == "1" || id == "2")
+                return runOn(*target, Sql::CopyFixedGroup, &row);
+            nullIfEmpty(row, "order_id");
+            row.SetAt(CString("kengen"), CString("null"));
+            row.SetAt(CString("delete_flg"), CString("null"));
+            return runOn(*target, Sql::CopyGroup, &row);
+        }));
 }
 
-int CDbAccess::copyUser(IMigrationProgress* progress, CMdbAccess* master) {
-    copyTable(*m_pMdb, progress, "ユーザ", "t_user", [master](CMapStringToString& row) {
-        const CString mail = row.Value("mail");
-        row.SetAt(CString("mail"), quotedOrNull(mail));
-        nullIfEmpty(row, "group_id");
-        nullIfEmpty(row, "order_id");
-        copyInto(*master,
-                 "INSERT INTO t_user (user_id,user_name,mail,group_id,order_id) "
-                 "VALUES ('?user_id','?user_name',?mail,?group_id,?order_id)",
-                 row);
-        // The first address is an address of the user as well; the copy of
-        // t_mail that follows cannot add it twice (unique key).
-        if (!mail.IsEmpty())
-            copyInto(*master, "INSERT INTO t_mail (user_id,mail) VALUES ('?user_id',?mail)", row);
-    });
-    return 0;
+int CDbAccess::copyUser(IMigrationProgress* progress, IDbConnection* target) {
+    return result(
+        copyTable(*m_pMdb, progress, "ユーザ", "t_user", [target](CMapStringToString& row) {
+            const CString mail = row.Value("mail");
+            row.SetAt(CString("mail"), quotedOrNull(mail));
+            nullIfEmpty(row, "group_id");
+            nullIfEmpty(row, "order_id");
+            // The first address is an address of the user as well; the copy
+            // of t_mail that follows does not add it twice.
+            return runOn(*target, Sql::CopyUser, &row) &&
+                   (mail.IsEmpty() || runOn(*target, Sql::CopyUserMail, &row));
+        }));
 }
 
-int CDbAccess::copyMail(IMigrationProgress* progress, CMdbAccess* master) {
-    copyTable(*m_pMdb, progress, "メール", "t_mail", [master](CMapStringToString& row) {
-        copyInto(*master, "INSERT INTO t_mail (user_id,mail) VALUES ('?user_id','?mail')", row);
-    });
-    return 0;
+int CDbAccess::copyMail(IMigrationProgress* progress, IDbConnection* target) {
+    return result(
+        copyTable(*m_pMdb, progress, "メール", "t_mail", [target](CMapStringToString& row) {
+            return runOn(*target, Sql::CopyMail, &row);
+        }));
 }
 
-int CDbAccess::copyLogin(IMigrationProgress* progress, CMdbAccess* master) {
+int CDbAccess::copyLogin(IMigrationProgress* progress, IDbConnection* target) {
     // State and times stay as they were; the row keeps its id.
-    copyTable(*m_pMdb, progress, "ログイン", "t_login", [master](CMapStringToString& row) {
-        row.SetAt(CString("retsend_date"), quotedOrNull(row.Value("ret_send_date")));
-        copyInto(*master,
-                 "INSERT INTO t_login (login_id,user_id,login_date,ret_send,ret_send_date) "
-                 "VALUES (?login_id,'?user_id','?login_date','?ret_send',?retsend_date)",
-                 row);
-    });
-    return 0;
-}
-
-int CDbAccess::copyMailError(IMigrationProgress* progress, CMdbAccess* master) {
-    copyTable(*m_pMdb, progress, "メールエラー", "t_mail_error", [master](CMapStringToString& row) {
-        nullIfEmpty(row, "login_id");
-        copyInto(*master,
-                 "INSERT INTO t_mail_error (error_no, login_id, user_id, mail, error_date, "
-                 "error_msg) VALUES ( ?error_no, ?login_id, '?user_id', '?mail', "
-                 "'?error_date', '?error_msg' )",
-                 row);
-    });
-    return 0;
-}
-
-int CDbAccess::copySend(IMigrationProgress* progress, CMdbAccess* master) {
-    const bool kept =
-        selectAny("SELECT 1 as found FROM sqlite_master WHERE type = 'table' AND name = 't_send'",
-                  nullptr) == 0;
-    if (kept) {
-        copyTable(*m_pMdb, progress, "送信", "t_send", [master](CMapStringToString& row) {
-            for (const char* column : {"tries", "login_id"})
-                nullIfEmpty(row, column);
-            for (const char* column : {"next_try", "last_error", "sent_date", "claim_until"})
+    return result(
+        copyTable(*m_pMdb, progress, "ログイン", "t_login", [target](CMapStringToString& row) {
+            for (const char* column : {"ret_send_date", "terminal", "uploaded"})
                 row.SetAt(CString(column), quotedOrNull(row.Value(column)));
-            copyInto(*master,
-                     "INSERT INTO t_send (send_id, login_id, mail, user_name, group_name, "
-                     "state, tries, next_try, last_error, sent_date, claim_until) VALUES "
-                     "(?send_id, ?login_id, '?mail', '?user_name', '?group_name', '?state', "
-                     "?tries, ?next_try, ?last_error, ?sent_date, NULL)",
-                     row);
-        });
-        return 0;
-    }
+            return runOn(*target, Sql::CopyVisit, &row);
+        }));
+}
+
+int CDbAccess::copyMailError(IMigrationProgress* progress, IDbConnection* target) {
+    return result(copyTable(*m_pMdb, progress, "メールエラー", "t_mail_error",
+                            [target](CMapStringToString& row) {
+                                nullIfEmpty(row, "login_id");
+                                return runOn(*target, Sql::CopyError, &row);
+                            }));
+}
+
+int CDbAccess::copySend(IMigrationProgress* progress, IDbConnection* target) {
+    bool kept = false;
+    m_pMdb->selectEachMdb(
+        CString("SELECT 1 as found FROM sqlite_master WHERE type = 'table' AND name = 't_send'"),
+        nullptr, [&kept](CMapStringToString&) { kept = true; });
+    if (kept)
+        return result(
+            copyTable(*m_pMdb, progress, "送信", "t_send", [target](CMapStringToString& row) {
+                for (const char* column : {"tries", "login_id"})
+                    nullIfEmpty(row, column);
+                for (const char* column : {"next_try", "last_error", "sent_date"})
+                    row.SetAt(CString(column), quotedOrNull(row.Value(column)));
+                return runOn(*target, Sql::CopyDelivery, &row);
+            }));
     // A data file from before deliveries were kept: its due visits are mailed
     // to the addresses their users have now, and a due visit of a user with
     // no address (or no user any more) is not sent at all.
-    m_pMdb->selectEachMdb(
-        CString("SELECT b.login_id, m.mail, u.user_name, g.group_name FROM t_login b JOIN t_user "
-                "u ON u.user_id = b.user_id JOIN t_mail m ON m.user_id = b.user_id LEFT JOIN "
-                "t_group g ON g.group_id = u.group_id WHERE b.ret_send = '1' AND m.mail <> '' "
-                "ORDER BY b.login_id, m.rowid"),
-        nullptr, [master](CMapStringToString& row) {
-            copyInto(*master,
-                     "INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) "
-                     "VALUES (?login_id, '?mail', '?user_name', '?group_name', '1', 0)",
-                     row);
-        });
-    master->updateMdb(
-        CString("UPDATE t_login SET ret_send = '3' WHERE ret_send = '1' AND NOT "
-                "EXISTS (SELECT 1 FROM t_send s WHERE s.login_id = t_login.login_id)"),
-        nullptr);
-    return 0;
+    bool all = true;
+    const IDbConnection::RowVisitor copy = [target, &all](CMapStringToString& row) {
+        all = runOn(*target, Sql::OldDeliveryInsert, &row) && all;
+    };
+    runOn(*m_pMdb, Sql::OldDueDeliveries, nullptr, &copy);
+    return result(runOn(*target, Sql::OldVisitsWithoutDeliveries, nullptr) && all);
 }

@@ -5,15 +5,12 @@
 
 int CDbAccess::getUserList(const CString& group_id, NVKTL::vector<CMapStringToString*>* rows) {
     const CMapStringToString params = named({{"group_id", group_id}});
-    return selectInto(CString("SELECT user_id, user_name FROM t_user WHERE group_id = ?group_id "
-                              "ORDER BY order_id ASC"),
-                      rows, &params);
+    return selectInto(Sql::UserList, rows, &params);
 }
 
 int CDbAccess::getUserMaxOrder() {
     CString max;
-    if (!selectFirst("SELECT MAX(order_id) as max_id FROM t_user", nullptr, "max_id", max) ||
-        max.IsEmpty())
+    if (!selectFirst(Sql::UserMaxOrder, nullptr, "max_id", max) || max.IsEmpty())
         return 0;
     return std::atoi(max.c_str());
 }
@@ -21,26 +18,21 @@ int CDbAccess::getUserMaxOrder() {
 int CDbAccess::getUserOrder(const CString& user_id) {
     const CMapStringToString params = named({{"user_id", user_id}});
     CString order;
-    if (!selectFirst("SELECT order_id FROM t_user WHERE user_id = '?user_id'", &params, "order_id",
-                     order) ||
-        order.IsEmpty())
+    if (!selectFirst(Sql::UserOrder, &params, "order_id", order) || order.IsEmpty())
         return -1;
     return std::atoi(order.c_str());
 }
 
 int CDbAccess::existUser(const CString& user_id) {
     const CMapStringToString params = named({{"user_id", user_id}});
-    return selectAny("SELECT user_id FROM t_user WHERE user_id = '?user_id'", &params);
+    return selectAny(Sql::UserExists, &params);
 }
 
 int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail,
                        CString& group_id) {
     const CMapStringToString params = named({{"user_id", user_id}});
     NVKTL::vector<CMapStringToString*> rows;
-    const int found =
-        selectInto(CString("SELECT user_name, mail, group_id FROM t_user WHERE user_id = "
-                           "'?user_id'"),
-                   &rows, &params);
+    const int found = selectInto(Sql::UserGet, &rows, &params);
     if (found == 0) {
         const CMapStringToString* row = rows.at(0);
         row->Lookup(CString("user_name"), user_name);
@@ -53,15 +45,11 @@ int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail
 
 int CDbAccess::checkAdminUser(const CString& user_id) {
     const CMapStringToString params = named({{"user_id", user_id}});
-    return selectAny("SELECT user_id FROM t_user u, t_group g WHERE u.group_id = g.group_id AND "
-                     "g.kengen = 'M' AND u.user_id = '?user_id'",
-                     &params);
+    return selectAny(Sql::AdminCheck, &params);
 }
 
 int CDbAccess::existAdminUser() {
-    return selectAny("SELECT user_id FROM t_user u, t_group g WHERE u.group_id = g.group_id AND "
-                     "g.kengen = 'M'",
-                     nullptr);
+    return selectAny(Sql::AdminExists, nullptr);
 }
 
 int CDbAccess::saveUser(const CString& user_id, const CString& user_name, const CString& mail,
@@ -74,36 +62,28 @@ int CDbAccess::saveUser(const CString& user_id, const CString& user_name, const 
                                              {"user_name", user_name},
                                              {"mail", quotedOrNull(mail)},
                                              {"order_id", order}});
-    if (isNew)
-        return store("INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "
-                     "('?user_id', '?user_name', ?mail, ?group_id, ?order_id)",
-                     &params);
-    return store("UPDATE t_user SET user_name = '?user_name', mail = ?mail, group_id = ?group_id, "
-                 "order_id = ?order_id WHERE user_id = '?user_id'",
-                 &params);
+    return store(isNew ? Sql::UserInsert : Sql::UserUpdate, &params);
 }
 
 int CDbAccess::deleteUser(const CString& user_id) {
     const CMapStringToString params = named({{"user_id", user_id}});
-    return store("DELETE FROM t_user WHERE user_id = '?user_id'", &params);
+    return store(Sql::UserDelete, &params);
 }
 
 int CDbAccess::addMail(const CString& user_id, const CString& mail) {
     const CMapStringToString params = named({{"user_id", user_id}, {"mail", mail}});
-    // The same address twice for one user is refused by the file's unique key.
-    return store("INSERT INTO t_mail (user_id, mail) VALUES ('?user_id', '?mail')", &params);
+    return store(Sql::MailInsert, &params);
 }
 
 int CDbAccess::deleteMail(const CString& user_id) {
     const CMapStringToString params = named({{"user_id", user_id}});
-    return store("DELETE FROM t_mail WHERE user_id = '?user_id'", &params);
+    return store(Sql::MailDelete, &params);
 }
 
 int CDbAccess::getAddress(const CString& user_id, CString& addresses) {
     const CMapStringToString params = named({{"user_id", user_id}});
     NVKTL::vector<CMapStringToString*> rows;
-    const int found =
-        selectInto(CString("SELECT mail FROM t_mail WHERE user_id = '?user_id'"), &rows, &params);
+    const int found = selectInto(Sql::AddressList, &rows, &params);
     const std::size_t count = rows.size();
     for (std::size_t i = 0; i < count; ++i) {
         CString mail;

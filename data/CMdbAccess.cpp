@@ -60,6 +60,26 @@ void readRow(sqlite3_stmt* stmt, CMapStringToString& row) {
     }
 }
 
+DbError classify(int code) {
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return DbError::Retry;
+    case SQLITE_CONSTRAINT:
+        return DbError::Duplicate;
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOTADB:
+    case SQLITE_IOERR:
+        return DbError::Unavailable;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return DbError::NoRights;
+    default:
+        return DbError::Refused;
+    }
+}
+
 } // namespace
 
 CMdbAccess::CMdbAccess(CString path, CString connect)
@@ -136,14 +156,19 @@ void CMdbAccess::finish(sqlite3_stmt* stmt) const {
 
 int CMdbAccess::execute(const CString& sql, const CMapStringToString* params,
                         const RowVisitor* visit) const {
+    m_lastError = DbError::Refused;
     const CSqlTemplate statement(sql, params);
     if (!statement.isValid())
         return -1;
     sqlite3* db = m_batch ? m_batch : open();
-    if (!db)
+    if (!db) {
+        m_lastError = DbError::Unavailable;
         return -1;
+    }
     int result = -1;
     sqlite3_stmt* stmt = prepare(db, statement.sql());
+    if (!stmt)
+        m_lastError = classify(sqlite3_extended_errcode(db));
     if (stmt && bindValues(stmt, statement.values())) {
         CMapStringToString row;
         for (;;) {
@@ -156,14 +181,23 @@ int CMdbAccess::execute(const CString& sql, const CMapStringToString* params,
                 }
                 continue;
             }
-            if (rc == SQLITE_DONE)
+            if (rc == SQLITE_DONE) {
                 result = 0;
+                m_lastError = DbError::None;
+            } else {
+                m_lastError = classify(sqlite3_extended_errcode(db));
+            }
             break;
         }
     }
     finish(stmt);
     close(db);
     return result;
+}
+
+int CMdbAccess::runStatement(const CString& sql, const CMapStringToString* params,
+                             const RowVisitor* visit) {
+    return execute(sql, params, visit);
 }
 
 int CMdbAccess::selectMdb(const CString& sql, NVKTL::vector<CMapStringToString*>* rows,
@@ -206,9 +240,12 @@ int CMdbAccess::beginBatch() {
     if (m_batch)
         return -1;
     sqlite3* db = open();
-    if (!db)
+    if (!db) {
+        m_lastError = DbError::Unavailable;
         return -1;
+    }
     if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        m_lastError = classify(sqlite3_extended_errcode(db));
         sqlite3_close(db);
         return -1;
     }

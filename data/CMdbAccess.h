@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/IDbConnection.h"
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/vector.h"
 
@@ -20,14 +21,19 @@ struct sqlite3_stmt;
 // created: a missing file stays missing. A statement that cannot run, on a file that is missing,
 // locked for too long or not a database, is an empty result; the int results are 0 on success and
 // -1 on failure, and nothing throws.
-class CMdbAccess {
+class CMdbAccess : public IDbConnection {
 public:
     // The connect suffix (";PWD=...") is accepted for the callers' sake: the
     // file itself is not encrypted.
     CMdbAccess(CString path, CString connect);
     CMdbAccess(const CMdbAccess&) = delete;
     CMdbAccess& operator=(const CMdbAccess&) = delete;
-    virtual ~CMdbAccess();
+    ~CMdbAccess() override;
+
+    SqlDialect dialect() const override { return SqlDialect::Sqlite; }
+    int runStatement(const CString& sql, const CMapStringToString* params,
+                     const RowVisitor* visit) override;
+    DbError lastError() const override { return m_lastError; }
 
     // Appends one row map per result row to rows; params may be null when the
     // template has no placeholder.
@@ -43,7 +49,6 @@ public:
     // Calls visit for each result row in turn, without keeping the rows; the
     // visitor may change the map it is given. Returns -1 when the statement
     // failed (the rows seen until then have been visited).
-    using RowVisitor = std::function<void(CMapStringToString& row)>;
     int selectEachMdb(const CString& sql, const CMapStringToString* params,
                       const RowVisitor& visit) const;
 
@@ -51,8 +56,8 @@ public:
     // statements in between are all written together, or none of them.
     // endBatch(true) commits and returns 0 only when the commit reached the
     // disk; endBatch(false) rolls back. Both close the file.
-    int beginBatch();
-    int endBatch(bool commit);
+    int beginBatch() override;
+    int endBatch(bool commit) override;
 
 private:
     // How long a statement waits for another connection's lock.
@@ -67,6 +72,7 @@ private:
 
     CString m_path;
     CString m_connect;
+    mutable DbError m_lastError = DbError::None;
     sqlite3* m_batch = nullptr;
     // Prepared statements of the open batch, by their SQL text.
     mutable std::map<std::string, sqlite3_stmt*> m_batchStatements;

@@ -54,7 +54,8 @@ bool equalsNullWord(const std::string& text) {
 
 } // namespace
 
-CSqlTemplate::CSqlTemplate(const CString& sql, const CMapStringToString* params) {
+CSqlTemplate::CSqlTemplate(const CString& sql, const CMapStringToString* params, Markers markers)
+    : m_markers(markers) {
     compile(sql.str(), params);
     if (!m_valid) {
         m_sql.clear();
@@ -76,7 +77,7 @@ void CSqlTemplate::compile(const std::string& text, const CMapStringToString* pa
             if (i + 1 < text.size() && text[i + 1] == '?' && end > i + 2 && end < text.size() &&
                 text[end] == '\'') {
                 m_valid = bindQuoted(text.substr(i + 2, end - i - 2), params);
-                m_sql += '?';
+                addMarker();
                 i = end + 1;
                 continue;
             }
@@ -106,13 +107,20 @@ void CSqlTemplate::compile(const std::string& text, const CMapStringToString* pa
                 break;
             }
             m_valid = bindBare(text.substr(i + 1, end - i - 1), params);
-            m_sql += '?';
+            addMarker();
             i = end;
         } else {
             m_sql += c;
             ++i;
         }
     }
+}
+
+void CSqlTemplate::addMarker() {
+    if (m_markers == Markers::Question)
+        m_sql += '?';
+    else
+        m_sql += '$' + std::to_string(m_values.size());
 }
 
 bool CSqlTemplate::bindQuoted(const std::string& name, const CMapStringToString* params) {

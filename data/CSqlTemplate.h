@@ -16,9 +16,12 @@
 //
 // Names are lower-case letters, digits and underscores. Entries of the map
 // that no placeholder names are ignored; a placeholder without an entry makes
-// the statement invalid.
+// the statement invalid. The parameters come out as "?" (the local file) or
+// numbered "$1", "$2", ... (the server).
 class CSqlTemplate {
 public:
+    enum class Markers { Question, Numbered };
+
     struct Value {
         enum class Kind { Null, Text, Integer, Real };
         Kind kind = Kind::Null;
@@ -27,7 +30,8 @@ public:
         double real = 0.0;
     };
 
-    CSqlTemplate(const CString& sql, const CMapStringToString* params);
+    CSqlTemplate(const CString& sql, const CMapStringToString* params,
+                 Markers markers = Markers::Question);
 
     // False when the template cannot become a valid statement with these values.
     bool isValid() const { return m_valid; }
@@ -36,9 +40,11 @@ public:
 
 private:
     void compile(const std::string& text, const CMapStringToString* params);
+    void addMarker();
     bool bindQuoted(const std::string& name, const CMapStringToString* params);
     bool bindBare(const std::string& name, const CMapStringToString* params);
 
+    Markers m_markers;
     bool m_valid = true;
     std::string m_sql;
     std::vector<Value> m_values;

@@ -1,5 +1,7 @@
 #include "nvktl/CTime.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <mutex>
@@ -92,6 +94,20 @@ CString CTime::StampText(const CString& stamp) {
     };
     return CString(part(0, 4) + "年" + part(4, 2) + "月" + part(6, 2) + "日 " + part(8, 2) + "時" +
                    part(10, 2) + "分");
+}
+
+long long CTime::StampMs(const CString& stamp) {
+    const std::string& text = stamp.str();
+    if (text.size() != 17 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    auto field = [&text](std::size_t at, std::size_t length) {
+        return std::atoi(text.substr(at, length).c_str());
+    };
+    using namespace std::chrono;
+    const sys_days day = year{field(0, 4)} / month{static_cast<unsigned>(field(4, 2))} /
+                         std::chrono::day{static_cast<unsigned>(field(6, 2))};
+    return duration_cast<milliseconds>(day.time_since_epoch()).count() +
+           ((field(8, 2) * 60LL + field(10, 2)) * 60 + field(12, 2)) * 1000 + field(14, 3);
 }
 
 void CTime::SetClockForTesting(Clock clock) {

@@ -35,6 +35,9 @@ public:
     // "2026年12月05日 10時15分" from a stamp, taken by byte positions; parts
     // beyond the end of a short text are empty.
     static CString StampText(const CString& stamp);
+    // A stamp as milliseconds on the calendar alone (no zone), so that two
+    // stamps can be subtracted; 0 for a text that is not a stamp.
+    static long long StampMs(const CString& stamp);
 
     // Tests fix "now": while a clock is set, SetNow() takes its value.
     using Clock = std::function<CTime()>;

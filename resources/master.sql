@@ -3,7 +3,7 @@
 -- The build turns this script into data/master.mdb.
 
 PRAGMA page_size = 4096;
-PRAGMA user_version = 2;
+PRAGMA user_version = 3;
 
 BEGIN;
 
@@ -30,12 +30,18 @@ CREATE TABLE t_mail (
     mail    TEXT
 );
 
+-- terminal: the name of the terminal that recorded the visit, when several
+-- share a server (NULL on a terminal of its own). uploaded: '1' once the
+-- visit is on the server, or handed on with the file's data; NULL while it
+-- waits (and always on a terminal of its own).
 CREATE TABLE t_login (
     login_id      INTEGER PRIMARY KEY AUTOINCREMENT,
     user_id       TEXT,
     login_date    TEXT,
     ret_send      TEXT,
-    ret_send_date TEXT
+    ret_send_date TEXT,
+    terminal      TEXT,
+    uploaded      TEXT
 );
 
 CREATE TABLE t_mail_error (
@@ -82,6 +88,8 @@ CREATE INDEX t_login_send ON t_login (ret_send, login_date, user_id, ret_send_da
 -- address, which also keeps a resend from adding a second one).
 CREATE INDEX t_send_due ON t_send (state, next_try);
 CREATE UNIQUE INDEX t_send_login_mail ON t_send (login_id, mail);
+-- The visits that wait to go up to the server.
+CREATE INDEX t_login_outbox ON t_login (login_id) WHERE uploaded IS NULL;
 -- The users of a group (lists, group deletion).
 CREATE INDEX t_user_group ON t_user (group_id, order_id);
 -- The mail error list, newest first.

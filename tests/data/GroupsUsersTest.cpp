@@ -1,6 +1,7 @@
-// Groups, users and their addresses as the administration screens use them.
+// Groups, users and their addresses as the administration screens use them,
+// on the terminal's file and on a server.
 #include "data/CDbAccess.h"
-#include "tests/support/TestDataFile.h"
+#include "tests/support/TestServerStore.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,14 @@ namespace {
 using namespace testsupport;
 using Results = std::vector<int>;
 
-class GroupsUsersTest : public ::testing::Test {
+class GroupsUsersTest : public ::testing::TestWithParam<StoreKind> {
 protected:
-    TestDataFile data;
+    std::unique_ptr<TestStore> store = makeTestStore(GetParam());
+    TestStore& data = *store;
     CDbAccess db;
 };
 
-TEST_F(GroupsUsersTest, AUserIsFoundByTheExactCardAndTakesItsAddressesAlongWhenTheGroupGoes) {
+TEST_P(GroupsUsersTest, AUserIsFoundByTheExactCardAndTakesItsAddressesAlongWhenTheGroupGoes) {
     const CString card("0123456789ABCDEF");
     EXPECT_EQ(db.saveUser(card, "山田", "y@x.jp", "3", 7), 0);
     EXPECT_EQ(db.saveUser("FEDCBA9876543210", "佐藤", "", "2", 1), 0);
@@ -45,7 +47,7 @@ TEST_F(GroupsUsersTest, AUserIsFoundByTheExactCardAndTakesItsAddressesAlongWhenT
               "FEDCBA9876543210;s@x.jp;");
 }
 
-TEST_F(GroupsUsersTest, EveryWriteReportsWhetherItWasStoredAndABatchKeepsAllOrNone) {
+TEST_P(GroupsUsersTest, EveryWriteReportsWhetherItWasStored) {
     CMapStringToString setting;
     setting.SetAt("kido_type", "");
     const std::pair<const char*, std::function<int(CDbAccess&)>> cases[] = {
@@ -57,14 +59,17 @@ TEST_F(GroupsUsersTest, EveryWriteReportsWhetherItWasStoredAndABatchKeepsAllOrNo
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         for (const bool refused : {true, false}) {
-            TestDataFile file;
-            file.addUser("U", "u", "2", {"u@x.jp"});
+            const auto file = makeTestStore(GetParam());
+            file->addUser("U", "u", "2", {"u@x.jp"});
             if (refused)
-                file.refuseWrites(cases[i].first);
+                file->refuseWrites(cases[i].first);
             CDbAccess access;
             EXPECT_EQ(cases[i].second(access), refused ? -1 : 0) << "case " << i;
         }
     }
+}
+
+TEST_P(GroupsUsersTest, ABatchKeepsAllOrNone) {
     data.refuseWrites("t_mail");
     for (const bool commit : {false, true}) {
         ASSERT_EQ(db.beginBatch(), 0);
@@ -74,9 +79,13 @@ TEST_F(GroupsUsersTest, EveryWriteReportsWhetherItWasStoredAndABatchKeepsAllOrNo
         EXPECT_EQ(db.endBatch(commit), 0);
         EXPECT_EQ(db.existUser("A"), commit ? 0 : -1);
         if (!commit)
-            data.script("DROP TRIGGER refuse_INSERT_t_mail");
+            data.allowWrites("t_mail");
     }
     EXPECT_EQ(db.endBatch(true), -1);
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryStore, GroupsUsersTest,
+                         ::testing::Values(StoreKind::File, StoreKind::Server),
+                         [](const auto& info) { return storeKindName(info.param); });
 
 } // namespace

@@ -70,42 +70,4 @@ TEST_F(MdbAccessTest, MissingOrForeignFilesGiveEmptyResultsAndStayAsTheyAre) {
     }
 }
 
-// Texts from the screens and from mail servers reach the file unchanged and
-// never act as SQL.
-TEST_F(MdbAccessTest, AnyTextIsStoredAndReadBackByteForByte) {
-    // clang-format off
-    const std::vector<std::string> texts = {
-        "O'Brien", "say \"hi\"", "C:\\path\\", "100% _match_", "line\r\nnext\n", "😀 かな", "null",
-        "?user_id", "'quoted'", "x'); DELETE FROM t_user; --", std::string(10000, '\'')};
-    // clang-format on
-    CDbAccess db;
-    CMapStringToString settings;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        const std::string id = "USER" + std::to_string(i);
-        CString login, name, mail, group, addresses;
-        ASSERT_EQ(db.saveUser(id, texts[i], texts[i], "2", 1) + db.addMail(id, texts[i]) +
-                      db.addLogin(id, "2026", login),
-                  0);
-        db.failDelivery(data.sendId(login.str(), texts[i]), "2026", texts[i]);
-        db.deleteUser(texts[i] + "' OR '1'='1");
-        ASSERT_EQ(db.getUser(id, name, mail, group) + db.getAddress(id, addresses), 0) << i;
-        EXPECT_EQ(name.str() + mail.str() + addresses.str(),
-                  texts[i] + texts[i] + texts[i] + "\r\n");
-        settings.SetAt("key" + std::to_string(i), texts[i]);
-    }
-    ASSERT_EQ(db.storeDefault(settings), 0);
-    db.deleteGroupUsers("2 OR 1=1");
-    CMapStringToString read;
-    db.getDefault(read);
-    NVKTL::vector<CMapStringToString*> rows;
-    db.getMailErrorList(&rows);
-    const std::string errors = joined(takeRows(rows), {"user_name", "mail", "error_msg"});
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        EXPECT_EQ(read["key" + std::to_string(i)].str(), texts[i]) << i;
-        EXPECT_NE(errors.find(texts[i] + " " + texts[i] + " " + texts[i] + ";"), std::string::npos)
-            << i;
-    }
-    EXPECT_EQ(data.value("SELECT count(*) FROM t_user"), std::to_string(texts.size()));
-}
-
 } // namespace

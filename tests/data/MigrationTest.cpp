@@ -46,8 +46,10 @@ TEST_F(MigrationTest, EveryTableArrivesWithItsIdsAgainAndAfterAnInterruptedRun) 
         INSERT INTO t_user VALUES ('U5', 'five', NULL, 5, 2);
         INSERT INTO t_mail VALUES ('T1', 't1@x.jp');
         INSERT INTO t_mail VALUES ('U5', 'u5@x.jp');
-        INSERT INTO t_login VALUES (3, 'T1', '20261201080000000', '2', '20261201080001000');
-        INSERT INTO t_login VALUES (7, 'U5', '20261202080000000', '1', NULL);
+        INSERT INTO t_login (login_id, user_id, login_date, ret_send, ret_send_date, terminal)
+            VALUES (3, 'T1', '20261201080000000', '2', '20261201080001000', '入口');
+        INSERT INTO t_login (login_id, user_id, login_date, ret_send, ret_send_date)
+            VALUES (7, 'U5', '20261202080000000', '1', NULL);
         INSERT INTO t_mail_error VALUES (4, 3, 'T1', 't1@x.jp', '20261201080001000', 'x''y');
         DROP TABLE t_send;
     )sql");
@@ -60,7 +62,8 @@ TEST_F(MigrationTest, EveryTableArrivesWithItsIdsAgainAndAfterAnInterruptedRun) 
         EXPECT_EQ(data.text("SELECT * FROM t_user"), "T1 it's me t1@x.jp 1 1;U5 five <null> 5 2;");
         EXPECT_EQ(data.text("SELECT * FROM t_mail ORDER BY 1, 2"), "T1 t1@x.jp;U5 u5@x.jp;");
         EXPECT_EQ(data.text("SELECT * FROM t_login"),
-                  "3 T1 20261201080000000 2 20261201080001000;7 U5 20261202080000000 1 <null>;");
+                  "3 T1 20261201080000000 2 20261201080001000 入口 <null>;7 U5 "
+                  "20261202080000000 1 <null> <null> <null>;");
         EXPECT_EQ(data.text("SELECT * FROM t_mail_error"), "4 3 T1 t1@x.jp 20261201080001000 x'y;");
         EXPECT_EQ(data.text("SELECT login_id, mail, user_name, group_name, state, claim_until "
                             "FROM t_send"),

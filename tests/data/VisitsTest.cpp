@@ -1,8 +1,8 @@
 // Visits, their deliveries (one per address), the summary each visit keeps of
-// them, and the failed deliveries.
+// them, and the failed deliveries, on the terminal's file and on a server.
 #include "data/CDbAccess.h"
 #include "nvktl/CTime.h"
-#include "tests/support/TestDataFile.h"
+#include "tests/support/TestServerStore.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ using namespace testsupport;
 // Every test runs at this moment.
 constexpr const char* now = "20261205101530123";
 
-class VisitsTest : public ::testing::Test {
+class VisitsTest : public ::testing::TestWithParam<StoreKind> {
 protected:
     void SetUp() override {
         data.addUser("THREE", "三人", "2", {"a@x.jp", "b@x.jp", "c@x.jp"});
@@ -41,13 +41,21 @@ protected:
         return data.text("SELECT user_id, mail, error_date, error_msg FROM t_mail_error");
     }
     CString send(const std::string& id, const char* mail) { return data.sendId(id, mail); }
+    // A claim that ran out just now, or that holds a little longer: the
+    // file's on the terminal's clock, the server's on its own.
+    std::string claimEnding(bool ranOut) const {
+        if (GetParam() == StoreKind::Server)
+            return ranOut ? "now() - interval '1 second'" : "now() + interval '1 minute'";
+        return ranOut ? "'20261205101530122'" : "'20261205101530123'";
+    }
 
-    TestDataFile data;
+    std::unique_ptr<TestStore> store = makeTestStore(GetParam());
+    TestStore& data = *store;
     NVKTL::CTestClock clock{NVKTL::CTime(2026, 12, 6, 5, 10, 15, 30, 123)};
     CDbAccess db;
 };
 
-TEST_F(VisitsTest, AVisitIsRecordedWithOneDueDeliveryPerAddressAllOrNothing) {
+TEST_P(VisitsTest, AVisitIsRecordedWithOneDueDeliveryPerAddressAllOrNothing) {
     EXPECT_EQ(state(visit("THREE")), "1 <null>;a@x.jp 1 0;b@x.jp 1 0;c@x.jp 1 0;");
     // Nothing to send for a visitor without an address, or unknown.
     EXPECT_EQ(state(visit("NONE")) + state(visit("GONE")), "3 <null>;3 <null>;");
@@ -57,7 +65,7 @@ TEST_F(VisitsTest, AVisitIsRecordedWithOneDueDeliveryPerAddressAllOrNothing) {
     EXPECT_EQ(id.str() + data.value("SELECT count(*) FROM t_login"), "unset3");
 }
 
-TEST_F(VisitsTest, DueDeliveriesComeOnePerAddressOldestFirstWhenTheirTimeHasCome) {
+TEST_P(VisitsTest, DueDeliveriesComeOnePerAddressOldestFirstWhenTheirTimeHasCome) {
     const std::string later = visit("ONE", "20261205100000000");
     const std::string earlier = visit("THREE", "20261205090000000");
     EXPECT_EQ(due({"send_id", "login_id", "login_date", "user_id", "from_name", "from_mail",
@@ -67,27 +75,28 @@ TEST_F(VisitsTest, DueDeliveriesComeOnePerAddressOldestFirstWhenTheirTimeHasCome
                   " 20261205090000000 THREE 三人 c@x.jp 一般 0;1 " + later +
                   " 20261205100000000 ONE 一人 o@x.jp 管理者 0;");
     // A delivery waits for its next try and for its claim to run out.
-    const std::pair<const char*, bool> cases[] = {{"next_try = '20261205101530123'", true},
+    const std::pair<std::string, bool> cases[] = {{"next_try = '20261205101530123'", true},
                                                   {"next_try = '20261205101530124'", false},
-                                                  {"claim_until = '20261205101530122'", true},
-                                                  {"claim_until = '20261205101530123'", false},
+                                                  {"claim_until = " + claimEnding(true), true},
+                                                  {"claim_until = " + claimEnding(false), false},
                                                   {"state = '2'", false},
                                                   {"state = '3'", false}};
     for (const auto& [change, isDue] : cases) {
         data.script("UPDATE t_send SET next_try = NULL, claim_until = NULL, state = '1'; UPDATE "
                     "t_send SET " +
-                    std::string(change) + " WHERE login_id = " + later);
+                    change + " WHERE login_id = " + later);
         EXPECT_EQ(due(), std::string("a@x.jp;b@x.jp;c@x.jp;") + (isDue ? "o@x.jp;" : "")) << change;
     }
     // Whatever happens to the user after the visit, its deliveries keep the
     // addresses, name and group it had.
-    data.script("DELETE FROM t_mail WHERE mail = 'b@x.jp'; UPDATE t_user SET group_id = 1, "
-                "user_name = '別人'; INSERT INTO t_mail VALUES ('THREE', 'new@x.jp')");
+    data.script(
+        "DELETE FROM t_mail WHERE mail = 'b@x.jp'; UPDATE t_user SET group_id = 1, "
+        "user_name = '別人'; INSERT INTO t_mail (user_id, mail) VALUES ('THREE', 'new@x.jp')");
     EXPECT_EQ(due({"from_mail", "from_name", "group_name"}),
               "a@x.jp 三人 一般;b@x.jp 三人 一般;c@x.jp 三人 一般;");
 }
 
-TEST_F(VisitsTest, OutcomesRenewTheVisitsSummaryAndItsErrorRow) {
+TEST_P(VisitsTest, OutcomesRenewTheVisitsSummaryAndItsErrorRow) {
     const std::string id = visit("THREE");
     EXPECT_EQ(db.sendDelivery(send(id, "a@x.jp"), "20261205101600000"), 0);
     EXPECT_EQ(db.retryDelivery(send(id, "b@x.jp"), "20261205102000000", "busy"), 0);
@@ -122,7 +131,7 @@ TEST_F(VisitsTest, OutcomesRenewTheVisitsSummaryAndItsErrorRow) {
     EXPECT_EQ(state(other), "1 <null>;o@x.jp 1 0;");
 }
 
-TEST_F(VisitsTest, AClaimTakesADeliveryOnceUntilReleasedOrRunOutAndAWithdrawnVisitEndsUnsent) {
+TEST_P(VisitsTest, AClaimTakesADeliveryOnceUntilReleasedOrRunOutAndAWithdrawnVisitEndsUnsent) {
     const CString one = send(visit("ONE"), "o@x.jp");
     const char* until = "20261205101630123";
     EXPECT_EQ(db.claimDelivery(one, now, until), 0);
@@ -141,5 +150,9 @@ TEST_F(VisitsTest, AClaimTakesADeliveryOnceUntilReleasedOrRunOutAndAWithdrawnVis
     EXPECT_EQ(db.skipLogin(three, "20261205101600000"), 0);
     EXPECT_EQ(state(three), "3 20261205101600000;a@x.jp 2 0;b@x.jp 3 0;c@x.jp 3 0;");
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryStore, VisitsTest,
+                         ::testing::Values(StoreKind::File, StoreKind::Server),
+                         [](const auto& info) { return storeKindName(info.param); });
 
 } // namespace

@@ -54,13 +54,11 @@ Rows TestDataFile::query(const std::string& sql, const std::vector<std::string>&
     return queryFile(path(), sql, values);
 }
 
-std::string TestDataFile::text(const std::string& sql,
-                               const std::vector<std::string>& values) const {
+std::string TestStore::text(const std::string& sql, const std::vector<std::string>& values) const {
     return joined(query(sql, values));
 }
 
-std::string TestDataFile::value(const std::string& sql,
-                                const std::vector<std::string>& values) const {
+std::string TestStore::value(const std::string& sql, const std::vector<std::string>& values) const {
     const Rows rows = query(sql, values);
     return rows.empty() || rows[0].empty() ? std::string("<none>") : rows[0][0];
 }
@@ -71,28 +69,26 @@ void TestDataFile::script(const std::string& sql) const {
         throw failure(connection, sql);
 }
 
-void TestDataFile::setSetting(const std::string& key, const std::string& value) const {
+void TestStore::setSetting(const std::string& key, const std::string& value) const {
     query("INSERT INTO t_def_data (column_name, column_value) SELECT ?, ? WHERE NOT EXISTS "
           "(SELECT 1 FROM t_def_data WHERE column_name = ?)",
           {key, value, key});
     query("UPDATE t_def_data SET column_value = ? WHERE column_name = ?", {value, key});
 }
 
-std::string TestDataFile::setting(const std::string& key) const {
+std::string TestStore::setting(const std::string& key) const {
     return value("SELECT column_value FROM t_def_data WHERE column_name = ?", {key});
 }
 
-std::string TestDataFile::addGroup(const std::string& name, bool deleteMark) const {
-    query("INSERT INTO t_group (group_name, delete_flg, order_id) VALUES "
-          "(?, CASE WHEN ? = '1' THEN '1' END, "
-          "(SELECT COALESCE(MAX(order_id), 0) + 1 FROM t_group))",
-          {name, deleteMark ? "1" : "0"});
-    return value("SELECT MAX(group_id) FROM t_group");
+std::string TestStore::addGroup(const std::string& name, bool deleteMark) const {
+    return value("INSERT INTO t_group (group_name, delete_flg, order_id) VALUES "
+                 "(?, CASE WHEN ? = '1' THEN '1' END, "
+                 "(SELECT COALESCE(MAX(order_id), 0) + 1 FROM t_group)) RETURNING group_id",
+                 {name, deleteMark ? "1" : "0"});
 }
 
-void TestDataFile::addUser(const std::string& userId, const std::string& name,
-                           const std::string& groupId,
-                           const std::vector<std::string>& mails) const {
+void TestStore::addUser(const std::string& userId, const std::string& name,
+                        const std::string& groupId, const std::vector<std::string>& mails) const {
     query("INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "
           "(?, ?, ?, ?, (SELECT COALESCE(MAX(order_id), 0) + 1 FROM t_user))",
           {userId, name, mails.empty() ? std::string() : mails.front(), groupId});
@@ -100,14 +96,15 @@ void TestDataFile::addUser(const std::string& userId, const std::string& name,
         query("INSERT INTO t_mail (user_id, mail) VALUES (?, ?)", {userId, mail});
 }
 
-std::string TestDataFile::addVisit(const std::string& userId, const std::string& loginDate) const {
-    query("INSERT INTO t_login (user_id, login_date, ret_send) VALUES (?, ?, '1')",
-          {userId, loginDate});
-    const std::string id = value("SELECT MAX(login_id) FROM t_login");
+std::string TestStore::addVisit(const std::string& userId, const std::string& loginDate) const {
+    const std::string id = value(
+        "INSERT INTO t_login (user_id, login_date, ret_send) VALUES (?, ?, '1') RETURNING login_id",
+        {userId, loginDate});
     query("INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) SELECT ?, "
           "m.mail, u.user_name, g.group_name, '1', 0 FROM t_mail m JOIN t_user u ON u.user_id = "
           "m.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE m.user_id = ? AND "
-          "m.mail <> '' ORDER BY m.rowid",
+          "m.mail <> '' ORDER BY m." +
+              addressOrder(),
           {id, userId});
     query("UPDATE t_login SET ret_send = '3' WHERE login_id = ? AND NOT EXISTS (SELECT 1 FROM "
           "t_send WHERE login_id = ?)",
@@ -115,7 +112,7 @@ std::string TestDataFile::addVisit(const std::string& userId, const std::string&
     return id;
 }
 
-std::vector<TestDataFile::Visit> TestDataFile::visits() const {
+std::vector<TestStore::Visit> TestStore::visits() const {
     std::vector<Visit> out;
     for (const auto& r : query("SELECT login_id, user_id, login_date, ret_send, "
                                "COALESCE(ret_send_date, '') FROM t_login ORDER BY login_id"))
@@ -123,7 +120,7 @@ std::vector<TestDataFile::Visit> TestDataFile::visits() const {
     return out;
 }
 
-std::vector<TestDataFile::Delivery> TestDataFile::deliveries(const std::string& loginId) const {
+std::vector<TestStore::Delivery> TestStore::deliveries(const std::string& loginId) const {
     std::vector<Delivery> out;
     for (const auto& row : query("SELECT mail, state, tries, COALESCE(next_try, ''), "
                                  "COALESCE(last_error, '') FROM t_send WHERE login_id = ? "
@@ -133,7 +130,7 @@ std::vector<TestDataFile::Delivery> TestDataFile::deliveries(const std::string& 
     return out;
 }
 
-std::string TestDataFile::sendId(const std::string& loginId, const std::string& mail) const {
+std::string TestStore::sendId(const std::string& loginId, const std::string& mail) const {
     return value("SELECT send_id FROM t_send WHERE login_id = ? AND mail = ?", {loginId, mail});
 }
 
@@ -143,7 +140,12 @@ void TestDataFile::refuseWrites(const std::string& table) const {
                " ON " + table + " BEGIN SELECT RAISE(ABORT, 'not stored'); END");
 }
 
-Rows TestDataFile::snapshot() const {
+void TestDataFile::allowWrites(const std::string& table) const {
+    for (const char* verb : {"INSERT", "UPDATE", "DELETE"})
+        script(std::string("DROP TRIGGER refuse_") + verb + "_" + table);
+}
+
+Rows TestStore::snapshot() const {
     Rows all;
     for (const char* sql :
          {"SELECT 'g', group_id, group_name, order_id FROM t_group ORDER BY group_id",

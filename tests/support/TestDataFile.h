@@ -3,7 +3,6 @@
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/vector.h"
 
-#include "nvktl/CMapStringToString.h"
 #include <map>
 
 #include <initializer_list>
@@ -18,12 +17,10 @@ using Rows = std::vector<std::vector<std::string>>;
 // Rows a data operation gave, by column name.
 using RowMaps = std::vector<std::map<std::string, std::string>>;
 
-// The one data file of every test: a private folder holding a fresh copy of
-// the built master file as "poston.mdb" (unless withDataFile is false), made
-// the data folder of every CDbAccess while it lives and removed with all in
-// it. Tests seed and inspect it with SQL of their own, independent of the
-// data operations under test.
-class TestDataFile {
+// The store a data operation runs on, as the tests seed and inspect it: with
+// SQL of their own, independent of the data operations under test. Values
+// are bound as texts in order ("?"); NULL reads as "<null>".
+class TestStore {
 public:
     struct Delivery {
         std::string mail, state;
@@ -34,24 +31,25 @@ public:
         std::string loginId, userId, loginDate, retSend, retSendDate;
     };
 
-    explicit TestDataFile(bool withDataFile = true);
-    ~TestDataFile();
-    TestDataFile(const TestDataFile&) = delete;
-    TestDataFile& operator=(const TestDataFile&) = delete;
-
-    // The folder, ending with "/", and files inside it.
-    const std::string& folder() const { return m_folder; }
-    std::string file(const std::string& name) const { return m_folder + name; }
-    std::string path() const { return file("poston.mdb"); }
+    virtual ~TestStore() = default;
 
     // One statement with the values bound as texts, in order.
-    Rows query(const std::string& sql, const std::vector<std::string>& values = {}) const;
+    virtual Rows query(const std::string& sql,
+                       const std::vector<std::string>& values = {}) const = 0;
+    // Several statements without values (a script).
+    virtual void script(const std::string& sql) const = 0;
+    // Makes every change of table fail, as on a store that cannot be
+    // written (root ignores file modes, so a read-only file would not do);
+    // allowWrites undoes it.
+    virtual void refuseWrites(const std::string& table) const = 0;
+    virtual void allowWrites(const std::string& table) const = 0;
+    // The column that orders a user's addresses as they were added.
+    virtual std::string addressOrder() const = 0;
+
     // query's rows as one text (see joined).
     std::string text(const std::string& sql, const std::vector<std::string>& values = {}) const;
     // The first cell of the first row, "<none>" without a row.
     std::string value(const std::string& sql, const std::vector<std::string>& values = {}) const;
-    // Several statements without values (a script).
-    void script(const std::string& sql) const;
 
     // Settings: value() is "<null>" for NULL and "<none>" without a row.
     void setSetting(const std::string& key, const std::string& value) const;
@@ -73,11 +71,31 @@ public:
     std::vector<Delivery> deliveries(const std::string& loginId) const;
     std::string sendId(const std::string& loginId, const std::string& mail) const;
 
-    // Makes every change of table fail, as on a file that cannot be written
-    // (root ignores file modes, so a read-only file would not do).
-    void refuseWrites(const std::string& table) const;
     // Every group, user and address, to compare before and after.
     Rows snapshot() const;
+};
+
+// The one data file of every test: a private folder holding a fresh copy of
+// the built master file as "poston.mdb" (unless withDataFile is false), made
+// the data folder of every CDbAccess while it lives and removed with all in
+// it.
+class TestDataFile : public TestStore {
+public:
+    explicit TestDataFile(bool withDataFile = true);
+    ~TestDataFile() override;
+    TestDataFile(const TestDataFile&) = delete;
+    TestDataFile& operator=(const TestDataFile&) = delete;
+
+    // The folder, ending with "/", and files inside it.
+    const std::string& folder() const { return m_folder; }
+    std::string file(const std::string& name) const { return m_folder + name; }
+    std::string path() const { return file("poston.mdb"); }
+
+    Rows query(const std::string& sql, const std::vector<std::string>& values = {}) const override;
+    void script(const std::string& sql) const override;
+    void refuseWrites(const std::string& table) const override;
+    void allowWrites(const std::string& table) const override;
+    std::string addressOrder() const override { return "rowid"; }
 
 private:
     std::string m_folder;

@@ -93,16 +93,29 @@ std::string TestServerStore::database() {
     return "poston_" + std::to_string(::getpid());
 }
 
-TestServerStore::TestServerStore(long long terminalId) {
-    pg_conn* admin = PQconnectdb(cluster().uri("postgres").c_str());
+namespace {
+
+void recreate(const std::string& name, const std::string& from) {
+    pg_conn* admin = PQconnectdb(TestServerStore::cluster().uri("postgres").c_str());
     try {
-        run(admin, "DROP DATABASE IF EXISTS " + database() + " WITH (FORCE)");
-        run(admin, "CREATE DATABASE " + database() + " TEMPLATE " + kTemplate);
+        run(admin, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+        run(admin, "CREATE DATABASE " + name + " TEMPLATE " + from);
     } catch (...) {
         PQfinish(admin);
         throw;
     }
     PQfinish(admin);
+}
+
+} // namespace
+
+std::string TestServerStore::emptyDatabase() {
+    recreate(database() + "_empty", "template0");
+    return cluster().uri(database() + "_empty");
+}
+
+TestServerStore::TestServerStore(long long terminalId) {
+    recreate(database(), kTemplate);
     // The thread's connection went with the database it was made to.
     CServerLink::resetThisThread();
     becomeTerminal(terminalId, "受付" + std::to_string(terminalId));

@@ -25,8 +25,10 @@ public:
     // first use.
     static iotest::CPgTestCluster& cluster();
 
-    // The database's name and URI; with the role poston when asked.
+    // The database's name and URI.
     static std::string database();
+    // A new database without tables; its URI.
+    static std::string emptyDatabase();
     std::string uri() const;
     // The terminal's own file.
     const TestDataFile& terminal() const { return m_terminal; }

@@ -42,7 +42,7 @@ void CChkAdmin2Dlg::OnTimer(int id) {
             m_message = kPrompt;
         } else {
             m_message = kNotAdministrator;
-            CDbAccess db;
+            CDbAccess db(CDbAccess::Store::Terminal);
             if (db.checkAdminUser(card.id) == 0) {
                 done(kResultAdministrator);
                 return;

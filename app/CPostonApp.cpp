@@ -39,10 +39,7 @@ CPostonApp::CPostonApp(Options options) : m_options(std::move(options)) {
     m_reader =
         std::make_unique<CFelicaReader>(std::move(services), getBaseDir().str() + "lib/felica.so");
     registerScreens();
-    m_startCheck = [](ScreenCode code) {
-        CDbAccess db;
-        return CChkAdminDlg::startCheck(db, code);
-    };
+    m_startCheck = [this](ScreenCode code) { return checkBeforeScreen(code); };
     setTheApp(this);
 }
 
@@ -113,12 +110,55 @@ void CPostonApp::closeReader() {
 }
 
 void CPostonApp::visitRecorded() {
-    m_sendThread.wake();
+    // On a terminal of a server the visit goes up first; the upload wakes
+    // the send thread.
+    if (m_sync)
+        m_sync->wake();
+    else
+        m_sendThread.wake();
 }
 
 void CPostonApp::attachSendWindow(CBaseDialog* window) {
     m_dispatcher.bind(window);
-    m_sendThread.setWindow(&m_dispatcher);
+    if (m_serverWindow)
+        m_sendThread.setWindow(m_serverWindow.get());
+    else
+        m_sendThread.setWindow(&m_dispatcher);
+}
+
+ScreenCode CPostonApp::checkBeforeScreen(ScreenCode code) {
+    // What an administrator changed on the server is in the roster copy
+    // before the reception screens read it again.
+    if (m_sync && m_inAdministration)
+        m_sync->followRoster();
+    CDbAccess db(CDbAccess::Store::Terminal);
+    ScreenCode next = CChkAdminDlg::startCheck(db, code);
+    // The first administrator was registered just now.
+    if (m_sync && next == ScreenCode::AdminMenu && code != ScreenCode::AdminMenu)
+        m_sync->followRoster();
+    m_inAdministration = next == ScreenCode::AdminMenu || CScreenTable::isAdministrationCode(next);
+    // No edit that would have to be merged later: administration works on
+    // the server or not at all.
+    if (m_inAdministration && m_sync && CDbAccess().ping() != 0) {
+        CMessageBox::ok(nullptr, CString(kServerAway), CString(kProgramCaption));
+        m_inAdministration = false;
+        next = ScreenCode::UserConfirmation;
+    }
+    return next;
+}
+
+void CPostonApp::startServerWork() {
+    if (!CDbAccess::storeConfig().usesServer()) {
+        // Deliveries that a killed run of this terminal had taken are due
+        // again now, not only once their claim runs out.
+        CDbAccess db;
+        db.releaseClaims();
+        return;
+    }
+    m_serverWindow = std::make_unique<CServerSendWindow>(m_dispatcher);
+    m_sync = std::make_unique<CSyncThread>([this] { m_sendThread.wake(); });
+    m_sync->start();
+    m_sync->wake();
 }
 
 void CPostonApp::detachSendWindow(CBaseDialog* window) {
@@ -165,12 +205,7 @@ bool CPostonApp::InitInstance() {
                         CString(kProgramCaption));
         return false;
     }
-    // Deliveries that a killed run of this terminal had taken are due again
-    // now, not only once their claim runs out.
-    {
-        CDbAccess db;
-        db.releaseClaims();
-    }
+    startServerWork();
 
     CScreenLoop loop(m_screens, m_startCheck);
     loop.run();
@@ -195,12 +230,16 @@ void CPostonApp::runClosingScreen() {
 }
 
 void CPostonApp::stopSendThread() {
+    if (m_serverWindow)
+        m_serverWindow->close();
     m_dispatcher.shutdown();
     m_sendThread.resetWindow();
     m_sendThread.stop();
 }
 
 void CPostonApp::ExitInstance() {
+    if (m_sync)
+        m_sync->stop();
     stopSendThread();
     closeReader();
     if (m_journalled)

@@ -5,6 +5,8 @@
 #include "screens/CScreenTable.h"
 #include "screens/CSendWindowDispatcher.h"
 #include "screens/IApplication.h"
+#include "sync/CServerSendWindow.h"
+#include "sync/CSyncThread.h"
 
 #include <functional>
 #include <memory>
@@ -28,6 +30,9 @@ public:
     static constexpr const char* kInstanceName = "ぽすとん";
     // The caption of messages that belong to no screen.
     static constexpr const char* kProgramCaption = "NVKぽすとん";
+    static constexpr const char* kServerAway =
+        "サーバーに接続できないため、管理の画面は開けません。受付と来訪の記録は、この端末で続けて"
+        "います。";
 
     struct Options {
         // The base folder; empty: the running program's
@@ -77,6 +82,10 @@ public:
 
 private:
     void registerScreens();
+    // The administrator gate, and on a terminal of a server: administration
+    // only while the server answers, and the roster copy renewed after it.
+    ScreenCode checkBeforeScreen(ScreenCode code);
+    void startServerWork();
     void runMigrationIfWaiting();
     void runClosingScreen();
     void stopSendThread();
@@ -95,4 +104,10 @@ private:
     // declared after it and so stops first.
     CSendWindowDispatcher m_dispatcher;
     CSendThread m_sendThread;
+    // A terminal of a server: the send thread's requests go there directly,
+    // and the background step uploads and follows the roster. It wakes the
+    // send thread, so it is declared after it and stops first.
+    std::unique_ptr<CServerSendWindow> m_serverWindow;
+    std::unique_ptr<CSyncThread> m_sync;
+    bool m_inAdministration = false;
 };

@@ -186,6 +186,7 @@ CString CDbAccess::quotedOrNull(const CString& value) {
 }
 
 void releaseSendLogin(NVKTL::vector<CMapStringToString*>* rows) {
-    CDbAccess db;
+    // Only memory is freed: no need to reach the server for that.
+    CDbAccess db(CDbAccess::Store::Terminal);
     db.releaseVector(rows);
 }

@@ -56,7 +56,9 @@ const char* CMainDlg::greetingFor(const CString& hourMinute) {
 bool CMainDlg::OnInitDialog() {
     CBaseDialog::OnInitDialog();
 
-    CDbAccess db;
+    // The greeting never waits on the network: the user, the visit and the
+    // settings are on the terminal's own file.
+    CDbAccess db(CDbAccess::Store::Terminal);
     CString userName;
     CString mail;
     CString groupId;
@@ -124,7 +126,7 @@ void CMainDlg::OnTimer(int id) {
 void CMainDlg::OnSettings() {
     const CString date = NVKTL::CTime::StampNow();
     if (!m_texts->loginId.IsEmpty()) {
-        CDbAccess db;
+        CDbAccess db(CDbAccess::Store::Terminal);
         db.skipLogin(m_texts->loginId, date);
     }
     done(kResultAdminMenu);

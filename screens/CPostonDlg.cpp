@@ -47,7 +47,7 @@ bool CPostonDlg::OnInitDialog() {
 
     CMapStringToString settings;
     {
-        CDbAccess db;
+        CDbAccess db(CDbAccess::Store::Terminal);
         db.getDefault(settings);
     }
     if (settings.Value("setting_disp") == "main")
@@ -78,7 +78,7 @@ void CPostonDlg::OnTimer(int id) {
             *m_message = poll.id;
             int found;
             {
-                CDbAccess db;
+                CDbAccess db(CDbAccess::Store::Terminal);
                 found = db.existUser(poll.id);
             }
             if (found == 0) {
@@ -134,6 +134,7 @@ void CPostonDlg::writeCentre(const QPoint& centre) {
     CMapStringToString values;
     values.SetAt(CString("window_top"), top);
     values.SetAt(CString("window_left"), left);
-    CDbAccess db;
+    // Where the window sits is this terminal's own setting.
+    CDbAccess db(CDbAccess::Store::Terminal);
     db.setDefault(values);
 }

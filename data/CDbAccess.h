@@ -172,8 +172,6 @@ public:
     // The number of the terminal called name on the server, registered when
     // new; -1 when it cannot be had.
     long long registerTerminal(const CString& name, bool& isNew);
-    // The visits this file records from now on have ids from first on.
-    int startVisitNumbering(long long first);
     // 0 when the store holds users or visits.
     int hasData();
     // Copies everything of this object's file to server (which must be

@@ -25,6 +25,7 @@ CMapStringToString claimParams(const CString& send_id, const CString& now, const
 
 CString terminalOrNull() {
     const CStoreConfig config = CDbAccess::storeConfig();
+    // Visits recorded on a file of its own name no terminal.
     if (!config.usesServer())
         return CString("null");
     return CString("'" + config.terminalName + "'");
@@ -33,10 +34,20 @@ CString terminalOrNull() {
 } // namespace
 
 int CDbAccess::addLogin(const CString& user_id, const CString& login_date, CString& login_id) {
-    CMapStringToString params =
-        named({{"user_id", user_id}, {"login_date", login_date}, {"terminal", terminalOrNull()}});
+    const CStoreConfig config = storeConfig();
+    const long long first = config.terminalId * CStoreConfig::kVisitIdsPerTerminal;
+    CMapStringToString params = named({{"user_id", user_id},
+                                       {"login_date", login_date},
+                                       {"terminal", terminalOrNull()},
+                                       {"first", CString(std::to_string(first))}});
+    // A terminal of a server numbers its visits in a range of its own, so
+    // that no two terminals ever hand out the same id.
+    const bool ownRange = config.usesServer() && m_db == m_pMdb;
     CString id;
     const int result = runBatch([&] {
+        if (ownRange &&
+            !(run(Sql::VisitNumberingStart, &params) && run(Sql::VisitNumbering, &params)))
+            return false;
         if (!selectFirst(Sql::VisitInsert, &params, "login_id", id))
             return false;
         params.SetAt(CString("login_id"), id);

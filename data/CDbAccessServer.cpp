@@ -178,13 +178,6 @@ long long CDbAccess::registerTerminal(const CString& name, bool& isNew) {
     return id.IsEmpty() ? -1 : std::atoll(id.c_str());
 }
 
-int CDbAccess::startVisitNumbering(long long first) {
-    const CMapStringToString params = named({{"first", CString(std::to_string(first))}});
-    return runBatch([&] {
-        return run(Sql::VisitNumberingStart, &params) && run(Sql::VisitNumbering, &params);
-    });
-}
-
 int CDbAccess::hasData() {
     return selectAny(Sql::HasData, nullptr);
 }

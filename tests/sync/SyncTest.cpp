@@ -1,0 +1,118 @@
+// A terminal of a server: visits recorded while the server is away go up
+// once it is back, exactly once however the upload is cut; claims hold
+// across terminals; the roster copy follows the server.
+#include "data/CDbAccess.h"
+#include "sync/CSyncThread.h"
+#include "tests/support/TestServerStore.h"
+#include "tests/support/WaitUntil.h"
+#include "tools/delay-proxy/CDelayProxy.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace testsupport;
+
+class SyncTest : public ::testing::Test {
+protected:
+    SyncTest() {
+        server.addUser("CARD1", "一郎", "2", {"a@x.jp", "b@x.jp"});
+        CStoreConfig config = CDbAccess::storeConfig();
+        config.uri = "postgresql://postgres@127.0.0.1:" + std::to_string(proxy.port()) + "/" +
+                     TestServerStore::database();
+        CDbAccess::setStoreConfig(config);
+    }
+    std::string visit(const char* card) {
+        CString id;
+        EXPECT_EQ(CDbAccess(CDbAccess::Store::Terminal).addLogin(card, "20261205", id), 0);
+        return id.str();
+    }
+    bool backAgain() {
+        return iotest::waitUntil([this] { return sync.runOnce(); });
+    }
+    // Visits and their deliveries' states on the server.
+    std::string onServer() {
+        return server.text("SELECT b.login_id, b.ret_send, b.terminal, string_agg(s.state, '' "
+                           "ORDER BY s.mail) FROM t_login b JOIN t_send s ON s.login_id = "
+                           "b.login_id GROUP BY 1, 2, 3 ORDER BY 1");
+    }
+
+    TestServerStore server;
+    iotest::CDelayProxy proxy{TestServerStore::cluster().folder() + ".s.PGSQL." +
+                                  std::to_string(TestServerStore::cluster().port()),
+                              0};
+    CSyncThread sync;
+};
+
+TEST_F(SyncTest, VisitsRecordedWhileTheServerIsAwayGoUpOnceWhenItIsBack) {
+    ASSERT_TRUE(sync.runOnce());
+    proxy.cut();
+    // Greeted and recorded from the terminal's own copy of the roster.
+    const std::string first = visit("CARD1"), second = visit("CARD1"), third = visit("CARD1");
+    EXPECT_EQ(first, "10000000001");
+    EXPECT_FALSE(sync.runOnce());
+    EXPECT_EQ(sync.waitingVisits(), 3);
+
+    // The server took the visits but its answer was lost: the terminal has
+    // not marked them and sends them again.
+    proxy.resume();
+    {
+        CDbAccess terminal(CDbAccess::Store::Terminal);
+        NVKTL::vector<CMapStringToString*> visits, deliveries;
+        ASSERT_EQ(terminal.getOutbox(&visits, &deliveries, 2), 0);
+        ASSERT_TRUE(
+            iotest::waitUntil([&] { return CDbAccess().uploadVisits(visits, deliveries) == 0; }));
+        terminal.releaseVector(&visits);
+        terminal.releaseVector(&deliveries);
+        // Withdrawn after it went up ("諸設定"): the server learns of it too.
+        ASSERT_EQ(terminal.skipLogin(CString(second), "20261205"), 0);
+    }
+    ASSERT_TRUE(backAgain());
+    const std::string expected =
+        first + " 1 受付1 11;" + second + " 3 受付1 33;" + third + " 1 受付1 11;";
+    EXPECT_EQ(onServer(), expected);
+    EXPECT_EQ(sync.waitingVisits(), 0);
+    ASSERT_TRUE(sync.runOnce());
+    EXPECT_EQ(onServer(), expected);
+}
+
+TEST_F(SyncTest, AClaimHoldsForOneTerminalUntilItRunsOutAndAStartFreesOnlyItsOwn) {
+    const std::string login = server.addVisit("CARD1", "20261205");
+    const CString a = server.sendId(login, "a@x.jp"), b = server.sendId(login, "b@x.jp");
+    const auto claim = [this](long long terminal, const CString& send, const char* until) {
+        server.becomeTerminal(terminal, "受付" + std::to_string(terminal));
+        return CDbAccess().claimDelivery(send, "20261205000000000", until);
+    };
+    const char* longLease = "20261205000100000";
+    EXPECT_EQ(claim(1, a, longLease), 0);
+    EXPECT_EQ(claim(2, a, longLease), -1);
+    EXPECT_EQ(claim(2, b, longLease), 0);
+    CDbAccess().releaseClaims(); // terminal 2 starts again
+    EXPECT_EQ(server.text("SELECT mail, claimed_by FROM t_send ORDER BY mail"),
+              "a@x.jp 1;b@x.jp <null>;");
+    // A lease of 50 ms on the server's clock: the other terminal takes the
+    // delivery once it has run out.
+    EXPECT_EQ(claim(2, b, "20261205000000050"), 0);
+    EXPECT_EQ(claim(1, b, longLease), -1);
+    EXPECT_TRUE(iotest::waitUntil([&] { return claim(1, b, longLease) == 0; }));
+}
+
+TEST_F(SyncTest, TheRosterCopyFollowsTheServerButKeepsTheTerminalsOwnPlace) {
+    ASSERT_TRUE(sync.runOnce());
+    CDbAccess terminal(CDbAccess::Store::Terminal);
+    CMapStringToString place;
+    place.SetAt("window_top", "120");
+    ASSERT_EQ(terminal.storeDefault(place), 0);
+    CDbAccess shared;
+    ASSERT_EQ(shared.saveUser("CARD2", "二郎", "", "1", 9) + shared.addMail("CARD2", "c@x.jp"), 0);
+    server.setSetting("mail_subject", "来訪");
+    ASSERT_TRUE(sync.runOnce());
+    CString addresses;
+    CMapStringToString settings;
+    EXPECT_EQ(terminal.checkAdminUser("CARD2") + terminal.getAddress("CARD2", addresses), 0);
+    terminal.getDefault(settings);
+    EXPECT_EQ(addresses + settings.Value("mail_subject") + settings.Value("window_top"),
+              "c@x.jp\r\n来訪120");
+}
+
+} // namespace

@@ -175,9 +175,11 @@ public:
     // 0 when the store holds users or visits.
     int hasData();
     // Copies everything of this object's file to server (which must be
-    // empty) in one transaction, its visits as recorded by terminal. 0 when
-    // the server has all of it.
+    // empty), inside server's batch, its visits as recorded by terminal. 0
+    // when every row arrived.
     int copyUp(CDbAccess& server, const CString& terminal, IMigrationProgress* progress);
+    // 0 when the role may read and write every table of the server.
+    int hasRights();
 
     // Moves the contents of the data file into a waiting master copy and makes
     // that the data file, keeping the old one as "bk" + timestamp + ".mdb".

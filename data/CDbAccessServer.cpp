@@ -187,11 +187,16 @@ int CDbAccess::copyUp(CDbAccess& server, const CString& terminal, IMigrationProg
         return -1;
     IDbConnection* target = server.m_db;
     const CMapStringToString params = named({{"terminal", terminal}});
-    return server.runBatch([&] {
-        return copyDefData(progress, target) == 0 && copyGroup(progress, target) == 0 &&
-               copyUser(progress, target) == 0 && copyMail(progress, target) == 0 &&
-               copyLogin(progress, target) == 0 && copyMailError(progress, target) == 0 &&
-               copySend(progress, target) == 0 && server.run(Sql::VisitsNameTerminal, &params) &&
-               server.run(Sql::SequencesAfterCopy);
-    });
+    const bool all = copyDefData(progress, target) == 0 && copyGroup(progress, target) == 0 &&
+                     copyUser(progress, target) == 0 && copyMail(progress, target) == 0 &&
+                     copyLogin(progress, target) == 0 && copyMailError(progress, target) == 0 &&
+                     copySend(progress, target) == 0 &&
+                     server.run(Sql::VisitsNameTerminal, &params) &&
+                     server.run(Sql::SequencesAfterCopy);
+    return all ? 0 : -1;
+}
+
+int CDbAccess::hasRights() {
+    CString granted;
+    return selectFirst(Sql::RightsCheck, nullptr, "granted", granted) && granted == "t" ? 0 : -1;
 }

@@ -98,6 +98,26 @@ CPgConnection::Opened whyRefused(PGconn* conn, const std::string& state) {
 
 } // namespace
 
+bool CPgConnection::parse(const std::string& uri, Target& target, std::string& detail) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.c_str(), &error);
+    if (options == nullptr) {
+        detail = firstLine(error);
+        PQfreemem(error);
+        return false;
+    }
+    const std::pair<const char*, std::string*> wanted[] = {{"host", &target.host},
+                                                           {"port", &target.port},
+                                                           {"dbname", &target.database},
+                                                           {"user", &target.user}};
+    for (PQconninfoOption* option = options; option->keyword != nullptr; ++option)
+        for (const auto& [key, field] : wanted)
+            if (option->val != nullptr && std::string(option->keyword) == key)
+                *field = option->val;
+    PQconninfoFree(options);
+    return true;
+}
+
 std::unique_ptr<CPgConnection> CPgConnection::open(const Settings& settings, Opened& why,
                                                    std::string& detail) {
     const std::string seconds = std::to_string((settings.timeoutMs + 999) / 1000);

@@ -40,6 +40,13 @@ public:
     };
     static constexpr int kDefaultTimeoutMs = 8000;
 
+    // The parts of a connection URI, for messages before a connection exists;
+    // false when libpq cannot read it (detail says why).
+    struct Target {
+        std::string host, port, database, user;
+    };
+    static bool parse(const std::string& uri, Target& target, std::string& detail);
+
     // A connection, or null with why (and libpq's text in detail).
     static std::unique_ptr<CPgConnection> open(const Settings& settings, Opened& why,
                                                std::string& detail);

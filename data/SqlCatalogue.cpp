@@ -293,6 +293,11 @@ constexpr CStatement kCatalogue[] = {
                "SELECT terminal_id FROM t_terminal WHERE terminal_name = '?terminal'"),
     both(Sql::HasData,
          "SELECT 1 as found FROM t_user UNION ALL SELECT 1 as found FROM t_login LIMIT 1"),
+    serverOnly(Sql::RightsCheck,
+               "SELECT bool_and(CASE WHEN c.relkind = 'S' THEN has_sequence_privilege(c.oid, "
+               "'USAGE') ELSE has_table_privilege(c.oid, 'SELECT,INSERT,UPDATE,DELETE') END) as "
+               "granted FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
+               "n.nspname = 'public' AND c.relkind IN ('r', 'S') AND c.relname <> 't_schema'"),
     both(Sql::Ping, "SELECT 1 as alive"),
 };
 

@@ -105,6 +105,7 @@ enum class Sql {
     TerminalRegister,
     TerminalFind,
     HasData,
+    RightsCheck,
     Ping,
     Count
 };

@@ -4,6 +4,7 @@
 #include "data/CDbAccess.h"
 #include "data/CPgConnection.h"
 #include "data/CServerSchema.h"
+#include "nvktl/CTime.h"
 
 #include <cerrno>
 #include <ostream>
@@ -262,6 +263,15 @@ int CServerCommand::use(const std::string& uri, std::string name) {
     // the terminal's visits for this same server still go up.
     if (!again)
         local.markAllUploaded();
+    // The server's roster replaces the file's: what the file held stays in a
+    // backup beside it.
+    std::string backup;
+    if (!copied && !again && local.hasData() == 0) {
+        backup = m_folder + std::string(CDataFiles::backupPrefix) + NVKTL::CTime::StampNow().str() +
+                 std::string(CDataFiles::backupSuffix);
+        if (!CDataFiles::copyFile(CString(m_folder) + CDataFiles::dataFile, CString(backup)))
+            return forget("この端末のデータファイルの控えを " + backup + " に作れません。");
+    }
     CDbAccess::Roster roster;
     if (server.readRoster(roster) != 0 || local.replaceRoster(roster) != 0)
         return forget("サーバーの利用者の一覧をこの端末に写せませんでした。");
@@ -273,8 +283,10 @@ int CServerCommand::use(const std::string& uri, std::string name) {
     if (copied)
         m_out << "この端末のデータ（利用者・来訪・送信エラー）をサーバーに写しました。\n";
     else if (!again)
-        m_out << "サーバーにはすでにデータがあるため、この端末のデータは写さず、サーバーのデータ"
-                 "を使います。\n";
+        m_out << "サーバーにはすでにデータがあるため、サーバーのデータを使います。"
+              << (backup.empty() ? std::string()
+                                 : "この端末のデータは " + backup + " に残しました。")
+              << "\n";
     m_out << "この端末（端末名 " << name << "）は、次の起動から" << where(target)
           << "を使います。\n";
     return 0;

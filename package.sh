@@ -29,7 +29,7 @@ while [ $# -gt 0 ]; do
 done
 build_dir=$(realpath -m "$build_dir")
 
-programs=(poston poston-card poston-pcsc-readers)
+programs=(poston poston-server poston-card poston-pcsc-readers)
 targets=("${programs[@]}" felica_sim felica_pcsc poston_master)
 if [ "$build" = yes ]; then
     [ -f "$build_dir/CMakeCache.txt" ] ||
@@ -55,7 +55,7 @@ install -m 0755 packaging/poston-reader packaging/poston-kiosk "$opt/bin/"
 install -m 0644 "$build_dir/data/master.mdb" "$opt/share/master.mdb"
 ln -s /var/lib/poston/data "$opt/data"
 ln -s /var/lib/poston/var "$opt/var"
-for program in poston poston-card poston-reader poston-kiosk; do
+for program in poston poston-server poston-card poston-reader poston-kiosk; do
     ln -s "/opt/poston/bin/$program" "$stage/usr/bin/$program"
 done
 

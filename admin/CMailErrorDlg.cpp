@@ -35,6 +35,10 @@ bool CMailErrorDlg::OnInitDialog() {
     errors->InsertColumn(QStringLiteral("名前"), Qt::AlignHCenter, 130);
     errors->InsertColumn(QStringLiteral("メールアドレス"), Qt::AlignLeft, 200);
     errors->InsertColumn(QStringLiteral("エラー内容"), Qt::AlignLeft, 400);
+    // Where several terminals share a server, the terminal that recorded the
+    // visit.
+    if (CDbAccess::storeConfig().usesServer())
+        errors->InsertColumn(QStringLiteral("端末"), Qt::AlignHCenter, 130);
 
     CDbAccess db;
     NVKTL::vector<CMapStringToString*> rows;
@@ -46,7 +50,7 @@ bool CMailErrorDlg::OnInitDialog() {
         errors->AppendRow({qt(column("error_no")), qt(column("login_id")),
                            qt(NVKTL::CTime::StampText(column("error_date"))),
                            qt(column("group_name")), qt(column("user_name")), qt(column("mail")),
-                           qt(column("error_msg"))});
+                           qt(column("error_msg")), qt(column("terminal"))});
     }
     db.releaseVector(&rows);
     errors->SortByColumn(Date, true);

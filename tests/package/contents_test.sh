@@ -7,6 +7,7 @@ listing=$(dpkg-deb -c "$deb" | awk '{ print substr($1, 1, 1) substr($1, 2, 9) " 
 # type+mode, path, and for links their target.
 expected_entries=(
     "-rwxr-xr-x ./opt/poston/bin/poston"
+    "-rwxr-xr-x ./opt/poston/bin/poston-server"
     "-rwxr-xr-x ./opt/poston/bin/poston-card"
     "-rwxr-xr-x ./opt/poston/bin/poston-pcsc-readers"
     "-rwxr-xr-x ./opt/poston/bin/poston-reader"
@@ -17,6 +18,7 @@ expected_entries=(
     "lrwxrwxrwx ./opt/poston/data -> /var/lib/poston/data"
     "lrwxrwxrwx ./opt/poston/var -> /var/lib/poston/var"
     "lrwxrwxrwx ./usr/bin/poston -> /opt/poston/bin/poston"
+    "lrwxrwxrwx ./usr/bin/poston-server -> /opt/poston/bin/poston-server"
     "lrwxrwxrwx ./usr/bin/poston-reader -> /opt/poston/bin/poston-reader"
     "lrwxrwxrwx ./usr/bin/poston-kiosk -> /opt/poston/bin/poston-kiosk"
     "-rw-r--r-- ./usr/share/doc/poston/copyright"
@@ -37,7 +39,7 @@ for pair in "Version $version" "Architecture amd64" "Recommends pcscd, libccid";
     read -r name value <<<"$pair"
     check "$name is $value" test "$(field "$name")" = "$value"
 done
-for dependency in libqt6widgets6 libsqlite3-0 libssl3 libpcsclite1 libc6 fonts-noto-cjk adduser; do
+for dependency in libqt6widgets6 libsqlite3-0 libpq5 libssl3 libpcsclite1 libc6 fonts-noto-cjk adduser; do
     check "Depends names $dependency" grep -qE "(^|, )$dependency( |,|$)" <<<"$(field Depends)"
 done
 

@@ -233,7 +233,12 @@ int CServerCommand::use(const std::string& uri, std::string name) {
     if (server.hasRights() != 0)
         return forget("ロール " + target.user +
                       " にはサーバーのぽすとんの表を読み書きする権限がありません。");
-    const bool again = previous.uri == uri && previous.terminalName == name;
+    // The same terminal again, on the same server, perhaps with another role.
+    CPgConnection::Target before;
+    const bool again = previous.usesServer() && previous.terminalName == name &&
+                       CPgConnection::parse(previous.uri, before, detail) &&
+                       before.host == target.host && before.port == target.port &&
+                       before.database == target.database;
     CDbAccess local(CDbAccess::Store::Terminal);
     bool isNew = false;
     bool copied = false;
@@ -254,7 +259,7 @@ int CServerCommand::use(const std::string& uri, std::string name) {
             server.endBatch(false);
             return forget("この端末のデータをサーバーに写せませんでした。何も変えていません。");
         }
-        copied = true;
+        copied = local.hasData() == 0;
     }
     if (server.endBatch(true) != 0)
         return forget(where(target) + "に書き込めませんでした。何も変えていません。");
@@ -266,7 +271,7 @@ int CServerCommand::use(const std::string& uri, std::string name) {
     // The server's roster replaces the file's: what the file held stays in a
     // backup beside it.
     std::string backup;
-    if (!copied && !again && local.hasData() == 0) {
+    if (!copied && !again && local.hasData() == 0 && server.hasData() == 0) {
         backup = m_folder + std::string(CDataFiles::backupPrefix) + NVKTL::CTime::StampNow().str() +
                  std::string(CDataFiles::backupSuffix);
         if (!CDataFiles::copyFile(CString(m_folder) + CDataFiles::dataFile, CString(backup)))

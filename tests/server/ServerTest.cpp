@@ -3,6 +3,7 @@
 // nothing then; it copies the first terminal's data up; two terminals share
 // one server through a rush, the server's restart and a terminal killed
 // while it mails, and every delivery is mailed once.
+#include "data/CPgConnection.h"
 #include "data/CServerSchema.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestDataFile.h"
@@ -87,7 +88,7 @@ struct Terminal {
 class ServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        cluster = new iotest::CPgTestCluster();
+        cluster = new iotest::CPgTestCluster({.tcp = true, .tls = true});
         ASSERT_TRUE(cluster->ready()) << cluster->folder();
         ASSERT_TRUE(cluster->psql("postgres", "CREATE ROLE poston LOGIN; CREATE ROLE reader "
                                               "LOGIN; CREATE ROLE poston_pw LOGIN PASSWORD "
@@ -151,6 +152,31 @@ TEST_F(ServerTest, AServerThatCannotBeUsedIsNamedInOneLineAndNothingChanges) {
     }
     EXPECT_EQ(said.size(), std::size(cases));
     removeTree(fs::path(wrong).parent_path().string());
+}
+
+// The certificate names localhost and 127.0.0.1 and comes from the
+// cluster's own CA.
+TEST_F(ServerTest, AServerIsTrustedOnlyWithACertificateForItsNameFromTheGivenAuthority) {
+    const std::string port = std::to_string(cluster->port());
+    const struct {
+        std::string where, rootCert;
+        CPgConnection::Opened opened;
+    } cases[] = {
+        {"host=localhost", cluster->caFile(), CPgConnection::Opened::Ok},
+        {"host=127.0.0.1", cluster->caFile(), CPgConnection::Opened::Ok},
+        {"host=elsewhere.test hostaddr=127.0.0.1", cluster->caFile(),
+         CPgConnection::Opened::Unreachable},
+        {"host=localhost", cluster->folder() + "server.crt", CPgConnection::Opened::Unreachable},
+    };
+    for (const auto& c : cases) {
+        CPgConnection::Settings settings;
+        settings.uri = c.where + " port=" + port + " dbname=postgres user=postgres " +
+                       "sslmode=verify-full sslrootcert=" + c.rootCert;
+        CPgConnection::Opened opened;
+        std::string detail;
+        const auto connection = CPgConnection::open(settings, opened, detail);
+        EXPECT_EQ(opened, c.opened) << c.where << " " << detail;
+    }
 }
 
 TEST_F(ServerTest, TheFirstTerminalsDataGoesUpWholeAndTheNextTerminalsShareIt) {

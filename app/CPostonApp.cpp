@@ -7,6 +7,7 @@
 #include "app/CScreenLoop.h"
 #include "data/CDataFiles.h"
 #include "data/CDbAccess.h"
+#include "data/CServerLink.h"
 #include "nvktl/CJournal.h"
 #include "nvktl/ProgramFolder.h"
 #include "reader/CFelicaReader.h"
@@ -140,7 +141,9 @@ ScreenCode CPostonApp::checkBeforeScreen(ScreenCode code) {
     // No edit that would have to be merged later: administration works on
     // the server or not at all.
     if (m_inAdministration && m_sync && CDbAccess().ping() != 0) {
-        CMessageBox::ok(nullptr, CString(kServerAway), CString(kProgramCaption));
+        const bool tooNew = CServerLink::lastStatus() == CServerLink::Status::SchemaTooNew;
+        CMessageBox::ok(nullptr, CString(tooNew ? kServerTooNew : kServerAway),
+                        CString(kProgramCaption));
         m_inAdministration = false;
         next = ScreenCode::UserConfirmation;
     }
@@ -238,8 +241,13 @@ void CPostonApp::stopSendThread() {
 }
 
 void CPostonApp::ExitInstance() {
-    if (m_sync)
+    if (m_sync) {
+        // A visit of the last moments goes up now, so that the other
+        // terminals mail it while this one is off.
         m_sync->stop();
+        m_sync->runOnce();
+        m_sync.reset();
+    }
     stopSendThread();
     closeReader();
     if (m_journalled)

@@ -33,6 +33,9 @@ public:
     static constexpr const char* kServerAway =
         "サーバーに接続できないため、管理の画面は開けません。受付と来訪の記録は、この端末で続けて"
         "います。";
+    static constexpr const char* kServerTooNew =
+        "サーバーのデータの形がこの端末のぽすとんより新しいため、サーバーには書き込みません。管理の"
+        "画面は開けません。この端末のぽすとんを新しくしてください。";
 
     struct Options {
         // The base folder; empty: the running program's

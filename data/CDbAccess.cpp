@@ -103,8 +103,12 @@ int CDbAccess::runBatch(const std::function<bool()>& statements) {
     // A conflict with another terminal passes by itself: the whole unit is
     // run again, never half of it.
     for (int attempt = 1; m_db && attempt <= kBatchTries; ++attempt) {
-        if (m_db->beginBatch() != 0)
+        // The file may be held just then by the terminal's other thread.
+        if (m_db->beginBatch() != 0) {
+            if (m_db->lastError() == DbError::Retry)
+                continue;
             return -1;
+        }
         if (statements()) {
             if (m_db->endBatch(true) == 0)
                 return 0;

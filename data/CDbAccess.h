@@ -151,6 +151,8 @@ public:
     // first, at most limit, with their deliveries), the upload of such visits
     // to the server, and the mark on the terminal once the server has them.
     // An upload may be repeated at any point: each visit arrives once.
+    // uploadVisits is -2, and stores nothing, when another terminal's visit
+    // has one of the ids.
     int getOutbox(NVKTL::vector<CMapStringToString*>* visits,
                   NVKTL::vector<CMapStringToString*>* deliveries, int limit);
     int getOutboxCount();

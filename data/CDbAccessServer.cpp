@@ -62,6 +62,12 @@ CString jsonRows(const NVKTL::vector<CMapStringToString*>& rows,
     return CString(out);
 }
 
+// The first id of this terminal's own range of visits.
+CString firstOwnVisit() {
+    return CString(
+        std::to_string(CDbAccess::storeConfig().terminalId * CStoreConfig::kVisitIdsPerTerminal));
+}
+
 void nullIfEmpty(CMapStringToString& row, const char* column) {
     if (row.Value(column).IsEmpty())
         row.SetAt(CString(column), CString("null"));
@@ -71,18 +77,19 @@ void nullIfEmpty(CMapStringToString& row, const char* column) {
 
 int CDbAccess::getOutbox(NVKTL::vector<CMapStringToString*>* visits,
                          NVKTL::vector<CMapStringToString*>* deliveries, int limit) {
-    const CMapStringToString params = named({{"limit", CString(std::to_string(limit))}});
+    CMapStringToString params =
+        named({{"limit", CString(std::to_string(limit))}, {"first", firstOwnVisit()}});
     if (selectInto(Sql::OutboxVisits, visits, &params) != 0)
         return -1;
-    const CMapStringToString last =
-        named({{"last", visits->at(visits->size() - 1)->Value("login_id")}});
-    selectInto(Sql::OutboxDeliveries, deliveries, &last);
+    params.SetAt(CString("last"), visits->at(visits->size() - 1)->Value("login_id"));
+    selectInto(Sql::OutboxDeliveries, deliveries, &params);
     return 0;
 }
 
 int CDbAccess::getOutboxCount() {
     CString count;
-    if (!selectFirst(Sql::OutboxCount, nullptr, "waiting", count))
+    const CMapStringToString params = named({{"first", firstOwnVisit()}});
+    if (!selectFirst(Sql::OutboxCount, &params, "waiting", count))
         return -1;
     return std::atoi(count.c_str());
 }
@@ -96,8 +103,12 @@ int CDbAccess::uploadVisits(const NVKTL::vector<CMapStringToString*>& visits,
                    {"ret_send_date", "terminal"})},
          {"deliveries",
           jsonRows(deliveries, {"login_id", "mail", "user_name", "group_name", "state"}, {})}});
-    return runBatch(
-        [&] { return run(Sql::UploadVisits, &params) && run(Sql::UploadDeliveries, &params); });
+    bool collided = false;
+    const int stored = runBatch([&] {
+        collided = selectAny(Sql::UploadCollisions, &params) == 0;
+        return !collided && run(Sql::UploadVisits, &params) && run(Sql::UploadDeliveries, &params);
+    });
+    return collided ? -2 : stored;
 }
 
 int CDbAccess::markUploaded(const NVKTL::vector<CMapStringToString*>& visits) {

@@ -2,6 +2,7 @@
 
 #include "data/CPgConnection.h"
 #include "data/CServerSchema.h"
+#include "nvktl/CJournal.h"
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +28,8 @@ thread_local ThreadLink tLink;
 std::mutex gSchemaLock;
 std::string gCheckedUri;
 std::atomic<CServerLink::Status> gLastStatus{CServerLink::Status::Unreachable};
+// The operator is told once per run.
+std::atomic<bool> gToldTooNew{false};
 
 CServerLink::Status checkSchema(CPgConnection& connection, const std::string& uri,
                                 std::string& detail) {
@@ -40,6 +43,10 @@ CServerLink::Status checkSchema(CPgConnection& connection, const std::string& ur
         gCheckedUri = uri;
         return CServerLink::Status::Ready;
     case CServerSchema::State::TooNew:
+        if (!gToldTooNew.exchange(true))
+            NVKTL::CJournal::write("the server's tables are of a newer version: this terminal does "
+                                   "not write to them until it is upgraded",
+                                   NVKTL::CJournal::Level::Error);
         return CServerLink::Status::SchemaTooNew;
     case CServerSchema::State::NoRights:
     case CServerSchema::State::Failed:

@@ -20,6 +20,12 @@ constexpr CStatement serverOnly(Sql id, const char* body) {
 // The order of a user's addresses: as they were added.
 #define ADDRESS_ORDER_SQLITE "m.rowid"
 #define ADDRESS_ORDER_POSTGRES "m.mail_no"
+// One due delivery per address the user has now, in the order of the addresses.
+#define DELIVERIES_OF_VISIT(order)                                                                 \
+    "INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) SELECT "             \
+    "?login_id, m.mail, u.user_name, g.group_name, '1', 0 FROM t_mail m JOIN t_user u ON "         \
+    "u.user_id = m.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE m.user_id = "      \
+    "'?user_id' AND m.mail <> '' ORDER BY " order
 // The keys every terminal keeps for itself: where its first screen sits.
 #define TERMINAL_KEYS "('window_top', 'window_left')"
 
@@ -76,15 +82,8 @@ constexpr CStatement kCatalogue[] = {
     // with the visit.
     both(Sql::VisitInsert, "INSERT INTO t_login (user_id, login_date, ret_send, terminal) VALUES "
                            "('?user_id', '?login_date', '1', ?terminal) RETURNING login_id"),
-    each(Sql::VisitDeliveriesInsert,
-         "INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) SELECT "
-         "?login_id, m.mail, u.user_name, g.group_name, '1', 0 FROM t_mail m JOIN t_user u ON "
-         "u.user_id = m.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE m.user_id = "
-         "'?user_id' AND m.mail <> '' ORDER BY " ADDRESS_ORDER_SQLITE,
-         "INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) SELECT "
-         "?login_id, m.mail, u.user_name, g.group_name, '1', 0 FROM t_mail m JOIN t_user u ON "
-         "u.user_id = m.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE m.user_id = "
-         "'?user_id' AND m.mail <> '' ORDER BY " ADDRESS_ORDER_POSTGRES),
+    each(Sql::VisitDeliveriesInsert, DELIVERIES_OF_VISIT(ADDRESS_ORDER_SQLITE),
+         DELIVERIES_OF_VISIT(ADDRESS_ORDER_POSTGRES)),
     both(Sql::VisitWithoutDeliveries,
          "UPDATE t_login SET ret_send = '3' WHERE login_id = ?login_id AND NOT EXISTS (SELECT 1 "
          "FROM t_send WHERE login_id = ?login_id)"),
@@ -249,15 +248,18 @@ constexpr CStatement kCatalogue[] = {
     both(Sql::RosterClearSettings,
          "DELETE FROM t_def_data WHERE column_name NOT IN " TERMINAL_KEYS),
 
-    // The outbox of a terminal that uses a server.
+    // The outbox of a terminal that uses a server: the visits in its own range
+    // (one recorded while it used its file alone stays the file's).
     fileOnly(Sql::OutboxVisits,
              "SELECT login_id, user_id, login_date, ret_send, ret_send_date, terminal FROM "
-             "t_login WHERE uploaded IS NULL ORDER BY login_id LIMIT ?limit"),
+             "t_login WHERE uploaded IS NULL AND login_id >= ?first ORDER BY login_id LIMIT "
+             "?limit"),
     fileOnly(Sql::OutboxDeliveries,
              "SELECT s.login_id, s.mail, s.user_name, s.group_name, s.state FROM t_send s JOIN "
-             "t_login b ON b.login_id = s.login_id WHERE b.uploaded IS NULL AND b.login_id <= "
-             "?last ORDER BY s.send_id"),
-    fileOnly(Sql::OutboxCount, "SELECT count(*) as waiting FROM t_login WHERE uploaded IS NULL"),
+             "t_login b ON b.login_id = s.login_id WHERE b.uploaded IS NULL AND b.login_id >= "
+             "?first AND b.login_id <= ?last ORDER BY s.send_id"),
+    fileOnly(Sql::OutboxCount, "SELECT count(*) as waiting FROM t_login WHERE uploaded IS NULL "
+                               "AND login_id >= ?first"),
     // A visit withdrawn while it went up is not marked: it goes again.
     fileOnly(Sql::OutboxMarkUploaded, "UPDATE t_login SET uploaded = '1' WHERE login_id = "
                                       "?login_id AND ret_send = '?ret_send'"),
@@ -284,6 +286,13 @@ constexpr CStatement kCatalogue[] = {
                "json_to_recordset('?deliveries'::json) AS d(login_id bigint, mail text, "
                "user_name text, group_name text, state text) ON CONFLICT (login_id, mail) DO "
                "UPDATE SET state = '3' WHERE excluded.state = '3' AND t_send.state = '1'"),
+    // Ids another terminal has taken (two terminals set up with the same
+    // number, a disk image copied): such visits are not theirs to replace.
+    serverOnly(Sql::UploadCollisions,
+               "SELECT v.login_id FROM json_to_recordset('?visits'::json) AS v(login_id bigint, "
+               "user_id text, login_date text) JOIN t_login b ON b.login_id = v.login_id WHERE "
+               "b.user_id IS DISTINCT FROM v.user_id OR b.login_date IS DISTINCT FROM "
+               "v.login_date"),
 
     // Terminals.
     serverOnly(Sql::TerminalRegister,
@@ -301,6 +310,7 @@ constexpr CStatement kCatalogue[] = {
     both(Sql::Ping, "SELECT 1 as alive"),
 };
 
+#undef DELIVERIES_OF_VISIT
 #undef ADDRESS_ORDER_SQLITE
 #undef ADDRESS_ORDER_POSTGRES
 #undef TERMINAL_KEYS

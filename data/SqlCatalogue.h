@@ -101,6 +101,7 @@ enum class Sql {
     VisitNumberingStart,
     UploadVisits,
     UploadDeliveries,
+    UploadCollisions,
     // The terminals of a server.
     TerminalRegister,
     TerminalFind,

@@ -22,20 +22,6 @@ constexpr const char* kSendingText = "メール送信中";
 constexpr const char* kWaitingFormat = "再送を待っているメールが%d件あります";
 
 // Stamps are local calendar times; the arithmetic is on the calendar alone.
-long long stampToMs(const CString& stamp) {
-    const std::string& text = stamp.str();
-    if (text.size() != 17)
-        return 0;
-    auto field = [&text](std::size_t at, std::size_t length) {
-        return std::atoi(text.substr(at, length).c_str());
-    };
-    using namespace std::chrono;
-    const sys_days day = year{field(0, 4)} / month{static_cast<unsigned>(field(4, 2))} /
-                         std::chrono::day{static_cast<unsigned>(field(6, 2))};
-    return duration_cast<milliseconds>(day.time_since_epoch()).count() +
-           ((field(8, 2) * 60LL + field(10, 2)) * 60 + field(12, 2)) * 1000 + field(14, 3);
-}
-
 CString msToStamp(long long ms) {
     using namespace std::chrono;
     const sys_days day = floor<days>(sys_time<milliseconds>(milliseconds(ms)));
@@ -49,7 +35,7 @@ CString msToStamp(long long ms) {
 }
 
 CString stampPlus(const CString& stamp, long long ms) {
-    return msToStamp(stampToMs(stamp) + ms);
+    return msToStamp(NVKTL::CTime::StampMs(stamp) + ms);
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "sync/CSyncThread.h"
 
 #include "data/CDbAccess.h"
+#include "nvktl/CJournal.h"
 
 #include <chrono>
+#include <string>
 #include <utility>
 
 CSyncThread::CSyncThread(std::function<void()> uploaded) : m_uploaded(std::move(uploaded)) {
@@ -43,8 +45,18 @@ bool CSyncThread::round() {
             CDbAccess(CDbAccess::Store::Terminal).replaceRoster(roster) == 0)
             m_rosterVersion = version;
     }
-    m_answers.store(answers);
-    m_waiting.store(CDbAccess(CDbAccess::Store::Terminal).getOutboxCount());
+    const int waiting = CDbAccess(CDbAccess::Store::Terminal).getOutboxCount();
+    // The operator learns when the terminal lost the server and when it has
+    // it back, not every second in between.
+    if (answers != m_answers.exchange(answers) || !m_journalled) {
+        m_journalled = true;
+        const std::string line =
+            answers ? "server answers; visits waiting to go up: " + std::to_string(waiting)
+                    : std::string("server does not answer; visits are kept on this terminal");
+        NVKTL::CJournal::write(line.c_str(), answers ? NVKTL::CJournal::Level::Info
+                                                     : NVKTL::CJournal::Level::Warning);
+    }
+    m_waiting.store(waiting);
     return answers;
 }
 
@@ -52,24 +64,28 @@ bool CSyncThread::upload() {
     CDbAccess local(CDbAccess::Store::Terminal);
     CDbAccess server;
     bool any = false;
-    for (;;) {
+    bool answered = true;
+    for (bool more = true; more;) {
         NVKTL::vector<CMapStringToString*> visits, deliveries;
         if (local.getOutbox(&visits, &deliveries, kUploadBatch) != 0)
             break;
         // Marked only once the server has committed: an upload cut off in
         // between is repeated, and the server keeps each visit once.
-        const bool stored =
-            server.uploadVisits(visits, deliveries) == 0 && local.markUploaded(visits) == 0;
-        const bool whole = static_cast<int>(visits.size()) < kUploadBatch;
+        const int uploaded = server.uploadVisits(visits, deliveries);
+        if (uploaded == -2 && !m_collided)
+            NVKTL::CJournal::write("visit ids of this terminal are taken on the server by another "
+                                   "terminal: its visits stay here until poston-server use gives "
+                                   "it a name of its own",
+                                   NVKTL::CJournal::Level::Error);
+        m_collided = uploaded == -2;
+        const bool stored = uploaded == 0 && local.markUploaded(visits) == 0;
+        more = stored && static_cast<int>(visits.size()) == kUploadBatch;
+        answered = stored || m_collided;
+        any = any || stored;
         local.releaseVector(&visits);
         local.releaseVector(&deliveries);
-        if (!stored)
-            return false;
-        any = true;
-        if (whole)
-            break;
     }
     if (any && m_uploaded)
         m_uploaded();
-    return true;
+    return answered;
 }

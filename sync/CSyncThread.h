@@ -52,6 +52,8 @@ private:
     std::timed_mutex m_roundLock;
     long long m_rosterVersion = -1;
     bool m_claimsFreed = false;
+    bool m_journalled = false;
+    bool m_collided = false;
     std::atomic<bool> m_answers{false};
     std::atomic<int> m_waiting{0};
 };

@@ -3,11 +3,11 @@
 // server (a throw-away cluster) behind a proxy that holds every packet for
 // 15 ms each way, the SMTP peer answering every command after 30 ms.
 //
-//   bench_terminals [visits] [away-visits] [lift-ms]   (defaults 600, 60, 1000)
+//   bench_terminals [visits] [away-visits] [lift-ms]   (defaults 600, 60, 1300)
 //
 // Each terminal greets visits one after another, a card laid until the visit
-// is stored and lifted for lift-ms (the greeting ends after about a second
-// without a card); then the server is cut off for away-visits more each and
+// is stored and lifted for lift-ms (the greeting ends after five polls
+// without a card, about a second); then the server is cut off for away-visits more each and
 // let in again. Figures per terminal: card laid -> greeting shown and visit
 // stored (median, 95th percentile), with the server reachable and away;
 // card laid -> mail accepted (reachable); duplicates and losses at the end.
@@ -168,7 +168,7 @@ struct Terminal {
 int main(int argc, char** argv) {
     const int visits = argc > 1 ? std::atoi(argv[1]) : 600;
     const int away = argc > 2 ? std::atoi(argv[2]) : 60;
-    const int liftMs = argc > 3 ? std::atoi(argv[3]) : 1000;
+    const int liftMs = argc > 3 ? std::atoi(argv[3]) : 1300;
 
     iotest::CPgTestCluster cluster;
     if (!cluster.ready() || !cluster.freshDatabase("poston")) {

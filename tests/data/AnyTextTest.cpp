@@ -2,6 +2,7 @@
 // and never act as SQL: through the data operations, the roster copy a
 // terminal of a server keeps, and the upload of its visits.
 #include "data/CDbAccess.h"
+#include "sync/CSyncThread.h"
 #include "tests/support/TestServerStore.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +36,8 @@ TEST_P(AnyTextTest, AnyTextIsStoredAndReadBackByteForByte) {
     ASSERT_EQ(db.storeDefault(settings), 0);
     // A terminal of a server greets from its copy of the roster, records the
     // visit itself and hands it up.
-    CDbAccess::Roster roster;
-    ASSERT_TRUE(!server || (db.readRoster(roster) == 0 && terminal.replaceRoster(roster) == 0));
+    CSyncThread sync;
+    ASSERT_TRUE(!server || sync.runOnce());
     std::vector<std::string> logins;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         CString login, name, mail, group, addresses;
@@ -48,12 +49,7 @@ TEST_P(AnyTextTest, AnyTextIsStoredAndReadBackByteForByte) {
                   texts[i] + texts[i] + texts[i] + "\r\n");
         logins.push_back(login.str());
     }
-    if (server) {
-        NVKTL::vector<CMapStringToString*> visits, deliveries;
-        ASSERT_EQ(terminal.getOutbox(&visits, &deliveries, 100), 0);
-        EXPECT_EQ(db.uploadVisits(visits, deliveries), 0);
-        takeRows(visits), takeRows(deliveries);
-    }
+    ASSERT_TRUE(!server || sync.runOnce());
     for (std::size_t i = 0; i < texts.size(); ++i) {
         db.failDelivery(data.sendId(logins[i], texts[i]), "2026", texts[i]);
         db.deleteUser(texts[i] + "' OR '1'='1");

@@ -47,7 +47,20 @@ TEST_P(GroupsUsersTest, AUserIsFoundByTheExactCardAndTakesItsAddressesAlongWhenT
               "FEDCBA9876543210;s@x.jp;");
 }
 
-TEST_P(GroupsUsersTest, EveryWriteReportsWhetherItWasStored) {
+TEST_P(GroupsUsersTest, EveryWriteReportsWhetherItWasStoredAndABatchKeepsAllOrNone) {
+    data.refuseWrites("t_mail");
+    for (const bool commit : {false, true}) {
+        ASSERT_EQ(db.beginBatch(), 0);
+        EXPECT_EQ(db.beginBatch(), -1);
+        EXPECT_EQ(db.saveUser("A", "a", "", "2", 1), 0);
+        EXPECT_EQ(db.addMail("A", "a@x.jp"), commit ? 0 : -1);
+        EXPECT_EQ(db.endBatch(commit), 0);
+        EXPECT_EQ(db.existUser("A"), commit ? 0 : -1);
+        if (!commit)
+            data.allowWrites("t_mail");
+    }
+    EXPECT_EQ(db.endBatch(true), -1);
+
     CMapStringToString setting;
     setting.SetAt("kido_type", "");
     const std::pair<const char*, std::function<int(CDbAccess&)>> cases[] = {
@@ -67,21 +80,6 @@ TEST_P(GroupsUsersTest, EveryWriteReportsWhetherItWasStored) {
             EXPECT_EQ(cases[i].second(access), refused ? -1 : 0) << "case " << i;
         }
     }
-}
-
-TEST_P(GroupsUsersTest, ABatchKeepsAllOrNone) {
-    data.refuseWrites("t_mail");
-    for (const bool commit : {false, true}) {
-        ASSERT_EQ(db.beginBatch(), 0);
-        EXPECT_EQ(db.beginBatch(), -1);
-        EXPECT_EQ(db.saveUser("A", "a", "", "2", 1), 0);
-        EXPECT_EQ(db.addMail("A", "a@x.jp"), commit ? 0 : -1);
-        EXPECT_EQ(db.endBatch(commit), 0);
-        EXPECT_EQ(db.existUser("A"), commit ? 0 : -1);
-        if (!commit)
-            data.allowWrites("t_mail");
-    }
-    EXPECT_EQ(db.endBatch(true), -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStore, GroupsUsersTest,

@@ -41,49 +41,25 @@ void run(pg_conn* connection, const std::string& sql) {
         throw std::runtime_error(message + sql);
 }
 
-// The tables are built once per cluster into a template that every store
-// copies; the processes sharing the cluster take turns, and the template
-// gets its name only once it is complete.
-void buildTemplate(iotest::CPgTestCluster& cluster) {
-    pg_conn* admin = PQconnectdb(cluster.uri("postgres").c_str());
-    if (PQstatus(admin) != CONNECTION_OK)
-        throw std::runtime_error("the test cluster does not answer: see " + cluster.folder());
-    run(admin, "SELECT pg_advisory_lock(4792301)");
-    PGresult* found = PQexec(admin, "SELECT 1 FROM pg_database WHERE datname = 'poston_template'");
-    const bool present = PQntuples(found) == 1;
-    PQclear(found);
-    std::string detail = "ok";
-    if (!present) {
-        const std::string building = std::string(kTemplate) + "_building";
-        run(admin, "DROP DATABASE IF EXISTS " + building);
-        run(admin, "CREATE DATABASE " + building + " TEMPLATE template0 ENCODING 'UTF8'");
-        CPgConnection::Settings settings;
-        settings.uri = cluster.uri(building);
-        CPgConnection::Opened why;
-        auto connection = CPgConnection::open(settings, why, detail);
-        if (connection &&
-            CServerSchema::ensure(*connection, detail) == CServerSchema::State::Created)
-            detail = "ok";
-        connection.reset();
-        if (detail == "ok")
-            run(admin, "ALTER DATABASE " + building + " RENAME TO " + kTemplate);
-    }
-    run(admin, "SELECT pg_advisory_unlock(4792301)");
-    PQfinish(admin);
-    if (detail != "ok")
-        throw std::runtime_error("the server's tables could not be made: " + detail);
-}
-
 } // namespace
 
+// The tables are built once per cluster into a template that every store
+// copies.
 iotest::CPgTestCluster& TestServerStore::cluster() {
     static const auto shared = [] {
-        std::unique_ptr<iotest::CPgTestCluster> made;
-        if (fileExists(std::string(POSTON_TEST_PG) + "/data/postmaster.pid"))
-            made = iotest::CPgTestCluster::shared(POSTON_TEST_PG);
-        if (!made || !made->ready())
-            made = std::make_unique<iotest::CPgTestCluster>();
-        buildTemplate(*made);
+        auto made = iotest::CPgTestCluster::sharedOrOwn(POSTON_TEST_PG);
+        const bool built = made->ready() && made->makeOnce(kTemplate, [](const std::string& uri) {
+            CPgConnection::Settings settings;
+            settings.uri = uri;
+            CPgConnection::Opened why;
+            std::string detail;
+            const auto connection = CPgConnection::open(settings, why, detail);
+            return connection &&
+                   CServerSchema::ensure(*connection, detail) == CServerSchema::State::Created;
+        });
+        if (!built)
+            throw std::runtime_error("no test cluster with the server's tables: see " +
+                                     made->folder());
         return made;
     }();
     return *shared;
@@ -93,29 +69,9 @@ std::string TestServerStore::database() {
     return "poston_" + std::to_string(::getpid());
 }
 
-namespace {
-
-void recreate(const std::string& name, const std::string& from) {
-    pg_conn* admin = PQconnectdb(TestServerStore::cluster().uri("postgres").c_str());
-    try {
-        run(admin, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
-        run(admin, "CREATE DATABASE " + name + " TEMPLATE " + from);
-    } catch (...) {
-        PQfinish(admin);
-        throw;
-    }
-    PQfinish(admin);
-}
-
-} // namespace
-
-std::string TestServerStore::emptyDatabase() {
-    recreate(database() + "_empty", "template0");
-    return cluster().uri(database() + "_empty");
-}
-
 TestServerStore::TestServerStore(long long terminalId) {
-    recreate(database(), kTemplate);
+    if (!cluster().copyDatabase(database(), kTemplate))
+        throw std::runtime_error("cannot make the test database");
     // The thread's connection went with the database it was made to.
     CServerLink::resetThisThread();
     becomeTerminal(terminalId, "受付" + std::to_string(terminalId));

@@ -27,8 +27,6 @@ public:
 
     // The database's name and URI.
     static std::string database();
-    // A new database without tables; its URI.
-    static std::string emptyDatabase();
     std::string uri() const;
     // The terminal's own file.
     const TestDataFile& terminal() const { return m_terminal; }

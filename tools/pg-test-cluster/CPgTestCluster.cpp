@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,6 +182,38 @@ bool CPgTestCluster::psql(const std::string& database, const std::string& sql,
                 m_folder.substr(0, m_folder.size() - 1), "-p", std::to_string(m_port), "-U",
                 "postgres", "-d", database, "-c", sql},
                false, out) == 0;
+}
+
+std::unique_ptr<CPgTestCluster> CPgTestCluster::sharedOrOwn(const std::string& folder) {
+    std::unique_ptr<CPgTestCluster> cluster;
+    if (fs::exists(folder + "/data/postmaster.pid"))
+        cluster = shared(folder);
+    if (!cluster || !cluster->ready())
+        cluster = std::make_unique<CPgTestCluster>();
+    return cluster;
+}
+
+bool CPgTestCluster::copyDatabase(const std::string& name, const std::string& source) const {
+    return psql("postgres", "DROP DATABASE IF EXISTS \"" + name + "\" WITH (FORCE)") &&
+           psql("postgres", "CREATE DATABASE \"" + name + "\" TEMPLATE \"" + source + "\"");
+}
+
+bool CPgTestCluster::makeOnce(const std::string& name,
+                              const std::function<bool(const std::string& uri)>& build) const {
+    const int lock =
+        ::open((m_folder + ".lock-" + name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
+        return false;
+    std::string found;
+    bool made =
+        psql("postgres", "SELECT 1 FROM pg_database WHERE datname = '" + name + "'", &found);
+    if (made && found.empty()) {
+        const std::string building = name + "_building";
+        made = freshDatabase(building) && build(uri(building)) &&
+               psql("postgres", "ALTER DATABASE \"" + building + "\" RENAME TO \"" + name + "\"");
+    }
+    ::close(lock);
+    return made;
 }
 
 bool CPgTestCluster::freshDatabase(const std::string& name, const std::string& owner) const {

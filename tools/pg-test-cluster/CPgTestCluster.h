@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ public:
     static std::unique_ptr<CPgTestCluster> shared(const std::string& folder);
     // Stops the cluster of folder and removes it.
     static bool removeShared(const std::string& folder);
+    // The running cluster of folder, else one of the caller's own.
+    static std::unique_ptr<CPgTestCluster> sharedOrOwn(const std::string& folder);
     CPgTestCluster(const CPgTestCluster&) = delete;
     CPgTestCluster& operator=(const CPgTestCluster&) = delete;
     ~CPgTestCluster();
@@ -56,6 +59,13 @@ public:
               std::string* out = nullptr) const;
     // A new empty database (dropped first when it exists), owned by owner.
     bool freshDatabase(const std::string& name, const std::string& owner = "postgres") const;
+    // A new database (dropped first when it exists) copied from source.
+    bool copyDatabase(const std::string& name, const std::string& source) const;
+    // Makes database name with build (given its URI) unless it exists; the
+    // processes that share the cluster take turns, and the database gets its
+    // name only once build succeeded.
+    bool makeOnce(const std::string& name,
+                  const std::function<bool(const std::string& uri)>& build) const;
 
 private:
     CPgTestCluster(const std::string& folder, bool keep);

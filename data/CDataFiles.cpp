@@ -120,10 +120,10 @@ bool CDataFiles::copyFile(const CString& from, const CString& to) {
     return true;
 }
 
-bool CDataFiles::writeFile(const CString& path, const std::string& bytes) {
+bool CDataFiles::writeFile(const CString& path, const std::string& bytes, bool ownerOnly) {
     const std::string temporary = path.str() + ".part";
     ::unlink(temporary.c_str());
-    const mode_t mode = sharedByGroup(parentOf(path.str())) ? groupFile : privateFile;
+    const mode_t mode = !ownerOnly && sharedByGroup(parentOf(path.str())) ? groupFile : privateFile;
     const int fd =
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0)

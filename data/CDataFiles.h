@@ -41,8 +41,9 @@ public:
     static bool copyFile(const CString& from, const CString& to);
 
     // Writes bytes to path through a temporary file renamed over it, with the
-    // same modes as copyFile.
-    static bool writeFile(const CString& path, const std::string& bytes);
+    // same modes as copyFile; ownerOnly keeps it 0600 even in a group's
+    // folder (libpq ignores a password file that others may read).
+    static bool writeFile(const CString& path, const std::string& bytes, bool ownerOnly = false);
 
     // Removes a database file together with its journal. True when neither
     // exists afterwards.

@@ -214,7 +214,7 @@ int CServerCommand::use(const std::string& uri, std::string name) {
         const std::string line =
             passLine({connection->host(), connection->port(), connection->database(),
                       connection->user(), settings.password});
-        if (!CDataFiles::writeFile(CString(passFile), line))
+        if (!CDataFiles::writeFile(CString(passFile), line, true))
             return fail("パスワードを " + passFile + " に書けません。");
         config.passFile = passFile;
     }
@@ -254,7 +254,8 @@ int CServerCommand::use(const std::string& uri, std::string name) {
     }
     // A school moves its first terminal to the server without losing a
     // pupil, a visit or a mail error.
-    if (server.hasData() != 0) {
+    const bool serverEmpty = server.hasData() != 0;
+    if (serverEmpty) {
         if (local.copyUp(server, CString(name), nullptr) != 0) {
             server.endBatch(false);
             return forget("この端末のデータをサーバーに写せませんでした。何も変えていません。");
@@ -271,7 +272,7 @@ int CServerCommand::use(const std::string& uri, std::string name) {
     // The server's roster replaces the file's: what the file held stays in a
     // backup beside it.
     std::string backup;
-    if (!copied && !again && local.hasData() == 0 && server.hasData() == 0) {
+    if (!serverEmpty && !again && local.hasData() == 0) {
         backup = m_folder + std::string(CDataFiles::backupPrefix) + NVKTL::CTime::StampNow().str() +
                  std::string(CDataFiles::backupSuffix);
         if (!CDataFiles::copyFile(CString(m_folder) + CDataFiles::dataFile, CString(backup)))
@@ -287,7 +288,7 @@ int CServerCommand::use(const std::string& uri, std::string name) {
 
     if (copied)
         m_out << "この端末のデータ（利用者・来訪・送信エラー）をサーバーに写しました。\n";
-    else if (!again)
+    else if (!serverEmpty && !again)
         m_out << "サーバーにはすでにデータがあるため、サーバーのデータを使います。"
               << (backup.empty() ? std::string()
                                  : "この端末のデータは " + backup + " に残しました。")

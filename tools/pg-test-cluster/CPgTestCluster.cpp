@@ -64,7 +64,10 @@ std::unique_ptr<CPgTestCluster> CPgTestCluster::shared(const std::string& folder
     std::unique_ptr<CPgTestCluster> cluster(new CPgTestCluster(folder, true));
     if (fs::exists(cluster->m_folder + "data/postmaster.pid")) {
         cluster->m_ready = cluster->psql("postgres", "SELECT 1");
-        return cluster;
+        if (cluster->m_ready)
+            return cluster;
+        // Left by a run that was cut off: made anew.
+        cluster->stop();
     }
     std::error_code ignored;
     fs::remove_all(cluster->m_folder, ignored);

@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 tools/ensure-packages tools/deps/test.txt
 
 # The code stays as .clang-format lays it out.
-find admin app bench data delivery nvktl reader screens tests tools \( -name '*.cpp' -o -name '*.h' \) \
+find admin app bench data delivery nvktl reader screens server sync tests tools \( -name '*.cpp' -o -name '*.h' \) \
   -print0 | xargs -0 clang-format --dry-run -Werror
 
 jobs=$(nproc)

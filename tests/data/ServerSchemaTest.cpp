@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
 namespace {
 
 using namespace testsupport;
@@ -30,7 +28,6 @@ TEST(SqlCatalogueTest, EveryStatementIsWhereItBelongsAndEachStoreAcceptsItsBody)
     TestServerStore server;
     const auto postgres = connect(server.uri());
     CMdbAccess sqlite(server.terminal().path(), CDbAccess::connectSuffix());
-    const std::regex placeholder(R"(\?([a-z0-9_]+))");
     for (std::size_t i = 0; i < SqlCatalogue::size(); ++i) {
         const CStatement& statement = SqlCatalogue::statement(static_cast<Sql>(i));
         for (IDbConnection* store :
@@ -41,8 +38,12 @@ TEST(SqlCatalogueTest, EveryStatementIsWhereItBelongsAndEachStoreAcceptsItsBody)
                 continue;
             CMapStringToString params;
             const std::string text = body;
-            for (std::sregex_iterator m(text.begin(), text.end(), placeholder), end; m != end; ++m)
-                params.SetAt((*m)[1].str(), "1");
+            for (std::size_t at = text.find('?'); at != std::string::npos;
+                 at = text.find('?', at + 1)) {
+                const std::size_t end =
+                    text.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_", at + 1);
+                params.SetAt(text.substr(at + 1, end - at - 1), "1");
+            }
             EXPECT_EQ(store->runStatement(CString("EXPLAIN ") + body, &params, nullptr), 0)
                 << "statement " << i << ": " << body;
         }

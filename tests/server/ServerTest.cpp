@@ -32,8 +32,7 @@ Lines lines(const std::string& text) {
     return out;
 }
 
-// A terminal's base folder: bin/ with the programs, lib/ with the simulated
-// reader, data/ a test data file with the master file beside it.
+// A terminal's base folder: bin/ programs, lib/ reader, data/ a test data file.
 struct Terminal {
     Terminal() {
         for (const char* folder : {"bin", "lib", "var"})

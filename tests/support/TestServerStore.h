@@ -21,8 +21,7 @@ public:
     TestServerStore(const TestServerStore&) = delete;
     TestServerStore& operator=(const TestServerStore&) = delete;
 
-    // The cluster every server store of the test program shares, started on
-    // first use.
+    // The cluster the test program's server stores share, made on first use.
     static iotest::CPgTestCluster& cluster();
 
     // The database's name and URI.

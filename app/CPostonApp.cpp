@@ -18,16 +18,6 @@
 
 #include <string>
 
-namespace {
-
-std::string withSlash(std::string path) {
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    return path;
-}
-
-} // namespace
-
 CPostonApp::CPostonApp() : CPostonApp(Options{}) {}
 
 CPostonApp::CPostonApp(Options options) : m_options(std::move(options)) {
@@ -70,7 +60,7 @@ void CPostonApp::registerScreens() {
 CString CPostonApp::getBaseDir() {
     if (m_baseDir.IsEmpty())
         m_baseDir = CString(m_options.baseDir.empty() ? NVKTL::programBaseFolder()
-                                                      : withSlash(m_options.baseDir));
+                                                      : NVKTL::withSlash(m_options.baseDir));
     return m_baseDir;
 }
 

@@ -57,10 +57,6 @@ public:
     // The screens by result code; filled with the program's screens at
     // construction. Tests replace entries.
     CScreenTable& screens() { return m_screens; }
-    // The check before every screen; the administrator gate by default.
-    void setStartCheck(std::function<ScreenCode(ScreenCode code)> check) {
-        m_startCheck = std::move(check);
-    }
 
     CString getBaseDir() override;
     CString getDataDir() override;

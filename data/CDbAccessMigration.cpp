@@ -62,10 +62,16 @@ void nullIfEmpty(CMapStringToString& row, const char* column) {
         row.SetAt(CString(column), CString("null"));
 }
 
-// Runs one statement of a copy step on the master copy with the row as its
+// Adds one row to the master copy, with the old row as the statement's
 // parameters; a row that cannot be copied is left out.
 void copyInto(const CMdbAccess& master, const char* sql, const CMapStringToString& row) {
     master.insertMdb(CString(sql), &row);
+}
+
+// Gives a row the master copy already has (a setting, a fixed group) the old
+// row's values.
+void updateFrom(const CMdbAccess& master, const char* sql, const CMapStringToString& row) {
+    master.updateMdb(CString(sql), &row);
 }
 
 // Runs the step's SELECT on the data file and copy for every row.
@@ -143,10 +149,10 @@ int CDbAccess::migrateData(IMigrationProgress* progress) {
 int CDbAccess::copyDefData(IMigrationProgress* progress, CMdbAccess* master) {
     // Only keys the master file has take the old value.
     copyTable(*m_pMdb, progress, "諸設定", "t_def_data", [master](CMapStringToString& row) {
-        copyInto(*master,
-                 "UPDATE t_def_data SET column_value = '?column_value' WHERE "
-                 "column_name = '?column_name'",
-                 row);
+        updateFrom(*master,
+                   "UPDATE t_def_data SET column_value = '?column_value' WHERE "
+                   "column_name = '?column_name'",
+                   row);
     });
     return 0;
 }
@@ -157,10 +163,10 @@ int CDbAccess::copyGroup(IMigrationProgress* progress, CMdbAccess* master) {
     copyTable(*m_pMdb, progress, "グループ", "t_group", [master](CMapStringToString& row) {
         const CString id = row.Value("group_id");
         if (id == "1" || id == "2") {
-            copyInto(*master,
-                     "UPDATE t_group SET group_name = '?group_name' WHERE group_id = "
-                     "'?group_id'",
-                     row);
+            updateFrom(*master,
+                       "UPDATE t_group SET group_name = '?group_name' WHERE group_id = "
+                       "'?group_id'",
+                       row);
             return;
         }
         nullIfEmpty(row, "order_id");

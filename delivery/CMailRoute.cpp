@@ -4,8 +4,6 @@
 #include "delivery/CMxResolver.h"
 #include "nvktl/CSmtpClient.h"
 
-#include <cctype>
-#include <climits>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -32,25 +30,6 @@ RouteTargets currentTargets() {
 CString afterAt(const CString& address) {
     std::size_t at = address.str().find('@');
     return at == std::string::npos ? CString() : CString(address.str().substr(at + 1));
-}
-
-// The decimal value of the leading digits, like atoi, but without overflow:
-// values beyond the int range stop at its ends.
-int leadingNumber(const CString& text) {
-    const std::string& s = text.str();
-    std::size_t i = 0;
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
-        ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        negative = s[i++] == '-';
-    long long value = 0;
-    for (; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); ++i) {
-        value = value * 10 + (s[i] - '0');
-        if (value > INT_MAX)
-            return negative ? INT_MIN : INT_MAX;
-    }
-    return static_cast<int>(negative ? -value : value);
 }
 
 // The parts joined by a character none of them can hold unnoticed.
@@ -175,7 +154,7 @@ NVKTL::SmtpResult CMailRoute::deliver(const CMapStringToString& settings, const 
 
     if (viaServer) {
         // A port outside 1-65535 would be cut down to some other port.
-        const int port = leadingNumber(serverPort);
+        const int port = NVKTL::LeadingNumber(serverPort.str());
         if (!isPort(port))
             return SmtpResult::NoConnection;
         return attempt(serverAddress, port);

@@ -13,9 +13,6 @@ class CMailSession;
 class CMailRoute {
 public:
     static constexpr int DefaultMxPort = 25;
-    // The recipient's domain does not exist or takes no mail (a null MX): a
-    // failure that will not pass by itself.
-    static constexpr int kNoMailDomain = static_cast<int>(NVKTL::SmtpResult::NoMailDomain);
 
     // The settings ("mail_address", "mail_server_ip", "mail_server_port",
     // "mail_security", "mail_acount", "mail_password"; the security applies to

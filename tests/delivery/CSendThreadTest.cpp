@@ -92,7 +92,7 @@ TEST_F(SendThreadTest, EachAddressEndsSentWaitingForItsNextTryOrListed) {
         {"no reply in time", {{-3, 0}}, false, "11"},
         {"address refused before the wire", {{-15, 0}}, false, "33"},
         {"refused certificate", {{-22, 0}}, false, "33"},
-        {"domain that takes no mail", {{CMailRoute::kNoMailDomain, 0}}, false, "33"},
+        {"domain that takes no mail", {{-24, 0}}, false, "33"},
         {"passing, but tried for a day", {{-15, 421}}, true, "33"},
     };
     // Only a delivery given up reaches the operator's journal.

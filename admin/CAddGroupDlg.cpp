@@ -12,6 +12,7 @@ CAddGroupDlg::CAddGroupDlg(bool subScreen, QWidget* parent)
     m_ui->setupUi(this);
     setFont(japaneseFont());
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CAddGroupDlg::OnRegister);
+    setEnterButton(m_ui->registerButton);
 }
 
 CAddGroupDlg::~CAddGroupDlg() = default;
@@ -37,11 +38,11 @@ void CAddGroupDlg::OnRegister() {
     m_groupName = cs(m_ui->groupNameEdit->text());
     const CString caption(kCaption);
     if (m_groupName.IsEmpty()) {
-        CMessageBox::ok(this, CString(kNoName), caption);
+        CMessageBox::warn(this, CString(kNoName), caption);
     } else if (CMessageBox::yesNo(this, CString(kConfirm), caption) == CMessageBox::Yes) {
         CDbAccess db;
         if (db.existGroupName(m_groupName) == 0) {
-            CMessageBox::ok(this, CString(kExists), caption);
+            CMessageBox::warn(this, CString(kExists), caption);
         } else {
             const bool stored = storeTogether(db, [&] {
                 return db.saveGroup(CString(), m_groupName, db.getGroupMaxOrder() + 1) == 0;
@@ -51,7 +52,7 @@ void CAddGroupDlg::OnRegister() {
                 // Polling stays paused until the screen is left.
                 return;
             }
-            CMessageBox::ok(this, CString(kNotStored), caption);
+            CMessageBox::warn(this, CString(kNotStored), caption);
         }
     }
     m_timerId = setScreenTimer(kScreenTimerId, kBaseTimerPeriod);

@@ -14,6 +14,7 @@ CUpdGroupDlg::CUpdGroupDlg(QWidget* parent)
     m_ui->setupUi(this);
     setFont(japaneseFont());
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CUpdGroupDlg::OnRegister);
+    setEnterButton(m_ui->registerButton);
 }
 
 CUpdGroupDlg::~CUpdGroupDlg() = default;
@@ -50,7 +51,7 @@ void CUpdGroupDlg::OnRegister() {
     m_newName = cs(m_ui->groupNameEdit->text());
     const CString caption(kCaption);
     if (m_newName.IsEmpty()) {
-        CMessageBox::ok(this, CString(kNoName), caption);
+        CMessageBox::warn(this, CString(kNoName), caption);
     } else if (CMessageBox::yesNo(this, CString(kConfirm), caption) == CMessageBox::Yes) {
         CDbAccess db;
         CString kengen;
@@ -65,7 +66,7 @@ void CUpdGroupDlg::OnRegister() {
             CMessageBox::ok(this, CString(kChanged), caption);
             return;
         }
-        CMessageBox::ok(this, CString(kNotStored), caption);
+        CMessageBox::warn(this, CString(kNotStored), caption);
     }
     m_timerId = setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
 }

@@ -1,6 +1,7 @@
 #include "admin/StoreTogether.h"
 
 #include "data/CDbAccess.h"
+#include "screens/CMessageBox.h"
 
 #include <algorithm>
 
@@ -12,6 +13,13 @@ bool storeTogether(CDbAccess& db, const std::function<bool()>& writes) {
         return false;
     }
     return db.endBatch(true) == 0;
+}
+
+void showOutcome(QWidget* screen, bool stored, const CString& success, const CString& caption) {
+    if (stored)
+        CMessageBox::ok(screen, success, caption);
+    else
+        CMessageBox::warn(screen, CString(kNotStored), caption);
 }
 
 bool addAddresses(CDbAccess& db, const CString& userId, const CString& edit,

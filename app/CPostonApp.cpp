@@ -23,7 +23,7 @@ CPostonApp::CPostonApp() : CPostonApp(Options{}) {}
 CPostonApp::CPostonApp(Options options) : m_options(std::move(options)) {
     CReaderServices services;
     services.showMessage = [](const NVKTL::CString& text) {
-        CMessageBox::ok(nullptr, text, CString(kProgramCaption));
+        CMessageBox::warn(nullptr, text, CString(kProgramCaption));
     };
     services.beep = [] { QApplication::beep(); };
     m_reader =
@@ -135,10 +135,10 @@ bool CPostonApp::InitInstance() {
     case CInstanceLock::Result::Taken:
         break;
     case CInstanceLock::Result::HeldElsewhere:
-        CMessageBox::ok(nullptr, CString(kAlreadyRunning), CString(kProgramCaption));
+        CMessageBox::warn(nullptr, CString(kAlreadyRunning), CString(kProgramCaption));
         return false;
     case CInstanceLock::Result::Failed:
-        CMessageBox::ok(nullptr, CString(kLockFailed), CString(kProgramCaption));
+        CMessageBox::warn(nullptr, CString(kLockFailed), CString(kProgramCaption));
         return false;
     }
     NVKTL::CJournal::started();
@@ -151,8 +151,8 @@ bool CPostonApp::InitInstance() {
     // Without a data file every registration would be lost and every card
     // unknown: the operator is told where the files are missing.
     if (!CDataFiles::exists(getDataDir() + CDataFiles::dataFile)) {
-        CMessageBox::ok(nullptr, CString(kNoDataFile) + "\n" + getDataDir(),
-                        CString(kProgramCaption));
+        CMessageBox::warn(nullptr, CString(kNoDataFile) + "\n" + getDataDir(),
+                          CString(kProgramCaption));
         return false;
     }
     // Deliveries that a killed run of this terminal had taken are due again

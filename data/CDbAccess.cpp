@@ -1,6 +1,7 @@
 #include "data/CDbAccess.h"
 
 #include "data/CDataFiles.h"
+#include "nvktl/ProgramFolder.h"
 
 #include <mutex>
 
@@ -10,17 +11,11 @@ std::mutex folderLock;
 CString dataFolder;
 bool folderKnown = false;
 
-CString withSlash(CString folder) {
-    if (folder.IsEmpty() || folder.str().back() != '/')
-        folder += '/';
-    return folder;
-}
-
 } // namespace
 
 void CDbAccess::setDataFolder(const CString& folder) {
     std::lock_guard<std::mutex> guard(folderLock);
-    dataFolder = withSlash(folder);
+    dataFolder = CString(NVKTL::withSlash(folder.str()));
     folderKnown = true;
 }
 
@@ -59,6 +54,9 @@ int CDbAccess::endBatch(bool commit) {
 }
 
 int CDbAccess::runBatch(const std::function<bool()>& statements) {
+    // Inside a screen's batch the statements are stored or dropped with it.
+    if (m_pMdb->inBatch())
+        return statements() ? 0 : -1;
     if (m_pMdb->beginBatch() != 0)
         return -1;
     if (!statements()) {

@@ -24,7 +24,8 @@ class IMigrationProgress;
 //
 // beginBatch/endBatch put the writes of one action into one transaction:
 // endBatch(true) gives 0 only when all of them reached the file, and
-// endBatch(false) leaves the file as it was before beginBatch.
+// endBatch(false) leaves the file as it was before beginBatch. Operations that
+// are a transaction of their own join an open batch instead.
 class CDbAccess {
 public:
     // The data file's password, sent with every connect (";PWD=" + password).
@@ -108,11 +109,18 @@ public:
     int failDelivery(const CString& send_id, const CString& error_date, const CString& error_msg);
     // Due deliveries that have failed at least once and wait for their next try.
     int getWaitingCount();
+    // Those deliveries, next try first: send_id, mail, login_date, tries,
+    // next_try, last_error, user_name, group_name.
+    int getWaitingList(NVKTL::vector<CMapStringToString*>* rows);
+    // Makes a waiting delivery due at once; 0 when stored.
+    int hurryDelivery(const CString& send_id);
     // Withdraws a visit: its deliveries that have not gone out are not sent.
     int skipLogin(const CString& login_id, const CString& ret_send_date);
 
-    // Failed deliveries (t_mail_error).
+    // Failed deliveries (t_mail_error), newest first; a row whose delivery is
+    // due again is left out until it fails once more.
     int getMailErrorList(NVKTL::vector<CMapStringToString*>* rows);
+    // 0 when the row is gone.
     int deleteMailError(const CString& error_no);
     // Makes the delivery of one error row due again (the row stays until it
     // has been sent); 0 when stored.

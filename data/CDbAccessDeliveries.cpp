@@ -76,6 +76,20 @@ int CDbAccess::getWaitingCount() {
     return std::atoi(count.c_str());
 }
 
+int CDbAccess::getWaitingList(NVKTL::vector<CMapStringToString*>* rows) {
+    return selectInto(CString("SELECT s.send_id, s.mail, b.login_date, s.tries, s.next_try, "
+                              "s.last_error, s.user_name, s.group_name FROM t_send s JOIN t_login "
+                              "b ON b.login_id = s.login_id WHERE s.state = '1' AND s.tries > 0 "
+                              "ORDER BY s.next_try ASC, s.send_id ASC"),
+                      rows, nullptr);
+}
+
+int CDbAccess::hurryDelivery(const CString& send_id) {
+    const CMapStringToString params = named({{"send_id", send_id}});
+    return store("UPDATE t_send SET next_try = NULL WHERE send_id = ?send_id AND state = '1'",
+                 &params);
+}
+
 int CDbAccess::claimDelivery(const CString& send_id, const CString& now, const CString& until) {
     const CMapStringToString params = named({{"send_id", send_id}, {"now", now}, {"until", until}});
     return runBatch([&] {

@@ -53,6 +53,7 @@ public:
     // disk; endBatch(false) rolls back. Both close the file.
     int beginBatch();
     int endBatch(bool commit);
+    bool inBatch() const { return m_batch != nullptr; }
 
 private:
     // How long a statement waits for another connection's lock.

@@ -85,13 +85,13 @@ CString CTime::StampNow() {
     return now.Stamp();
 }
 
-CString CTime::StampText(const CString& stamp) {
+CString CTime::StampText(const CString& stamp, bool withSeconds) {
     const std::string& date = stamp.str();
     auto part = [&date](std::size_t at, std::size_t length) {
         return at < date.size() ? date.substr(at, length) : std::string();
     };
     return CString(part(0, 4) + "年" + part(4, 2) + "月" + part(6, 2) + "日 " + part(8, 2) + "時" +
-                   part(10, 2) + "分");
+                   part(10, 2) + "分" + (withSeconds ? part(12, 2) + "秒" : std::string()));
 }
 
 void CTime::SetClockForTesting(Clock clock) {

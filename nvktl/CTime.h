@@ -32,9 +32,10 @@ public:
     static constexpr const char* StampFormat = "%Y%m%d%H%M%S%s";
     CString Stamp() const;
     static CString StampNow();
-    // "2026年12月05日 10時15分" from a stamp, taken by byte positions; parts
-    // beyond the end of a short text are empty.
-    static CString StampText(const CString& stamp);
+    // "2026年12月05日 10時15分" from a stamp, taken by byte positions, with
+    // "30秒" after it when asked; parts beyond the end of a short text are
+    // empty.
+    static CString StampText(const CString& stamp, bool withSeconds = false);
 
     // Tests fix "now": while a clock is set, SetNow() takes its value.
     using Clock = std::function<CTime()>;

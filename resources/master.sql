@@ -107,5 +107,7 @@ INSERT INTO t_def_data (column_name, column_value) VALUES ('kido_type', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('setting_disp', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('window_top', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('window_left', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('error_list_width', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('error_list_height', NULL);
 
 COMMIT;

@@ -3,6 +3,7 @@
 #include "data/CDbAccess.h"
 #include "nvktl/CMapStringToString.h"
 #include "screens/IApplication.h"
+#include "screens/QtText.h"
 #include "ui_CPostonDlg.h"
 
 #include <QEvent>
@@ -33,6 +34,12 @@ CPostonDlg::CPostonDlg(QWidget* parent)
                    ~Qt::WindowContextHelpButtonHint);
     // The prompt is read from a step away.
     m_ui->messageLabel->setFont(japaneseFont(18));
+    // The badge keeps its place while hidden: it never moves the screen's
+    // other controls.
+    QSizePolicy badge = m_ui->waitingLabel->sizePolicy();
+    badge.setRetainSizeWhenHidden(true);
+    m_ui->waitingLabel->setSizePolicy(badge);
+    m_ui->waitingLabel->hide();
     connect(m_ui->settingsButton, &QPushButton::clicked, this, &CPostonDlg::OnSettings);
 }
 
@@ -49,6 +56,7 @@ bool CPostonDlg::OnInitDialog() {
     {
         CDbAccess db;
         db.getDefault(settings);
+        OnWaitingCount(db.getWaitingCount());
     }
     if (settings.Value("setting_disp") == "main")
         hideAndShrink(m_ui->settingsButton);
@@ -101,6 +109,13 @@ void CPostonDlg::OnSettings() {
         return;
     }
     setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
+}
+
+void CPostonDlg::OnWaitingCount(int count) {
+    CString badge;
+    badge.Format(kWaiting, count);
+    m_ui->waitingLabel->setText(count > 0 ? qt(badge) : QString());
+    m_ui->waitingLabel->setVisible(count > 0);
 }
 
 void CPostonDlg::OnCancel() {

@@ -25,6 +25,7 @@ CProgressStatusBar::CProgressStatusBar(QWidget* parent) : QStatusBar(parent) {
     m_about->setAutoRaise(true);
     m_about->setFocusPolicy(Qt::NoFocus);
     m_about->setToolTip(QStringLiteral("NVKぽすとん のﾊﾞｰｼﾞｮﾝ情報"));
+    m_about->setAccessibleName(m_about->toolTip());
     addPermanentWidget(m_about);
     connect(m_about, &QToolButton::clicked, this, &CProgressStatusBar::aboutRequested);
 

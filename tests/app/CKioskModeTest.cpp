@@ -2,10 +2,10 @@
 #include "screens/CPostonDlg.h"
 #include "tests/support/qt/ScreenTest.h"
 
-#include <QLabel>
+#include <QCloseEvent>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 
@@ -19,26 +19,45 @@ protected:
     CKioskMode kiosk{30};
 };
 
-TEST_F(CKioskModeTest, ScreensFillTheDisplayAndOnlyTheFirstResistsClosing) {
-    for (const bool first : {true, false}) {
-        for (const bool byKey : {false, true}) {
-            SCOPED_TRACE(std::string(first ? "first" : "other") + (byKey ? ", Escape" : ", close"));
-            std::unique_ptr<QDialog> screen(first ? new CPostonDlg : new QDialog);
-            if (!first)
-                (new QVBoxLayout(screen.get()))->addWidget(new QLabel(qs("こんにちは")));
-            QLabel* label = screen->findChild<QLabel*>();
-            const qreal textSize = label->font().pointSizeF();
-            screen->show();
+// The program ends every screen itself (a card, a button); only the window
+// system and Escape must not end the first one.
+TEST_F(CKioskModeTest, ScreensFillTheDisplayAndEndByTheProgramButTheFirstNotFromOutside) {
+    enum Way { Program, WindowSystem, Escape };
+    struct Case {
+        bool first;
+        Way way;
+        bool ends;
+    };
+    const Case cases[] = {
+        {true, Program, true},  {true, WindowSystem, false}, {true, Escape, false},
+        {false, Program, true}, {false, WindowSystem, true}, {false, Escape, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.first ? "first" : "other") + " screen, way " +
+                     std::to_string(c.way));
+        std::unique_ptr<QDialog> screen(c.first ? new CPostonDlg : new QDialog);
+        bool ended = true;
+        // What the window system sends for Alt+F4 or a close button.
+        QCloseEvent close;
+        whenShown([&] {
             EXPECT_TRUE(screen->windowState() & Qt::WindowFullScreen);
             EXPECT_TRUE(screen->windowFlags() & Qt::FramelessWindowHint);
             EXPECT_EQ(screen->geometry(), screen->screen()->geometry());
-            EXPECT_GT(label->font().pointSizeF(), textSize);
-            if (byKey)
-                pressKey(screen.get(), Qt::Key_Escape);
+            if (c.way == Program)
+                screen->done(resultOf(ScreenCode::Greeting));
+            else if (c.way == WindowSystem)
+                QApplication::sendEvent(screen->windowHandle(), &close);
             else
-                screen->close();
-            EXPECT_EQ(screen->isVisible(), first);
-        }
+                pressKey(screen.get(), Qt::Key_Escape);
+            // A screen that stays is put away by hand.
+            if (screen->isVisible()) {
+                ended = false;
+                screen->hide();
+            }
+        });
+        screen->exec();
+        EXPECT_EQ(ended, c.ends);
+        EXPECT_TRUE(c.way != Program || screen->result() == resultOf(ScreenCode::Greeting));
     }
 }
 

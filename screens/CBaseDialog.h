@@ -5,6 +5,7 @@
 #include "screens/ScreenCode.h"
 
 #include <map>
+#include <set>
 
 // moc cannot parse the standard headers that nvktl/CString.h pulls in, so
 // headers with Q_OBJECT only declare it.
@@ -63,6 +64,10 @@ public:
     // Stops the base timer and the screen's own timer id (around a modal
     // sub-screen).
     void killScreenTimer(int id);
+    // setScreenTimer for a timer that polls the reader for a card: besides
+    // its ticks, the timer's handler runs at once (once the screen's loop
+    // runs) and whenever the cards on the reader change while it is active.
+    int setCardTimer(int id, int periodMs);
 
     // A tick of the base timer or of one of the screen's timers. Screens
     // override it, handle their own ids, and pass every tick they do not
@@ -130,11 +135,15 @@ private:
     void attachSendThread();
     void detachSendThread();
     void stopAllTimers();
+    void lookAtReader(int id);
 
     unsigned m_templateId;
     int m_baseTimerId = 0;
     QTimer* m_baseTimer;
     std::map<int, QTimer*> m_screenTimers;
+    // The ids of setCardTimer, and whether one of their handlers is running.
+    std::set<int> m_cardTimers;
+    bool m_inCardTick = false;
     CProgressStatusBar* m_statusBar = nullptr;
     bool m_initialised = false;
     bool m_inInit = false;

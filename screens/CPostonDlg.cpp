@@ -56,7 +56,7 @@ bool CPostonDlg::OnInitDialog() {
     if (settings.Value("kido_type") == "minimam")
         setWindowState(windowState() | Qt::WindowMinimized);
 
-    setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
+    setCardTimer(kScreenTimerId, kBaseTimerPeriod);
     return true;
 }
 
@@ -100,7 +100,7 @@ void CPostonDlg::OnSettings() {
         done(kResultAdminMenu);
         return;
     }
-    setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
+    setCardTimer(kScreenTimerId, kBaseTimerPeriod);
 }
 
 void CPostonDlg::OnCancel() {

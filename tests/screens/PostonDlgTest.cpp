@@ -1,4 +1,5 @@
 // The user confirmation screen: cards, messages, settings button, saved centre.
+#include "screens/CCardWatch.h"
 #include "screens/CPostonDlg.h"
 #include "tests/support/qt/ScreenTest.h"
 
@@ -46,6 +47,52 @@ TEST_F(PostonDlgTest, MessagesFollowTheReaderAndARegisteredCardEndsWithMinusTwo)
     ASSERT_TRUE(waitProcessingEvents([&] { return !screen.isVisible(); }));
     EXPECT_EQ(-2, screen.result());
     EXPECT_EQ(CString(kCard), screen.getMessage());
+}
+
+// A card is seen as the screen opens and as the reader tells of it, without
+// waiting for a tick of the screen's timer (posted events only: no timer
+// runs); a screen stopped around the administrator check does not look.
+TEST_F(PostonDlgTest, ACardIsSeenAsTheScreenOpensAndAsItArrives) {
+    struct Case {
+        const char* what;
+        const char* cardAtOpen;
+        const char* cardThen;
+        bool duringCheck;
+        int result;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"a card already there", kCard, nullptr, false, -2, ""},
+        {"a card laid later", nullptr, kCard, false, -2, kPrompt},
+        {"an unknown card laid later", nullptr, "FEDCBA9876543210", false, 0,
+         "ユーザではありません。"},
+        {"a card laid during the check", nullptr, kCard, true, 0, kPrompt},
+    };
+    const auto poll = [](const char* card) {
+        return card ? CardPoll::card(CString(card)) : CardPoll::noCard();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        app.setCard(poll(c.cardAtOpen));
+        CPostonDlg screen;
+        open(screen);
+        QCoreApplication::sendPostedEvents();
+        const auto lay = [&] {
+            app.setCard(poll(c.cardThen));
+            CCardWatch::announce();
+        };
+        if (c.duringCheck) {
+            CPostonDlg::setAdminCheck([&](QWidget*) {
+                lay();
+                return 2;
+            });
+            settings->click();
+        } else if (c.cardThen) {
+            lay();
+        }
+        EXPECT_EQ(screen.result(), c.result);
+        EXPECT_EQ(control<QLabel>(&screen, "messageLabel")->text(), qs(c.message));
+    }
 }
 
 TEST_F(PostonDlgTest, SettingsButtonLeadsThroughTheAdministratorCheckUnlessItSitsElsewhere) {

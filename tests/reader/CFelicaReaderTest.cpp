@@ -145,40 +145,26 @@ TEST(FelicaReaderTest, APollGivesTheCardOnlyForExactlyOneAndBeepsOncePerPresenta
     EXPECT_EQ(reader.getCardId().str() + " " + g_fake.events, "0000000000000000 beep ");
 }
 
-// A library that can tell of card changes hands out a descriptor that turns
-// readable when a card is laid or lifted; one that cannot (the fake) leaves
-// the caller to its polls.
+// A descriptor that turns readable as a card is laid or lifted; none from a
+// library that cannot tell (the fake), which leaves the caller to its polls.
 TEST(FelicaReaderTest, TheSimulatedReaderTellsOfEveryChangeOfItsCards) {
     const std::string base = testsupport::makeTempFolder("poston-reader-");
     std::filesystem::create_directories(base + "lib");
     std::filesystem::copy_file(SIMULATED_FELICA_LIBRARY, base + "lib/felica.so");
-    const auto changed = [](int descriptor) {
-        pollfd ready{descriptor, POLLIN, 0};
-        return ::poll(&ready, 1, 5000) == 1;
-    };
-    const auto lay = [&](const char* card) {
-        CSimulatedReaderState state;
-        if (card)
-            CSimulatedReaderState::parseCardId(card, state.cards.emplace_back());
-        state.save(CSimulatedReaderState::fileFor(base));
-    };
     g_fake = FakeLibrary();
-    CFelicaReader fake = binding();
-    ASSERT_TRUE(fake.openReader());
+    CFelicaReader fake = binding(), simulated = binding(base + "lib/felica.so");
+    ASSERT_TRUE(fake.openReader() && simulated.openReader());
     EXPECT_EQ(fake.changeDescriptor(), -1);
-
-    CFelicaReader simulated = binding(base + "lib/felica.so");
-    EXPECT_EQ(simulated.changeDescriptor(), -1);
-    ASSERT_TRUE(simulated.openReader());
-    const int descriptor = simulated.changeDescriptor();
-    ASSERT_GE(descriptor, 0);
-    for (const char* card : {"0123456789ABCDEF", static_cast<const char*>(nullptr)}) {
-        lay(card);
-        ASSERT_TRUE(changed(descriptor)) << (card ? card : "lifted");
+    pollfd changes{simulated.changeDescriptor(), POLLIN, 0};
+    for (const std::string card : {"0123456789ABCDEF", ""}) {
+        CSimulatedReaderState state;
+        if (CSimulatedReaderState::Idm idm; CSimulatedReaderState::parseCardId(card, idm))
+            state.cards.push_back(idm);
+        state.save(CSimulatedReaderState::fileFor(base));
+        ASSERT_EQ(::poll(&changes, 1, 5000), 1) << card;
         simulated.drainChanges();
-        pollfd ready{descriptor, POLLIN, 0};
-        EXPECT_EQ(::poll(&ready, 1, 0), 0);
-        EXPECT_EQ(simulated.getCardId().str(), card ? card : "no");
+        EXPECT_EQ(::poll(&changes, 1, 0), 0);
+        EXPECT_EQ(simulated.getCardId().str(), card.empty() ? "no" : card);
     }
     simulated.closeReader();
     EXPECT_EQ(simulated.changeDescriptor(), -1);

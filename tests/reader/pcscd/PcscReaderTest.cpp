@@ -44,8 +44,7 @@ protected:
         EXPECT_TRUE(cards.back()->insert(milliseconds(5000))) << "vpcd did not take the card";
         return *cards.back();
     }
-    // True when the library tells of a change within kSettle; reads its
-    // descriptor empty.
+    // True when the library tells of a change within kSettle; reads it empty.
     bool changeSeen() {
         pollfd ready{reader.changeDescriptor(), POLLIN, 0};
         const bool seen = ::poll(&ready, 1, static_cast<int>(kSettle.count())) == 1;

@@ -24,6 +24,17 @@ CPcscWorker* g_worker = nullptr;
 // Tells the caller of arriving and lifted cards between its polls.
 CPcscWatch* g_watch = nullptr;
 
+// Stops and deletes the worker or the watch; one that does not stop in time is
+// forgotten, not deleted. False then.
+template <class Thread> bool stopAndForget(Thread*& thread) {
+    const bool stopped = !thread || thread->stop(kStopWait);
+    if (stopped) {
+        delete thread;
+    }
+    thread = nullptr;
+    return stopped;
+}
+
 } // namespace
 
 extern "C" {
@@ -80,24 +91,8 @@ int polling_and_get_card_information(felica_polling* polling, unsigned char* num
 // linked to stay mapped) and the close is reported as failed.
 int dispose_library(void) {
     try {
-        bool stopped = true;
-        if (g_watch) {
-            if (g_watch->stop(kStopWait)) {
-                delete g_watch;
-            } else {
-                stopped = false;
-            }
-            g_watch = nullptr;
-        }
-        if (g_worker) {
-            if (g_worker->stop(kStopWait)) {
-                delete g_worker;
-            } else {
-                stopped = false;
-            }
-            g_worker = nullptr;
-        }
-        return stopped ? 1 : 0;
+        const bool watchStopped = stopAndForget(g_watch);
+        return stopAndForget(g_worker) && watchStopped ? 1 : 0;
     } catch (...) {
         return 0;
     }

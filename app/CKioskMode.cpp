@@ -46,7 +46,7 @@ bool CKioskMode::requested(const QStringList& arguments) {
 double CKioskMode::scaleFor(const QSize& display) {
     const double fits = std::min(double(display.width()) / kLayoutRoom.width(),
                                  double(display.height()) / kLayoutRoom.height());
-    // Quarter steps keep one-pixel lines even.
+    // In quarter steps, so that every display gets a round figure.
     return std::clamp(std::floor(fits * 4) / 4, 1.0, kMaxScale);
 }
 

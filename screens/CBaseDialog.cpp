@@ -159,9 +159,9 @@ int CBaseDialog::setCardTimer(int id, int periodMs) {
         connect(&CCardWatch::instance(), &CCardWatch::cardsChanged, this,
                 [this, id] { lookAtReader(id); });
     // A card that lies there as the screen opens (the next visitor in a
-    // queue) is seen now, not one period later.
-    QMetaObject::invokeMethod(
-        this, [this, id] { lookAtReader(id); }, Qt::QueuedConnection);
+    // queue) is seen now, not one period later; and the screen's first
+    // frame already shows what the look found.
+    lookAtReader(id);
     return id;
 }
 

@@ -65,8 +65,9 @@ public:
     // sub-screen).
     void killScreenTimer(int id);
     // setScreenTimer for a timer that polls the reader for a card: besides
-    // its ticks, the timer's handler runs at once (once the screen's loop
-    // runs) and whenever the cards on the reader change while it is active.
+    // its ticks, the timer's handler runs at once (within this call, so a
+    // screen may end while it initialises) and whenever the cards on the
+    // reader change while the timer is active.
     int setCardTimer(int id, int periodMs);
 
     // A tick of the base timer or of one of the screen's timers. Screens

@@ -10,11 +10,13 @@
 #include "nvktl/CJournal.h"
 #include "nvktl/ProgramFolder.h"
 #include "reader/CFelicaReader.h"
+#include "screens/CCardWatch.h"
 #include "screens/CMainDlg.h"
 #include "screens/CMessageBox.h"
 #include "screens/CPostonDlg.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include <string>
 
@@ -95,10 +97,22 @@ bool CPostonApp::isReaderFailing() {
 }
 
 bool CPostonApp::openReader() {
-    return m_reader->openReader();
+    if (!m_reader->openReader())
+        return false;
+    const int changes = m_reader->changeDescriptor();
+    if (changes >= 0 && !m_cardChanges) {
+        m_cardChanges = std::make_unique<QSocketNotifier>(changes, QSocketNotifier::Read);
+        QObject::connect(m_cardChanges.get(), &QSocketNotifier::activated, [this] {
+            m_reader->drainChanges();
+            CCardWatch::announce();
+        });
+    }
+    return true;
 }
 
 void CPostonApp::closeReader() {
+    // The descriptor goes with the library.
+    m_cardChanges.reset();
     m_reader->closeReader();
 }
 

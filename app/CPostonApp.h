@@ -11,6 +11,7 @@
 #include <string>
 
 class CFelicaReader;
+class QSocketNotifier;
 
 // The application object: owns the single-instance lock, the reader binding,
 // the send thread and the dispatcher that carries its requests to the open
@@ -85,6 +86,8 @@ private:
     // A start went to the journal, so its end goes there too.
     bool m_journalled = false;
     std::unique_ptr<CFelicaReader> m_reader;
+    // Hears of card changes from the reader library while the reader is open.
+    std::unique_ptr<QSocketNotifier> m_cardChanges;
     CScreenTable m_screens;
     std::function<ScreenCode(ScreenCode code)> m_startCheck;
     // The dispatcher outlives every binding of the thread: the thread is

@@ -4,6 +4,7 @@
 #include "nvktl/CMapStringToString.h"
 #include "screens/CAboutDlg.h"
 #include "screens/CCardPollCache.h"
+#include "screens/CCardWatch.h"
 #include "screens/CProgressStatusBar.h"
 #include "screens/IApplication.h"
 #include "screens/QtText.h"
@@ -185,6 +186,28 @@ int CBaseDialog::setScreenTimer(int id, int periodMs) {
     }
     timer->start(periodMs);
     return id;
+}
+
+int CBaseDialog::setCardTimer(int id, int periodMs) {
+    setScreenTimer(id, periodMs);
+    if (m_cardTimers.insert(id).second)
+        connect(&CCardWatch::instance(), &CCardWatch::cardsChanged, this,
+                [this, id] { lookAtReader(id); });
+    // A card that lies there as the screen opens (the next visitor in a
+    // queue) is seen now, not one period later; and the screen's first
+    // frame already shows what the look found.
+    lookAtReader(id);
+    return id;
+}
+
+void CBaseDialog::lookAtReader(int id) {
+    // Not while stopped around a sub-screen, nor inside its own handler (a
+    // message box it shows runs the event loop).
+    if (m_inCardTick || !isScreenTimerActive(id))
+        return;
+    m_inCardTick = true;
+    OnTimer(id);
+    m_inCardTick = false;
 }
 
 void CBaseDialog::killScreenTimer(int id) {

@@ -5,6 +5,7 @@
 #include "screens/ScreenCode.h"
 
 #include <map>
+#include <set>
 
 // moc cannot parse the standard headers that nvktl/CString.h pulls in, so
 // headers with Q_OBJECT only declare it.
@@ -65,6 +66,11 @@ public:
     // Stops the base timer and the screen's own timer id (around a modal
     // sub-screen).
     void killScreenTimer(int id);
+    // setScreenTimer for a timer that polls the reader for a card: besides
+    // its ticks, the timer's handler runs at once (within this call, so a
+    // screen may end while it initialises) and whenever the cards on the
+    // reader change while the timer is active.
+    int setCardTimer(int id, int periodMs);
 
     // A tick of the base timer or of one of the screen's timers. Screens
     // override it, handle their own ids, and pass every tick they do not
@@ -141,6 +147,7 @@ private:
     void attachSendThread();
     void detachSendThread();
     void stopAllTimers();
+    void lookAtReader(int id);
 
     unsigned m_templateId;
     int m_baseTimerId = 0;
@@ -148,6 +155,9 @@ private:
     std::map<int, QTimer*> m_screenTimers;
     // By field; nullptr for the whole screen.
     std::map<QWidget*, QAbstractButton*> m_enterButtons;
+    // The ids of setCardTimer, and whether one of their handlers is running.
+    std::set<int> m_cardTimers;
+    bool m_inCardTick = false;
     CProgressStatusBar* m_statusBar = nullptr;
     bool m_initialised = false;
     bool m_inInit = false;

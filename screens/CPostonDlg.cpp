@@ -22,13 +22,20 @@ CPostonDlg::AdminCheck& adminCheck() {
 
 } // namespace
 
+struct CPostonDlg::Texts {
+    CString message;
+    // The centre as the settings hold it.
+    CString storedTop;
+    CString storedLeft;
+};
+
 void CPostonDlg::setAdminCheck(AdminCheck check) {
     adminCheck() = std::move(check);
 }
 
 CPostonDlg::CPostonDlg(QWidget* parent)
     : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CPostonDlg>()),
-      m_message(std::make_unique<CString>()) {
+      m_texts(std::make_unique<Texts>()) {
     m_ui->setupUi(this);
     setWindowFlags((windowFlags() | Qt::WindowMinimizeButtonHint) &
                    ~Qt::WindowContextHelpButtonHint);
@@ -46,7 +53,7 @@ CPostonDlg::CPostonDlg(QWidget* parent)
 CPostonDlg::~CPostonDlg() = default;
 
 CString CPostonDlg::getMessage() const {
-    return *m_message;
+    return m_texts->message;
 }
 
 bool CPostonDlg::OnInitDialog() {
@@ -61,15 +68,17 @@ bool CPostonDlg::OnInitDialog() {
     if (settings.Value("setting_disp") == "main")
         hideAndShrink(m_ui->settingsButton);
     placeFromSettings(settings);
+    m_texts->storedTop = settings.Value("window_top");
+    m_texts->storedLeft = settings.Value("window_left");
     if (settings.Value("kido_type") == "minimam")
         setWindowState(windowState() | Qt::WindowMinimized);
 
-    setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
+    setCardTimer(kScreenTimerId, kBaseTimerPeriod);
     return true;
 }
 
 void CPostonDlg::showMessage(const char* text) {
-    *m_message = text;
+    m_texts->message = text;
     m_ui->messageLabel->setText(QString::fromUtf8(text));
 }
 
@@ -83,7 +92,7 @@ void CPostonDlg::OnTimer(int id) {
             IApplication* app = theApp();
             showMessage(app && app->isReaderFailing() ? kReaderError : kPrompt);
         } else {
-            *m_message = poll.id;
+            m_texts->message = poll.id;
             int found;
             {
                 CDbAccess db;
@@ -108,7 +117,7 @@ void CPostonDlg::OnSettings() {
         done(kResultAdminMenu);
         return;
     }
-    setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
+    setCardTimer(kScreenTimerId, kBaseTimerPeriod);
 }
 
 void CPostonDlg::OnWaitingCount(int count) {
@@ -146,9 +155,16 @@ void CPostonDlg::writeCentre(const QPoint& centre) {
     CString left;
     top.Format("%d", centre.y());
     left.Format("%d", centre.x());
+    // Every recognised card ends this screen with a save; one that would
+    // store what is stored already is one write less before the greeting.
+    if (top == m_texts->storedTop && left == m_texts->storedLeft)
+        return;
     CMapStringToString values;
     values.SetAt(CString("window_top"), top);
     values.SetAt(CString("window_left"), left);
     CDbAccess db;
-    db.setDefault(values);
+    if (db.storeDefault(values) == 0) {
+        m_texts->storedTop = top;
+        m_texts->storedLeft = left;
+    }
 }

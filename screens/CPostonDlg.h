@@ -56,5 +56,6 @@ private:
     void writeCentre(const QPoint& centre);
 
     std::unique_ptr<Ui::CPostonDlg> m_ui;
-    std::unique_ptr<CString> m_message;
+    struct Texts;
+    std::unique_ptr<Texts> m_texts;
 };

@@ -1,5 +1,6 @@
 // The user confirmation screen: cards, messages, settings button, saved centre.
 #include "data/CDataRequest.h"
+#include "screens/CCardWatch.h"
 #include "screens/CPostonDlg.h"
 #include "tests/support/qt/ScreenTest.h"
 
@@ -32,6 +33,12 @@ TEST_F(PostonDlgTest, MessagesAndTheBadgeFollowTheReaderAndTheMailsAndACardEndsW
         {CardPoll::noCard(), true, kReaderError},
         {CardPoll::noCard(), false, kPrompt},
     };
+    // A card that lies there as the screen opens is seen before any tick.
+    app.setCard(CardPoll::card(CString(kCard)));
+    CPostonDlg first;
+    open(first);
+    EXPECT_EQ(-2, first.result());
+    app.setCard(CardPoll::noCard());
     data.addUser("1111111111111111", "佐藤", "2", {"a@x.jp", "b@x.jp"});
     data.query("UPDATE t_send SET tries = 1 WHERE login_id = ?",
                {data.addVisit("1111111111111111", "20261201080000000")});
@@ -53,6 +60,10 @@ TEST_F(PostonDlgTest, MessagesAndTheBadgeFollowTheReaderAndTheMailsAndACardEndsW
     screen.OnDataRequest(count);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     EXPECT_FALSE(badge->isVisible() || settings->geometry() != button);
+    // So is a card the reader tells of.
+    app.setCard(CardPoll::card(CString("FEDCBA9876543210")));
+    CCardWatch::announce();
+    EXPECT_EQ(qs("ユーザではありません。"), message->text());
     // The screen's own timer finds the registered card by itself.
     app.setCard(CardPoll::card(CString(kCard)));
     ASSERT_TRUE(waitProcessingEvents([&] { return !screen.isVisible(); }));
@@ -80,6 +91,10 @@ TEST_F(PostonDlgTest, SettingsButtonLeadsThroughTheAdministratorCheckUnlessItSit
             CPostonDlg::setAdminCheck([&](QWidget* parent) {
                 timersStopped = parent == &screen && !screen.isScreenTimerActive(100) &&
                                 screen.baseTimerId() == 0;
+                // A card laid meanwhile belongs to the check, not to this screen.
+                app.setCard(CardPoll::card(CString(kCard)));
+                CCardWatch::announce();
+                app.setCard(CardPoll::noCard());
                 return check;
             });
         settings->click();

@@ -11,6 +11,8 @@
 #include <string>
 
 class CFelicaReader;
+class CTerminationSignals;
+class QTimer;
 
 // The application object: owns the single-instance lock, the reader binding,
 // the send thread and the dispatcher that carries its requests to the open
@@ -71,6 +73,12 @@ public:
     void visitRecorded() override;
     void detachSendWindow(CBaseDialog* window) override;
     void requestSendEnd(NVKTL::CEvent* event) override;
+    int sendingCount() override;
+    void sendLater() override;
+
+    // What SIGTERM and SIGINT do: the open screens close, the loop ends, and
+    // the closing screen ends as after "あとで送る". Any time after start-up.
+    void endNow();
 
     bool openReader();
     void closeReader();
@@ -80,6 +88,9 @@ private:
     void runMigrationIfWaiting();
     void runClosingScreen();
     void stopSendThread();
+    // Closes every open screen and message box (endNow), again on every tick
+    // of m_closer until the program ends.
+    void closeOpenScreens();
 
     Options m_options;
     CString m_baseDir;
@@ -91,6 +102,10 @@ private:
     std::unique_ptr<CFelicaReader> m_reader;
     CScreenTable m_screens;
     std::function<ScreenCode(ScreenCode code)> m_startCheck;
+    // Set by endNow: no further screen opens.
+    bool m_endingNow = false;
+    std::unique_ptr<CTerminationSignals> m_signals;
+    QTimer* m_closer = nullptr;
     // The dispatcher outlives every binding of the thread: the thread is
     // declared after it and so stops first.
     CSendWindowDispatcher m_dispatcher;

@@ -2,6 +2,8 @@
 #include "tests/support/qt/ScreenTest.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
 
 namespace {
 
@@ -9,28 +11,50 @@ using namespace testsupport;
 
 class CEndingDlgTest : public ScreenTest {};
 
-TEST_F(CEndingDlgTest, StaysUntilTheSendThreadHasFinishedOrTheCancelKeyIsPressed) {
-    for (const bool cancel : {false, true}) {
-        SCOPED_TRACE(cancel ? "the cancel key" : "the end event");
+// The screen says how many mails are still being sent and stays until the
+// send thread has finished, many 1 ms ticks included. After a few seconds it
+// offers to send later; that, or the cancel key, has the thread end now, and
+// the screen closes once it has. The cancel key pressed again closes it at once.
+TEST_F(CEndingDlgTest, SaysWhatIsBeingSentAndOffersToSendLater) {
+    enum class Way { Finished, Later, CancelledTwice };
+    for (const Way way : {Way::Finished, Way::Later, Way::CancelledTwice}) {
+        SCOPED_TRACE(static_cast<int>(way));
         app.endEvent = nullptr;
+        app.sending = 2;
+        app.laterRequests = 0;
         CEndingDlg ending;
-        bool stayed = false;
+        auto* sending = control<QLabel>(&ending, "sendingLabel");
+        auto* later = control<QPushButton>(&ending, "laterButton");
         whenShown([&] {
-            EXPECT_EQ(app.boundScreen(), &ending);
-            if (cancel || app.endEvent == nullptr)
+            ASSERT_EQ(app.boundScreen(), &ending);
+            ASSERT_NE(app.endEvent, nullptr);
+            EXPECT_EQ(sending->text(), qs("送信中のメールが2件あります。"));
+            EXPECT_FALSE(later->isVisible());
+            if (way == Way::Finished) {
+                app.sending = 1;
+                QElapsedTimer clock;
+                clock.start();
+                EXPECT_TRUE(waitProcessingEvents([&] {
+                    return clock.elapsed() > 60 &&
+                           sending->text() == qs("送信中のメールが1件あります。");
+                }));
+                EXPECT_TRUE(ending.isVisible());
+            } else if (way == Way::Later) {
+                EXPECT_TRUE(waitProcessingEvents([&] { return later->isVisible(); }));
+                later->click();
+            } else {
+                pressKey(&ending, Qt::Key_Escape);
+                EXPECT_TRUE(ending.isVisible());
                 return pressKey(&ending, Qt::Key_Escape);
-            // Many 1 ms ticks pass without the event: the screen stays.
-            QElapsedTimer clock;
-            clock.start();
-            waitProcessingEvents([&] { return clock.elapsed() > 60; });
-            stayed = ending.isVisible();
+            }
+            EXPECT_EQ(app.laterRequests, way == Way::Later ? 1 : 0);
+            EXPECT_EQ(sending->text(), qs(way == Way::Later ? CEndingDlg::kStopping
+                                                            : "送信中のメールが1件あります。"));
             app.endEvent->set();
         });
-        EXPECT_EQ(ending.exec(),
-                  cancel ? CEndingDlg::kResultCancelled : CEndingDlg::kResultFinished);
-        EXPECT_EQ(stayed, !cancel);
-        ASSERT_NE(app.endEvent, nullptr);
-        EXPECT_EQ(app.endEvent->wait(0) == NVKTL::CEvent::WaitSignalled, !cancel);
+        EXPECT_EQ(ending.exec(), way == Way::CancelledTwice ? CEndingDlg::kResultCancelled
+                                                            : CEndingDlg::kResultFinished);
+        EXPECT_EQ(app.laterRequests, way == Way::Finished ? 0 : 1);
         EXPECT_EQ(app.boundScreen(), nullptr);
     }
 }

@@ -14,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+using ::testing::AnyOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
@@ -71,6 +72,11 @@ protected:
     }
     static bool rested(CSendThread& thread) {
         return iotest::waitUntil([&] { return !thread.isRunning(); });
+    }
+    // Mail goes to a real server on loopback.
+    void useServer(const smtptest::ScriptedSmtpPeer& peer) {
+        data.setSetting("mail_server_ip", "127.0.0.1");
+        data.setSetting("mail_server_port", std::to_string(peer.port()));
     }
 
     testsupport::TestDataFile data;
@@ -308,8 +314,7 @@ TEST_F(SendThreadTest, ARealServerGetsTheNotificationsOfABatchInOneSessionInIso2
     data.setSetting("mail_user", "受付");
     data.setSetting("mail_subject", "来訪のお知らせ");
     data.setSetting("title", "stale"); // the mail's own keys go over the settings
-    data.setSetting("mail_server_ip", "127.0.0.1");
-    data.setSetting("mail_server_port", std::to_string(peer.port()));
+    useServer(peer);
     // Line breaks in a group name put an end-of-data line and ".NET班" at the
     // start of lines.
     data.query("UPDATE t_group SET group_name = replace('x|.|MAIL FROM:<e@x.jp>|.NET班', '|', "
@@ -351,25 +356,10 @@ TEST_F(SendThreadTest, ARealServerGetsTheNotificationsOfABatchInOneSessionInIso2
     ::tzset();
 }
 
-// The send thread against a real server on loopback, as the terminal runs it.
-class RealServerTest : public SendThreadTest {
-protected:
-    void useServer(const smtptest::ScriptedSmtpPeer& peer) {
-        data.setSetting("mail_server_ip", "127.0.0.1");
-        data.setSetting("mail_server_port", std::to_string(peer.port()));
-    }
-    static std::string header(const std::string& message, const std::string& name) {
-        const std::size_t at = message.find("\r\n" + name + ": ");
-        return at == std::string::npos
-                   ? ""
-                   : message.substr(at + 2, message.find("\r\n", at + 2) - at - 2);
-    }
-};
-
 // A server that answers the end of the message after 35 s has the mail: it
 // is sent once. One that drops the connection instead of answering may have
 // it: the next try carries the same Message-ID and Date.
-TEST_F(RealServerTest, ASlowOrLostAnswerToTheMessageNeverMakesASecondMailOfItsOwn) {
+TEST_F(SendThreadTest, ASlowOrLostAnswerToTheMessageNeverMakesASecondMailOfItsOwn) {
     smtptest::Replies slow, dropping;
     slow.message = "<pause 35000>250 2.0.0 Queued\r\n";
     dropping.messagesDropped = 1;
@@ -385,8 +375,7 @@ TEST_F(RealServerTest, ASlowOrLostAnswerToTheMessageNeverMakesASecondMailOfItsOw
         thread.resetWindow();
         const auto mails = peer.mails();
         ASSERT_EQ(mails.size(), replies.messagesDropped + 1u);
-        for (const char* name : {"Message-ID", "Date"})
-            EXPECT_EQ(header(mails.front().message, name), header(mails.back().message, name));
+        EXPECT_EQ(mails.front().message, mails.back().message); // Message-ID and Date too
         data.script("DELETE FROM t_send");
     }
 }
@@ -394,7 +383,7 @@ TEST_F(RealServerTest, ASlowOrLostAnswerToTheMessageNeverMakesASecondMailOfItsOw
 // The program ends while a mail is in flight: an answer that comes within the
 // grace is stored, and a mail that got no answer stays due without a try
 // counted; nothing is lost or sent again by the next start.
-TEST_F(RealServerTest, AnAbortedAttemptStoresWhatTheServerAnsweredAndKeepsTheRestDue) {
+TEST_F(SendThreadTest, AnAbortedAttemptStoresWhatTheServerAnsweredAndKeepsTheRestDue) {
     smtptest::Replies late;
     late.message = "<pause 500>250 2.0.0 Queued\r\n";
     for (const std::string outcome : {"2 0 1", "1 0 0"}) {
@@ -435,10 +424,7 @@ TEST(NotificationTest, ShortVisitTimesOddSendersAndStoredHeadersAreMadeSafe) {
         std::vector<std::string> lines;
     } cases[] = {
         {"x@a b>\r\nBcc: y", "", "", {"From: <x@a b>Bcc: y>", "Subject: \r\n", "@poston.invalid>"}},
-        {"x@x.jp",
-         "<5.a@x.jp>",
-         "20260105103000000",
-         {"Message-ID: <5.a@x.jp>\r\n", "Date: Mon, 05 Jan 2026 10:30:00 "}},
+        {"x@x.jp", "<5.a@x.jp>", "20260105103000000", {"<5.a@x.jp>\r\n", "05 Jan 2026 10:30"}},
         {"x@x.jp", "<a@x.jp>\r\nBcc: y", "2026010510300", {"To: <>\r\n", "@x.jp>\r\n"}},
     };
     for (const auto& c : cases) {
@@ -447,9 +433,7 @@ TEST(NotificationTest, ShortVisitTimesOddSendersAndStoredHeadersAreMadeSafe) {
         const std::string message = CNotification::buildMessage(mail, NVKTL::CTime()).str();
         for (const std::string& line : c.lines)
             EXPECT_THAT(message, HasSubstr(line));
-        EXPECT_THAT(message, Not(HasSubstr("Bcc: y\r\n")));
-        EXPECT_THAT(message, Not(HasSubstr("?B?"
-                                           "?=")));
+        EXPECT_THAT(message, Not(AnyOf(HasSubstr("Bcc: y\r\n"), HasSubstr("?B?\?="))));
     }
 }
 

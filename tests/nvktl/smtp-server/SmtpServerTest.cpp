@@ -47,22 +47,10 @@ struct SmtpServer {
     int port = 0;
 };
 
-std::string Repeat(const std::string& text, int times) {
-    std::string out;
-    while (times-- > 0)
-        out += text;
-    return out;
-}
-
-// A text without its line breaks: where a long line was wrapped matters not.
-std::string Unwrapped(std::string text) {
-    std::erase(text, '\r');
-    std::erase(text, '\n');
-    return text;
-}
-
-std::string Blankless(std::string text) {
-    std::erase(text, ' ');
+// The text without the characters given (the line breaks where a line was
+// wrapped).
+std::string Without(std::string text, std::string_view characters) {
+    std::erase_if(text, [&](char c) { return characters.find(c) != characters.npos; });
     return text;
 }
 
@@ -143,15 +131,18 @@ TEST_P(SmtpServerTest, AuthenticatesAndDeliversAMessageThatDecodes) {
     // full-width), else the whole mail in UTF-8; a name of 600 characters
     // puts no line over 998 octets. Python's email package, the WHATWG
     // decoders and glibc's iconv all read each back exactly.
+    std::string longName;
+    while (longName.size() < 600 * 3)
+        longName += "長";
     const struct {
         std::string name, shown, charset;
     } names[] = {{"ｶﾞｸ 山田", "ガク 山田", "iso-2022-jp"},
                  {"髙橋 﨑 德 ①😀", "髙橋 﨑 德 ①😀", "utf-8"},
-                 {Repeat("長", 600), Repeat("長", 600), "iso-2022-jp"}};
+                 {longName, longName, "iso-2022-jp"}};
     int sent = 1;
     for (const auto& n : names) {
-        const char* at = "20261205101530123";
-        const std::string body = CNotification::body("開発部", n.name, at).str();
+        const char* visit = "20261205101530123";
+        const std::string body = CNotification::body("開発部", n.name, visit).str();
         ASSERT_EQ(Send(server.port, c.tls, "tanstaaftanstaaf",
                        Notification(n.name, "来訪: " + n.name, body)),
                   SmtpResult::Ok);
@@ -159,24 +150,22 @@ TEST_P(SmtpServerTest, AuthenticatesAndDeliversAMessageThatDecodes) {
         const std::string raw = testsupport::readBytes(eml);
         for (std::size_t at = 0, end; (end = raw.find("\r\n", at)) != raw.npos; at = end + 2)
             EXPECT_LE(end - at, 998u) << n.charset;
-        const std::string expected = Unwrapped(CNotification::body("開発部", n.shown, at).str());
+        const std::string expected =
+            Without(CNotification::body("開発部", n.shown, visit).str(), "\r\n");
         const std::string python =
             RunTool({"/usr/bin/python3", PeerDir + "/check-message.py", eml}).text;
-        // Python keeps the blank between two encoded words of a display name.
-        std::string to = python.substr(python.find("To: "));
-        to = to.substr(0, to.find('\n'));
-        EXPECT_EQ(Blankless(to), Blankless("To: " + n.shown + " | taro@example.org"));
         EXPECT_NE(python.find("\nSubject: 来訪: " + n.shown + "\nType: text/plain " + n.charset +
                               "\nDefects: 0\n"),
                   std::string::npos)
             << python;
-        EXPECT_EQ(Unwrapped(python.substr(python.find("Body:\n") + 6)), expected);
+        EXPECT_EQ(Without(python.substr(python.find("Body:\n") + 6), "\r\n"), expected);
         const std::string node = RunTool({"node", PeerDir + "/decode-message.js", eml}).text;
         EXPECT_EQ(node.substr(0, node.find("Body:\n")),
                   "From: 受付 ぽすとん <poston@example.com>\nTo: " + n.shown +
                       " <taro@example.org>\nSubject: 来訪: " + n.shown + "\n");
-        EXPECT_EQ(Unwrapped(node.substr(node.find("Body:\n") + 6)), expected);
-        EXPECT_EQ(Unwrapped(Iconv(n.charset, raw.substr(raw.find("\r\n\r\n") + 4))), expected);
+        EXPECT_EQ(Without(node.substr(node.find("Body:\n") + 6), "\r\n"), expected);
+        EXPECT_EQ(Without(Iconv(n.charset, raw.substr(raw.find("\r\n\r\n") + 4)), "\r\n"),
+                  expected);
     }
     // A wrong password is refused by the server at that mechanism's step.
     EXPECT_EQ(Send(server.port, c.tls, "wrong", Notification("a", "b", "c\r\n")), c.wrongPassword);

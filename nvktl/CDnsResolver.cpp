@@ -191,38 +191,37 @@ void CDnsResolver::setNameServer(const CString& address, int port) {
 }
 
 std::vector<CMailExchanger> CDnsResolver::lookupMx(const CString& domain, Status& status) const {
-    status = Status::Unanswered;
     MxAnswer answer;
-    if (!isQueryableName(domain))
-        return {};
-    {
-        Channel channel;
-        if (!channel.ok())
-            return {};
-        ares_query(channel.get(), domain.c_str(), ns_c_in, ns_t_mx, onMxAnswer, &answer);
-        channel.drive(answer.done, m_deadline, m_abortHandle);
-    }
-    status = statusOf(answer.code);
+    status = run(domain, answer, [&](ares_channel channel) {
+        ares_query(channel, domain.c_str(), ns_c_in, ns_t_mx, onMxAnswer, &answer);
+    });
     return answer.exchangers;
 }
 
 std::vector<CString> CDnsResolver::lookupAddresses(const CString& host, Status& status) const {
-    status = Status::Unanswered;
     AddressAnswer answer;
-    if (!isQueryableName(host))
-        return {};
-    {
-        Channel channel;
-        if (!channel.ok())
-            return {};
+    status = run(host, answer, [&](ares_channel channel) {
         ares_addrinfo_hints hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        ares_getaddrinfo(channel.get(), host.c_str(), nullptr, &hints, onAddresses, &answer);
+        ares_getaddrinfo(channel, host.c_str(), nullptr, &hints, onAddresses, &answer);
+    });
+    return answer.addresses;
+}
+
+template <class Answer, class Ask>
+CDnsResolver::Status CDnsResolver::run(const CString& name, Answer& answer, Ask ask) const {
+    if (!isQueryableName(name))
+        return Status::Unanswered;
+    {
+        // The channel goes before the answer is read: nothing writes to it then.
+        Channel channel;
+        if (!channel.ok())
+            return Status::Unanswered;
+        ask(channel.get());
         channel.drive(answer.done, m_deadline, m_abortHandle);
     }
-    status = statusOf(answer.code);
-    return answer.addresses;
+    return statusOf(answer.code);
 }
 
 } // namespace NVKTL

@@ -46,6 +46,11 @@ public:
     static void setNameServer(const CString& address, int port);
 
 private:
+    // Asks (ask starts the query on a fresh channel) and waits for answer
+    // until its deadline or abort.
+    template <class Answer, class Ask>
+    Status run(const CString& name, Answer& answer, Ask ask) const;
+
     WaitClock::time_point m_deadline;
     int m_abortHandle;
 };

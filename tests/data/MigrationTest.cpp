@@ -168,6 +168,14 @@ TEST(DataFolderTest, AMasterCopyIsLaidOutForANewFolderOrANewerMasterFile) {
         }
     }
     ::umask(saved);
+    // A data file of an older layout than the master file's is migrated,
+    // however recently it was read.
+    TestDataFile data;
+    queryFile(data.path(), "PRAGMA user_version = 2");
+    fs::copy_file(masterFile(), data.file("master.mdb"));
+    const timeval old[2] = {{1'000'000, 0}, {1'000'000, 0}};
+    ::utimes(data.file("master.mdb").c_str(), old);
+    EXPECT_TRUE(CDataFiles::prepare(data.folder()));
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include "admin/CUpdGroupDlg.h"
 #include "admin/CUpdUserDlg.h"
 #include "admin/CUserForm.h"
+#include "admin/NameCheck.h"
 #include "admin/StoreTogether.h"
 #include "screens/CPostonDlg.h"
 #include "screens/CScreenTable.h"
@@ -174,6 +175,7 @@ const Refusal kRefusals[] = {
     {"RegistrationReaderError", make<CAddUserDlg>, CardPoll::readerError(), nullptr, {"nameEdit=新人", "registerButton"},
      userform::kReaderError},
     {"RegistrationWithoutName", make<CAddUserDlg>, kNew, nullptr, {"registerButton"}, CUserForm::kNoName},
+    {"RegistrationLongName", make<CAddUserDlg>, kNew, nullptr, {"nameEdit=" + std::string(51, 'x'), "registerButton"}, kNameTooLong},
     {"RegistrationBadAddress", make<CAddUserDlg>, kNew, nullptr, {"nameEdit=新", "addressEdit=x", "registerButton"}, kBadAddress},
     {"RegistrationDeclined", make<CAddUserDlg>, kNew, nullptr, {"nameEdit=新", "no", "registerButton"}, CAddUserDlg::kConfirm},
     {"OverwriteDeclined", make<CAddUserDlg>, CardPoll::card(CString(kCard)), nullptr, {"nameEdit=新", "yes", "no", "registerButton"},
@@ -192,6 +194,7 @@ const Refusal kRefusals[] = {
      kNotStored},
     {"UserSelectionUnchosen", make<CSelUserDlg>, kNone, nullptr, {"selectButton"}, kNothing},
     {"GroupWithoutName", make<CAddGroupDlg>, kNone, nullptr, {"registerButton"}, kNoGroupName},
+    {"GroupLongName", make<CAddGroupDlg>, kNone, nullptr, {"groupNameEdit=" + std::string(51, 'x'), "registerButton"}, kNameTooLong},
     {"GroupThatExists", make<CAddGroupDlg>, kNone, nullptr, {"groupNameEdit=一般", "yes", "registerButton"},
      "このグループはすでに存在しています。"},
     {"GroupNotStored", make<CAddGroupDlg>, kNone, "t_group", {"groupNameEdit=新", "yes", "registerButton"}, kNotStored},

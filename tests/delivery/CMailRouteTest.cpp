@@ -302,9 +302,11 @@ TEST_F(MailRouteExchangerTest, WithoutAUsableExchangerOrNameServerNothingIsConne
     abort.set();
     for (const int port : {silent.port(), truncating.port()}) {
         CMailRoute::setNameServer("127.0.0.1", port);
+        // The configured server's name is looked up the same way.
         for (const auto& limits : {bounded, aborted})
-            EXPECT_EQ(-1, CMailRoute::deliverMail(settingsFor("v@truncated.test"), kMessage,
-                                                  nullptr, limits));
+            for (const auto& settings : {settingsFor("v@truncated.test"),
+                                         settingsFor("v@x.test", "t.truncated.test", "25")})
+                EXPECT_EQ(-1, CMailRoute::deliverMail(settings, kMessage, nullptr, limits));
     }
     EXPECT_TRUE(log.names().empty());
     EXPECT_EQ(0, deliver(settingsFor("v@retry.test")));

@@ -1,5 +1,6 @@
 #include "admin/CAddGroupDlg.h"
 
+#include "admin/NameCheck.h"
 #include "admin/StoreTogether.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -39,6 +40,8 @@ void CAddGroupDlg::OnRegister() {
     const CString caption(kCaption);
     if (m_groupName.IsEmpty()) {
         CMessageBox::warn(this, CString(kNoName), caption);
+    } else if (!isAcceptableNameLength(m_groupName)) {
+        CMessageBox::warn(this, CString(kNameTooLong), caption);
     } else if (CMessageBox::yesNo(this, CString(kConfirm), caption) == CMessageBox::Yes) {
         CDbAccess db;
         if (db.existGroupName(m_groupName) == 0) {

@@ -2,6 +2,7 @@
 
 #include "admin/CUserForm.h"
 #include "admin/MailAddressCheck.h"
+#include "admin/NameCheck.h"
 #include "admin/StoreTogether.h"
 #include "data/CDbAccess.h"
 #include "screens/CBaseDialog.h"
@@ -119,8 +120,9 @@ void CChkAdminDlg::OnRegister() {
         startTimer();
         return;
     }
-    if (m_name.IsEmpty()) {
-        CMessageBox::warn(this, CString(CUserForm::kNoName), caption);
+    if (m_name.IsEmpty() || !isAcceptableNameLength(m_name)) {
+        CMessageBox::warn(this, CString(m_name.IsEmpty() ? CUserForm::kNoName : kNameTooLong),
+                          caption);
         startTimer();
         return;
     }

@@ -321,8 +321,8 @@ void CDefSetDlg::OnTestSend() {
     QEventLoop waiting;
     NVKTL::SmtpResult result = NVKTL::SmtpResult::NoConnection;
     std::thread worker([&waiting, &result, settings, message] {
-        const auto outcome = static_cast<NVKTL::SmtpResult>(
-            CMailRoute::deliverMail(settings, message, nullptr, kTestTimeout));
+        const auto outcome = static_cast<NVKTL::SmtpResult>(CMailRoute::deliverMail(
+            settings, message, nullptr, CMailRoute::Limits{kTestTimeout, kTestTimeout, -1}));
         QMetaObject::invokeMethod(
             &waiting,
             [&waiting, &result, outcome] {

@@ -1,5 +1,6 @@
 #include "admin/CUpdGroupDlg.h"
 
+#include "admin/NameCheck.h"
 #include "admin/StoreTogether.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -52,6 +53,8 @@ void CUpdGroupDlg::OnRegister() {
     const CString caption(kCaption);
     if (m_newName.IsEmpty()) {
         CMessageBox::warn(this, CString(kNoName), caption);
+    } else if (!isAcceptableNameLength(m_newName)) {
+        CMessageBox::warn(this, CString(kNameTooLong), caption);
     } else if (CMessageBox::yesNo(this, CString(kConfirm), caption) == CMessageBox::Yes) {
         CDbAccess db;
         CString kengen;

@@ -1,6 +1,7 @@
 #include "admin/CUserForm.h"
 
 #include "admin/MailAddressCheck.h"
+#include "admin/NameCheck.h"
 #include "data/CDbAccess.h"
 #include "nvktl/CStringList.h"
 #include "nvktl/CTokenizer.h"
@@ -88,6 +89,8 @@ bool CUserForm::refuseIncomplete(const CString& caption) {
     const char* refusal = nullptr;
     if (m_name->text().isEmpty())
         refusal = kNoName;
+    else if (!isAcceptableNameLength(name()))
+        refusal = kNameTooLong;
     else if (m_groups->currentIndex() < 0)
         refusal = kNoGroup;
     // The typed address is stored as well; it must be deliverable.
@@ -223,6 +226,11 @@ void CUserForm::OnReplace() {
     }
     if (refuseBadAddress(text))
         return;
+    // Another entry in another letter case is the same mailbox.
+    if (const int same = findExact(text); same >= 0 && same != row) {
+        CMessageBox::ok(m_screen, CString(kDuplicate), CString(kAddressCaption));
+        return;
+    }
     // The edit keeps its text; no other entry becomes selected.
     const QSignalBlocker quiet(m_list);
     delete m_list->takeItem(row);

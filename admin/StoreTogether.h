@@ -23,7 +23,7 @@ bool storeTogether(CDbAccess& db, const std::function<bool()>& writes);
 void showOutcome(QWidget* screen, bool stored, const CString& success, const CString& caption);
 
 // Stores the addresses of a user screen for userId: the edit's text first when
-// it is not empty, then every list entry, each exact text once. True when all
-// of them were stored.
+// it is not empty, then every list entry, each address once whatever its
+// letter case. True when all of them were stored.
 bool addAddresses(CDbAccess& db, const CString& userId, const CString& edit,
                   const std::vector<CString>& entries);

@@ -5,7 +5,9 @@
 #include "app/CDataIkouDlg.h"
 #include "app/CEndingDlg.h"
 #include "app/CScreenLoop.h"
+#include "app/CTerminationSignals.h"
 #include "data/CDataFiles.h"
+#include "data/CDataRequest.h"
 #include "data/CDbAccess.h"
 #include "nvktl/CJournal.h"
 #include "nvktl/ProgramFolder.h"
@@ -17,6 +19,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <string>
 
@@ -140,6 +143,41 @@ void CPostonApp::requestSendEnd(NVKTL::CEvent* event) {
     m_sendThread.requestEnd(event);
 }
 
+int CPostonApp::sendingCount() {
+    return static_cast<int>(m_sendThread.sendingCount());
+}
+
+void CPostonApp::sendLater() {
+    m_sendThread.abortAttempts();
+}
+
+void CPostonApp::endNow() {
+    if (m_endingNow)
+        return;
+    m_endingNow = true;
+    sendLater();
+    // A screen may refuse to close for a moment (a test send in progress):
+    // it is asked again until it does.
+    m_closer = new QTimer(qApp);
+    QObject::connect(m_closer, &QTimer::timeout, [this] { closeOpenScreens(); });
+    m_closer->start(100);
+    closeOpenScreens();
+}
+
+void CPostonApp::closeOpenScreens() {
+    // The closing screen closes by itself once the send thread has stored
+    // its outcomes.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(window);
+        if (dialog == nullptr || !dialog->isVisible() || qobject_cast<CEndingDlg*>(dialog))
+            continue;
+        if (auto* screen = qobject_cast<CBaseDialog*>(dialog))
+            screen->done(resultOf(ScreenCode::Leave));
+        else
+            dialog->reject();
+    }
+}
+
 bool CPostonApp::InitInstance() {
     // Nothing else is touched before the lock is held: a second copy leaves
     // the reader and the data folder alone.
@@ -157,6 +195,7 @@ bool CPostonApp::InitInstance() {
     }
     NVKTL::CJournal::started();
     m_journalled = true;
+    m_signals = std::make_unique<CTerminationSignals>([this] { endNow(); });
     if (!openReader())
         return false;
 
@@ -176,7 +215,9 @@ bool CPostonApp::InitInstance() {
         db.releaseClaims();
     }
 
-    CScreenLoop loop(m_screens, m_startCheck);
+    CScreenLoop loop(m_screens, [this](ScreenCode code) {
+        return m_endingNow ? ScreenCode::Leave : m_startCheck(code);
+    });
     loop.run();
     runClosingScreen();
     return true;
@@ -199,13 +240,21 @@ void CPostonApp::runClosingScreen() {
 }
 
 void CPostonApp::stopSendThread() {
+    // An attempt still in progress ends now (a sent message's answer is
+    // awaited a few seconds more); what the worker could not store any more
+    // is stored here, so the next start neither loses nor repeats it.
+    m_sendThread.abortAttempts();
     m_dispatcher.shutdown();
     m_sendThread.resetWindow();
     m_sendThread.stop();
+    m_sendThread.storeKeptChanges(runDataRequest);
 }
 
 void CPostonApp::ExitInstance() {
     stopSendThread();
+    delete m_closer;
+    m_closer = nullptr;
+    m_signals.reset();
     closeReader();
     if (m_journalled)
         NVKTL::CJournal::ended();

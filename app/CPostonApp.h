@@ -12,6 +12,8 @@
 
 class CFelicaReader;
 class QSocketNotifier;
+class CTerminationSignals;
+class QTimer;
 
 // The application object: owns the single-instance lock, the reader binding,
 // the send thread and the dispatcher that carries its requests to the open
@@ -68,6 +70,12 @@ public:
     void visitRecorded() override;
     void detachSendWindow(CBaseDialog* window) override;
     void requestSendEnd(NVKTL::CEvent* event) override;
+    int sendingCount() override;
+    void sendLater() override;
+
+    // What SIGTERM and SIGINT do: the open screens close, the loop ends, and
+    // the closing screen ends as after "あとで送る". Any time after start-up.
+    void endNow();
 
     bool openReader();
     void closeReader();
@@ -77,6 +85,9 @@ private:
     void runMigrationIfWaiting();
     void runClosingScreen();
     void stopSendThread();
+    // Closes every open screen and message box (endNow), again on every tick
+    // of m_closer until the program ends.
+    void closeOpenScreens();
 
     Options m_options;
     CString m_baseDir;
@@ -90,6 +101,10 @@ private:
     std::unique_ptr<QSocketNotifier> m_cardChanges;
     CScreenTable m_screens;
     std::function<ScreenCode(ScreenCode code)> m_startCheck;
+    // Set by endNow: no further screen opens.
+    bool m_endingNow = false;
+    std::unique_ptr<CTerminationSignals> m_signals;
+    QTimer* m_closer = nullptr;
     // The dispatcher outlives every binding of the thread: the thread is
     // declared after it and so stops first.
     CSendWindowDispatcher m_dispatcher;

@@ -95,8 +95,12 @@ public:
     // login_date, tries; oldest visit first.
     int getSendLogin(NVKTL::vector<CMapStringToString*>* rows);
     // Takes a due delivery for sending until the time until; -1 when it is
-    // not due, already taken, or the mark could not be stored.
-    int claimDelivery(const CString& send_id, const CString& now, const CString& until);
+    // not due, already taken, or the mark could not be stored. The delivery
+    // keeps the Message-ID and Date of its first try: message_id and
+    // message_date are stored when it has none yet, and come back as it has
+    // them.
+    int claimDelivery(const CString& send_id, const CString& now, const CString& until,
+                      CString& message_id, CString& message_date);
     // Gives a claimed delivery back unsent: due again at once.
     int releaseDelivery(const CString& send_id);
     // Gives back every claim, at the start of the one terminal that uses

@@ -90,15 +90,33 @@ int CDbAccess::hurryDelivery(const CString& send_id) {
                  &params);
 }
 
-int CDbAccess::claimDelivery(const CString& send_id, const CString& now, const CString& until) {
-    const CMapStringToString params = named({{"send_id", send_id}, {"now", now}, {"until", until}});
-    return runBatch([&] {
+int CDbAccess::claimDelivery(const CString& send_id, const CString& now, const CString& until,
+                             CString& message_id, CString& message_date) {
+    const CMapStringToString params = named({{"send_id", send_id},
+                                             {"now", now},
+                                             {"until", until},
+                                             {"message_id", message_id},
+                                             {"message_date", message_date}});
+    CString id, date;
+    const int result = runBatch([&] {
         // Inside the transaction nobody else can take it between look and mark.
         return selectAny("SELECT 1 as due FROM t_send WHERE send_id = ?send_id AND state = '1' "
                          "AND (claim_until IS NULL OR claim_until < '?now')",
                          &params) == 0 &&
-               run("UPDATE t_send SET claim_until = '?until' WHERE send_id = ?send_id", &params);
+               run("UPDATE t_send SET claim_until = '?until', message_id = "
+                   "COALESCE(NULLIF(message_id, ''), '?message_id'), message_date = "
+                   "COALESCE(NULLIF(message_date, ''), '?message_date') WHERE send_id = ?send_id",
+                   &params) &&
+               selectFirst("SELECT message_id FROM t_send WHERE send_id = ?send_id", &params,
+                           "message_id", id) &&
+               selectFirst("SELECT message_date FROM t_send WHERE send_id = ?send_id", &params,
+                           "message_date", date);
     });
+    if (result == 0) {
+        message_id = id;
+        message_date = date;
+    }
+    return result;
 }
 
 int CDbAccess::releaseDelivery(const CString& send_id) {

@@ -74,15 +74,19 @@ void updateFrom(const CMdbAccess& master, const char* sql, const CMapStringToStr
     master.updateMdb(CString(sql), &row);
 }
 
-// Runs the step's SELECT on the data file and copy for every row.
+// Runs the step's SELECT on the data file (its rows in order, when given)
+// and copy for every row.
 void copyTable(const CMdbAccess& source, IMigrationProgress* progress, const char* caption,
-               std::string_view table, const CMdbAccess::RowVisitor& copy) {
+               std::string_view table, const CMdbAccess::RowVisitor& copy,
+               std::string_view order = {}) {
     int total = 0;
     source.selectEachMdb(
         CString("SELECT count(*) as row_count FROM ") + table, nullptr,
         [&total](CMapStringToString& row) { total = std::atoi(row.Value("row_count").c_str()); });
     TableProgress shown(progress, caption, total);
-    source.selectEachMdb(CString("SELECT * FROM ") + table, nullptr, [&](CMapStringToString& row) {
+    const CString select =
+        CString("SELECT * FROM ") + table + (order.empty() ? "" : " ORDER BY ") + order;
+    source.selectEachMdb(select, nullptr, [&](CMapStringToString& row) {
         shown.row();
         copy(row);
     });
@@ -197,6 +201,8 @@ int CDbAccess::copyUser(IMigrationProgress* progress, CMdbAccess* master) {
 }
 
 int CDbAccess::copyMail(IMigrationProgress* progress, CMdbAccess* master) {
+    // Spellings of one address that differ in letter case only are one
+    // mailbox: the first one stays (unique key), the others are left out.
     copyTable(*m_pMdb, progress, "メール", "t_mail", [master](CMapStringToString& row) {
         copyInto(*master, "INSERT INTO t_mail (user_id,mail) VALUES ('?user_id','?mail')", row);
     });
@@ -232,18 +238,26 @@ int CDbAccess::copySend(IMigrationProgress* progress, CMdbAccess* master) {
         selectAny("SELECT 1 as found FROM sqlite_master WHERE type = 'table' AND name = 't_send'",
                   nullptr) == 0;
     if (kept) {
-        copyTable(*m_pMdb, progress, "送信", "t_send", [master](CMapStringToString& row) {
-            for (const char* column : {"tries", "login_id"})
-                nullIfEmpty(row, column);
-            for (const char* column : {"next_try", "last_error", "sent_date", "claim_until"})
-                row.SetAt(CString(column), quotedOrNull(row.Value(column)));
-            copyInto(*master,
-                     "INSERT INTO t_send (send_id, login_id, mail, user_name, group_name, "
-                     "state, tries, next_try, last_error, sent_date, claim_until) VALUES "
-                     "(?send_id, ?login_id, '?mail', '?user_name', '?group_name', '?state', "
-                     "?tries, ?next_try, ?last_error, ?sent_date, NULL)",
-                     row);
-        });
+        // Two deliveries of one visit to spellings of one address are one:
+        // a sent one is kept before a due one, a due one before a failed one.
+        copyTable(
+            *m_pMdb, progress, "送信", "t_send",
+            [master](CMapStringToString& row) {
+                for (const char* column : {"tries", "login_id"})
+                    nullIfEmpty(row, column);
+                // Files from before the Message-ID was kept have no such columns.
+                for (const char* column : {"next_try", "last_error", "sent_date", "claim_until",
+                                           "message_id", "message_date"})
+                    row.SetAt(CString(column), quotedOrNull(row.Value(column)));
+                copyInto(*master,
+                         "INSERT INTO t_send (send_id, login_id, mail, user_name, group_name, "
+                         "state, tries, next_try, last_error, sent_date, claim_until, message_id, "
+                         "message_date) VALUES (?send_id, ?login_id, '?mail', '?user_name', "
+                         "'?group_name', '?state', ?tries, ?next_try, ?last_error, ?sent_date, "
+                         "NULL, ?message_id, ?message_date)",
+                         row);
+            },
+            "CASE state WHEN '2' THEN 0 WHEN '1' THEN 1 ELSE 2 END, send_id");
         return 0;
     }
     // A data file from before deliveries were kept: its due visits are mailed

@@ -32,6 +32,9 @@ public:
     static constexpr const char* StampFormat = "%Y%m%d%H%M%S%s";
     CString Stamp() const;
     static CString StampNow();
+    // The moment a stamp names; false (and out untouched) for any text that
+    // is not 17 digits of a valid date and time.
+    static bool FromStamp(const CString& stamp, CTime& out);
     // "2026年12月05日 10時15分" from a stamp, taken by byte positions, with
     // "30秒" after it when asked; parts beyond the end of a short text are
     // empty.

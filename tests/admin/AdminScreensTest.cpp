@@ -19,6 +19,7 @@
 #include "admin/CUpdGroupDlg.h"
 #include "admin/CUpdUserDlg.h"
 #include "admin/CUserForm.h"
+#include "admin/NameCheck.h"
 #include "admin/StoreTogether.h"
 #include "screens/CAboutDlg.h"
 #include "screens/CMainDlg.h"
@@ -224,6 +225,7 @@ const Refusal kRefusals[] = {
      userform::kReaderError},
     // Enter presses the main button.
     {"RegistrationWithoutName", make<CAddUserDlg>, kNew, nullptr, {"enter"}, CUserForm::kNoName},
+    {"RegistrationLongName", make<CAddUserDlg>, kNew, nullptr, {"nameEdit=" + std::string(51, 'x'), "registerButton"}, kNameTooLong},
     {"RegistrationBadAddress", make<CAddUserDlg>, kNew, nullptr, {"nameEdit=新", "addressEdit=x", "registerButton"}, kBadAddress},
     {"RegistrationDeclined", make<CAddUserDlg>, kNew, nullptr, {"nameEdit=新", "no", "registerButton"}, CAddUserDlg::kConfirm},
     {"OverwriteDeclined", make<CAddUserDlg>, CardPoll::card(CString(kCard)), nullptr, {"nameEdit=新", "yes", "no", "registerButton"},
@@ -242,6 +244,7 @@ const Refusal kRefusals[] = {
      kNotStored},
     {"UserSelectionUnchosen", make<CSelUserDlg>, kNone, nullptr, {"enter"}, kNothing},
     {"GroupWithoutName", make<CAddGroupDlg>, kNone, nullptr, {"enter"}, kNoGroupName},
+    {"GroupLongName", make<CAddGroupDlg>, kNone, nullptr, {"groupNameEdit=" + std::string(51, 'x'), "registerButton"}, kNameTooLong},
     {"GroupThatExists", make<CAddGroupDlg>, kNone, nullptr, {"groupNameEdit=一般", "yes", "registerButton"},
      "このグループはすでに存在しています。"},
     {"GroupNotStored", make<CAddGroupDlg>, kNone, "t_group", {"groupNameEdit=新", "yes", "registerButton"}, kNotStored},

@@ -86,7 +86,7 @@ TEST_F(SettingsScreensTest, TheTestSendUsesTheValuesOnTheScreenAndSaysHowItWent)
     click(&dlg, "testSendButton");
     EXPECT_TRUE(busyAndStayed);
     EXPECT_EQ(lastShown(),
-              std::string(CDefSetDlg::kTestFailed) + "受信者のメールアドレスに謝りがあります。");
+              std::string(CDefSetDlg::kTestFailed) + "受信者のメールアドレスに誤りがあります。");
     EXPECT_TRUE(control<QPushButton>(&dlg, "testSendButton")->isEnabled());
     EXPECT_EQ(editable(&dlg), "11100"); // the boxes still decide
 }

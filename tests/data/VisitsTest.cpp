@@ -122,19 +122,28 @@ TEST_F(VisitsTest, OutcomesRenewTheVisitsSummaryAndItsErrorRow) {
     EXPECT_EQ(state(other), "1 <null>;o@x.jp 1 0;");
 }
 
-TEST_F(VisitsTest, AClaimTakesADeliveryOnceUntilReleasedOrRunOutAndAWithdrawnVisitEndsUnsent) {
+TEST_F(VisitsTest, AClaimTakesADeliveryOnceUntilReleasedOrRunOutAndKeepsItsFirstMessageId) {
     const CString one = send(visit("ONE"), "o@x.jp");
     const char* until = "20261205101630123";
-    EXPECT_EQ(db.claimDelivery(one, now, until), 0);
-    EXPECT_EQ(db.claimDelivery(one, now, until), -1);
+    // Each try proposes a Message-ID and Date; the delivery keeps its first.
+    std::string kept;
+    auto claim = [&](const char* claimUntil) {
+        CString id("<" + std::string(claimUntil) + "@x.jp>"), date(claimUntil);
+        const int result = db.claimDelivery(one, now, claimUntil, id, date);
+        kept = id.str() + " " + date.str();
+        return result;
+    };
+    EXPECT_EQ(claim(until), 0);
+    EXPECT_EQ(claim(until), -1);
     EXPECT_EQ(due(), "");
     EXPECT_EQ(db.releaseDelivery(one), 0);
-    EXPECT_EQ(db.claimDelivery(one, now, "20261205101530122"), 0);
-    EXPECT_EQ(db.claimDelivery(one, now, until), 0); // the first claim has run out
+    EXPECT_EQ(claim("20261205101530122"), 0);
+    EXPECT_EQ(claim(until), 0); // the first claim has run out
+    EXPECT_EQ(kept, "<20261205101630123@x.jp> 20261205101630123");
     EXPECT_EQ(db.releaseClaims(), 0);
     EXPECT_EQ(due(), "o@x.jp;");
     db.sendDelivery(one, now);
-    EXPECT_EQ(db.claimDelivery(one, now, until), -1);
+    EXPECT_EQ(claim(until), -1);
 
     const std::string three = visit("THREE");
     db.sendDelivery(send(three, "a@x.jp"), now);

@@ -47,7 +47,9 @@ TEST_F(PostonDlgTest, MessagesAndTheBadgeFollowTheReaderAndTheMailsAndACardEndsW
     auto* message = control<QLabel>(&screen, "messageLabel");
     auto* badge = control<QLabel>(&screen, "waitingLabel");
     const QRect button = settings->geometry();
-    EXPECT_EQ(message->text() + (badge->isVisible() ? badge->text() : QString()), qs("未送信 2件"));
+    // The prompt shows from the first frame, the waiting mails beside it.
+    EXPECT_EQ(message->text() + (badge->isVisible() ? badge->text() : QString()),
+              qs(kPrompt) + qs("未送信 2件"));
     for (const auto& [poll, failing, shown] : steps) {
         app.setCard(poll);
         app.setReaderFailing(failing);

@@ -1,5 +1,6 @@
 #include "admin/CAddGroupDlg.h"
 
+#include "admin/NameCheck.h"
 #include "admin/StoreTogether.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -12,6 +13,7 @@ CAddGroupDlg::CAddGroupDlg(bool subScreen, QWidget* parent)
     m_ui->setupUi(this);
     setFont(japaneseFont());
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CAddGroupDlg::OnRegister);
+    setEnterButton(m_ui->registerButton);
 }
 
 CAddGroupDlg::~CAddGroupDlg() = default;
@@ -37,11 +39,13 @@ void CAddGroupDlg::OnRegister() {
     m_groupName = cs(m_ui->groupNameEdit->text());
     const CString caption(kCaption);
     if (m_groupName.IsEmpty()) {
-        CMessageBox::ok(this, CString(kNoName), caption);
+        CMessageBox::warn(this, CString(kNoName), caption);
+    } else if (!isAcceptableNameLength(m_groupName)) {
+        CMessageBox::warn(this, CString(kNameTooLong), caption);
     } else if (CMessageBox::yesNo(this, CString(kConfirm), caption) == CMessageBox::Yes) {
         CDbAccess db;
         if (db.existGroupName(m_groupName) == 0) {
-            CMessageBox::ok(this, CString(kExists), caption);
+            CMessageBox::warn(this, CString(kExists), caption);
         } else {
             const bool stored = storeTogether(db, [&] {
                 return db.saveGroup(CString(), m_groupName, db.getGroupMaxOrder() + 1) == 0;
@@ -51,7 +55,7 @@ void CAddGroupDlg::OnRegister() {
                 // Polling stays paused until the screen is left.
                 return;
             }
-            CMessageBox::ok(this, CString(kNotStored), caption);
+            CMessageBox::warn(this, CString(kNotStored), caption);
         }
     }
     m_timerId = setScreenTimer(kScreenTimerId, kBaseTimerPeriod);

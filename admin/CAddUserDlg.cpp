@@ -15,6 +15,8 @@ CAddUserDlg::CAddUserDlg(QWidget* parent)
     m_form = std::make_unique<CUserForm>(this);
     connect(m_ui->addGroupButton, &QPushButton::clicked, this, &CAddUserDlg::OnAddGroup);
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CAddUserDlg::OnRegister);
+    setEnterButton(m_ui->registerButton);
+    setEnterButton(m_ui->addAddressButton, m_ui->addressEdit);
 }
 
 CAddUserDlg::~CAddUserDlg() = default;
@@ -22,6 +24,8 @@ CAddUserDlg::~CAddUserDlg() = default;
 bool CAddUserDlg::OnInitDialog() {
     CBaseDialog::OnInitDialog();
     m_form->fillGroups();
+    // Until the reader has been looked at, the field asks for a card.
+    m_form->showCard(CString(userform::kPutCard));
     m_timerId = setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
     return true;
 }
@@ -61,7 +65,7 @@ void CAddUserDlg::OnAddGroup() {
 }
 
 void CAddUserDlg::refuse(const CString& text) {
-    CMessageBox::ok(this, text, CString(kCaption));
+    CMessageBox::warn(this, text, CString(kCaption));
     restartTimer();
 }
 

@@ -25,7 +25,7 @@ bool CChkAdmin2Dlg::OnInitDialog() {
         disconnect(button, &QPushButton::clicked, nullptr, nullptr);
         connect(button, &QPushButton::clicked, this, [this] { done(kResultCancelled); });
     }
-    m_timerId = setScreenTimer(kScreenTimerId, kTimerPeriodMs);
+    m_timerId = setCardTimer(kScreenTimerId, kTimerPeriodMs);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "admin/CUserForm.h"
 #include "admin/MailAddressCheck.h"
+#include "admin/NameCheck.h"
 #include "admin/StoreTogether.h"
 #include "data/CDbAccess.h"
 #include "screens/CBaseDialog.h"
@@ -11,6 +12,7 @@
 #include "screens/QtText.h"
 #include "ui_CChkAdminDlg.h"
 
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QTimer>
 
@@ -65,8 +67,20 @@ void CChkAdminDlg::setVisible(bool visible) {
 }
 
 bool CChkAdminDlg::OnInitDialog() {
+    // Until the reader has been looked at, the field asks for a card.
+    m_ui->cardIdEdit->setText(QString::fromUtf8(userform::kPutCard));
+    CBaseDialog::focusFirstField(this);
     startTimer();
     return true;
+}
+
+void CChkAdminDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    CBaseDialog::pressOnEnter(focusWidget(), m_ui->registerButton);
 }
 
 void CChkAdminDlg::reject() {
@@ -102,18 +116,19 @@ void CChkAdminDlg::OnRegister() {
     // Messages without a caption of their own carry the program's name.
     const CString caption(userform::kDefaultCaption);
     if (!userform::holdsCardId(m_card)) {
-        CMessageBox::ok(this, m_card, caption);
+        CMessageBox::warn(this, m_card, caption);
         startTimer();
         return;
     }
-    if (m_name.IsEmpty()) {
-        CMessageBox::ok(this, CString(CUserForm::kNoName), caption);
+    if (m_name.IsEmpty() || !isAcceptableNameLength(m_name)) {
+        CMessageBox::warn(this, CString(m_name.IsEmpty() ? CUserForm::kNoName : kNameTooLong),
+                          caption);
         startTimer();
         return;
     }
     // The first administrator's address is mailed like any other user's.
     if (!m_mail.IsEmpty() && !isAcceptableMailAddress(m_mail)) {
-        CMessageBox::ok(this, CString(kBadMailAddress), caption);
+        CMessageBox::warn(this, CString(kBadMailAddress), caption);
         startTimer();
         return;
     }
@@ -130,11 +145,11 @@ void CChkAdminDlg::OnRegister() {
     }
     const bool stored = storeTogether(db, [&] {
         const long order = db.getUserMaxOrder() + 1L;
-        return db.saveUser(m_card, m_name, m_mail, CString(kAdminGroup), order) == 0 &&
+        return db.saveUser(m_card, m_name, m_mail, CString(userform::kAdminGroup), order) == 0 &&
                db.deleteMail(m_card) == 0 && addAddresses(db, m_card, m_mail, {});
     });
     if (!stored) {
-        CMessageBox::ok(this, CString(kNotStored), caption);
+        CMessageBox::warn(this, CString(kNotStored), caption);
         startTimer();
         return;
     }

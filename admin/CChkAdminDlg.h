@@ -8,6 +8,7 @@
 #include <memory>
 
 class CDbAccess;
+class QKeyEvent;
 class QTimer;
 enum class ScreenCode : int;
 namespace Ui {
@@ -22,7 +23,6 @@ class CChkAdminDlg : public QDialog {
     Q_OBJECT
 public:
     static constexpr unsigned kTemplateId = 132;
-    static constexpr int kTimerId = 100;
     static constexpr int kTimerPeriodMs = 200;
     static constexpr int kResultRegistered = 1;
     static constexpr int kResultLeft = 2;
@@ -31,7 +31,6 @@ public:
     static constexpr const char* kOverwrite = "このユーザはすでに存在しています。上書きしますか？";
     static constexpr const char* kConfirmCaption = "ユーザ登録";
     static constexpr const char* kRegistered = "登録しました。";
-    static constexpr const char* kAdminGroup = "1";
 
     explicit CChkAdminDlg(QWidget* parent = nullptr);
     ~CChkAdminDlg() override;
@@ -49,6 +48,8 @@ public:
 
 protected:
     virtual bool OnInitDialog();
+    // Enter registers, unless another button has the focus.
+    void keyPressEvent(QKeyEvent* event) override;
     void OnTimer();
     void OnRegister();
 

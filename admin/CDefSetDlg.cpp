@@ -68,8 +68,11 @@ CDefSetDlg::CDefSetDlg(QWidget* parent)
     connect(m_ui->portUpButton, &QToolButton::clicked, this, [this] { OnPortStep(+1); });
     connect(m_ui->portDownButton, &QToolButton::clicked, this, [this] { OnPortStep(-1); });
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CDefSetDlg::OnRegister);
+    setEnterButton(m_ui->registerButton);
     connect(m_ui->testSendButton, &QPushButton::clicked, this, &CDefSetDlg::OnTestSend);
     connect(m_ui->securityCombo, &QComboBox::activated, this, &CDefSetDlg::OnSecurityChosen);
+    for (QCheckBox* box : {m_ui->smtpCheck, m_ui->authCheck})
+        connect(box, &QCheckBox::toggled, this, &CDefSetDlg::followCheckBoxes);
 }
 
 CDefSetDlg::~CDefSetDlg() = default;
@@ -141,7 +144,16 @@ void CDefSetDlg::updateData(bool fromControls) {
         m_ui->smtpCheck->setChecked(m_useSmtp != 0);
         m_ui->authCheck->setChecked(m_useAuth != 0);
         m_ui->securityCombo->setCurrentIndex(securityIndex(m_mailSecurity));
+        followCheckBoxes();
     }
+}
+
+void CDefSetDlg::followCheckBoxes() {
+    for (QCheckBox* box : {m_ui->smtpCheck, m_ui->authCheck})
+        for (QWidget* field :
+             box->parentWidget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (field != box)
+                field->setEnabled(box->isChecked());
 }
 
 void CDefSetDlg::OnPortStep(int step) {
@@ -181,37 +193,44 @@ bool CDefSetDlg::checkValues() {
         updateData(false);
     } else if (!isAcceptableMailAddress(m_mailAddress)) {
         // The sender address goes into every notification's envelope.
-        CMessageBox::ok(this, CString(kBadMailAddress), caption);
+        CMessageBox::warn(this, CString(kBadMailAddress), caption);
         return false;
     }
     if (m_mailUser.IsEmpty() || m_mailSubject.IsEmpty()) {
-        CMessageBox::ok(this, CString(kNoAdminName), caption);
+        CMessageBox::warn(this, CString(kNoAdminName), caption);
         return false;
     }
     if (m_useSmtp != 0) {
         if (m_mailServer.IsEmpty()) {
-            CMessageBox::ok(this, CString(kNoServer), caption);
+            CMessageBox::warn(this, CString(kNoServer), caption);
             return false;
         }
         if (m_mailPort.IsEmpty()) {
-            CMessageBox::ok(this, CString(kNoPort), caption);
+            CMessageBox::warn(this, CString(kNoPort), caption);
             return false;
         }
         if (m_useAuth != 0) {
             if (m_mailAccount.IsEmpty()) {
-                CMessageBox::ok(this, CString(kNoAccount), caption);
+                CMessageBox::warn(this, CString(kNoAccount), caption);
                 return false;
             }
             if (m_mailPassword.IsEmpty()) {
-                CMessageBox::ok(this, CString(kNoPassword), caption);
+                CMessageBox::warn(this, CString(kNoPassword), caption);
                 return false;
             }
         } else {
+            if ((!m_mailAccount.IsEmpty() || !m_mailPassword.IsEmpty()) &&
+                CMessageBox::yesNo(this, CString(kDropAccount), caption) != CMessageBox::Yes)
+                return false;
             m_mailAccount = CString();
             m_mailPassword = CString();
             updateData(false);
         }
     } else {
+        const bool typed = !m_mailServer.IsEmpty() || !m_mailPort.IsEmpty() ||
+                           !m_mailAccount.IsEmpty() || !m_mailPassword.IsEmpty();
+        if (typed && CMessageBox::yesNo(this, CString(kDropServer), caption) != CMessageBox::Yes)
+            return false;
         m_mailServer = CString();
         m_mailPort = CString();
         m_mailSecurity = CString();
@@ -244,7 +263,7 @@ void CDefSetDlg::OnRegister() {
         const CMapStringToString values = storedValues();
         stored = storeTogether(db, [&] { return db.storeDefault(values) == 0; });
     }
-    CMessageBox::ok(this, CString(stored ? kRegistered : kNotStored), CString(kCaption));
+    showOutcome(this, stored, CString(kRegistered), CString(kCaption));
 }
 
 void CDefSetDlg::OnSecurityChosen(int index) {
@@ -267,6 +286,8 @@ void CDefSetDlg::setBusy(bool busy) {
             qobject_cast<QComboBox*>(child))
             child->setEnabled(!busy);
     }
+    if (!busy)
+        followCheckBoxes();
     m_ui->testSendButton->setText(busy ? qt(CString(kTestSending)) : QStringLiteral("テスト送信"));
     if (busy)
         setCursor(Qt::BusyCursor);
@@ -280,7 +301,7 @@ void CDefSetDlg::OnTestSend() {
     // The test mail goes to the administrator address: without one there is
     // nobody to send it to.
     if (m_ui->senderAddressEdit->text().isEmpty()) {
-        CMessageBox::ok(this, CString(kNoTestAddress), CString(kCaption));
+        CMessageBox::warn(this, CString(kNoTestAddress), CString(kCaption));
         return;
     }
     if (!checkValues())
@@ -300,8 +321,8 @@ void CDefSetDlg::OnTestSend() {
     QEventLoop waiting;
     NVKTL::SmtpResult result = NVKTL::SmtpResult::NoConnection;
     std::thread worker([&waiting, &result, settings, message] {
-        const auto outcome = static_cast<NVKTL::SmtpResult>(
-            CMailRoute::deliverMail(settings, message, nullptr, kTestTimeout));
+        const auto outcome = static_cast<NVKTL::SmtpResult>(CMailRoute::deliverMail(
+            settings, message, nullptr, CMailRoute::Limits{kTestTimeout, kTestTimeout, -1}));
         QMetaObject::invokeMethod(
             &waiting,
             [&waiting, &result, outcome] {
@@ -314,8 +335,9 @@ void CDefSetDlg::OnTestSend() {
     worker.join();
     setBusy(false);
 
-    const CString text = result == NVKTL::SmtpResult::Ok
-                             ? CString(kTestSent)
-                             : CString(kTestFailed) + NVKTL::CSmtpClient::GetErrorMessage(result);
-    CMessageBox::ok(this, text, CString(kCaption));
+    if (result == NVKTL::SmtpResult::Ok)
+        CMessageBox::ok(this, CString(kTestSent), CString(kCaption));
+    else
+        CMessageBox::warn(this, CString(kTestFailed) + NVKTL::CSmtpClient::GetErrorMessage(result),
+                          CString(kCaption));
 }

@@ -12,9 +12,10 @@ class QLineEdit;
 
 // Mail settings: sender name and address, subject, and optionally an SMTP
 // server with port, its encryption and an authentication account. The two check boxes are
-// not stored: they are derived from the stored values when the screen opens
-// and decide what is kept when it saves. Ends with UserConfirmation
-// ("終了") or AdminMenu ("戻る", cancel key).
+// not stored: they are derived from the stored values when the screen opens,
+// enable the fields they govern, and decide what is kept when it saves; typed
+// values a box leaves out are dropped only when the administrator agrees.
+// Ends with UserConfirmation ("終了") or AdminMenu ("戻る", cancel key).
 class CDefSetDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 130;
@@ -30,6 +31,11 @@ public:
     static constexpr const char* kNoPort = "ポート番号が入力されていません";
     static constexpr const char* kNoAccount = "アカウントが入力されていません";
     static constexpr const char* kNoPassword = "パスワードが入力されていません";
+    static constexpr const char* kDropServer =
+        "送信用メールサーバを指定しないため、入力されているSMTPサーバ名、ポート番号、アカウント"
+        "とパスワードは保存されません。よろしいですか？";
+    static constexpr const char* kDropAccount = "SMTP認証を使わないため、入力されているアカウントと"
+                                                "パスワードは保存されません。よろしいですか？";
     static constexpr const char* kRegistered = "登録しました";
     static constexpr const char* kTestSent = "テストメールを送信しました。\r\n"
                                              "管理者メールアドレスに届いたことをご確認ください。";
@@ -68,6 +74,8 @@ private:
     bool checkValues();
     CMapStringToString storedValues() const;
     void setBusy(bool busy);
+    // The fields of each check box's group are enabled while it is ticked.
+    void followCheckBoxes();
 
     std::unique_ptr<Ui::CDefSetDlg> m_ui;
     CString m_mailUser;

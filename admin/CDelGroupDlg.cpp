@@ -12,6 +12,7 @@ CDelGroupDlg::CDelGroupDlg(QWidget* parent)
     m_list = std::make_unique<CPickList>(this, m_ui->groupList);
     setFont(japaneseFont());
     connect(m_ui->deleteButton, &QPushButton::clicked, this, &CDelGroupDlg::OnDeleteGroups);
+    setEnterButton(m_ui->deleteButton);
 }
 
 CDelGroupDlg::~CDelGroupDlg() = default;

@@ -11,6 +11,7 @@ CDelUserDlg::CDelUserDlg(QWidget* parent)
     m_list = std::make_unique<CPickList>(this, m_ui->userList);
     setFont(japaneseFont());
     connect(m_ui->deleteButton, &QPushButton::clicked, this, &CDelUserDlg::OnDeleteUsers);
+    setEnterButton(m_ui->deleteButton);
 }
 
 CDelUserDlg::~CDelUserDlg() = default;

@@ -2,7 +2,6 @@
 
 #include "admin/StoreTogether.h"
 #include "data/CDbAccess.h"
-#include "screens/CMessageBox.h"
 #include "ui_CKidoSetDlg.h"
 
 CKidoSetDlg::CKidoSetDlg(QWidget* parent)
@@ -10,6 +9,7 @@ CKidoSetDlg::CKidoSetDlg(QWidget* parent)
     m_ui->setupUi(this);
     setFont(japaneseFont());
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CKidoSetDlg::OnRegister);
+    setEnterButton(m_ui->registerButton);
 }
 
 CKidoSetDlg::~CKidoSetDlg() = default;
@@ -45,5 +45,5 @@ void CKidoSetDlg::OnRegister() {
         CDbAccess db;
         stored = storeTogether(db, [&] { return db.storeDefault(values) == 0; });
     }
-    CMessageBox::ok(this, CString(stored ? kRegistered : kNotStored), CString(kCaption));
+    showOutcome(this, stored, CString(kRegistered), CString(kCaption));
 }

@@ -61,7 +61,6 @@ int CListCtrlEx::storedDirection(int column) const {
 void CListCtrlEx::SortByColumn(int column, bool descending) {
     if (column < 0 || column >= columnCount())
         return;
-    m_sortColumn = column;
     horizontalHeaderItem(column)->setData(kDirectionRole, descending ? 1 : 0);
 
     struct Row {

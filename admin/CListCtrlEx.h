@@ -21,14 +21,9 @@ public:
 
     void SortByColumn(int column, bool descending);
     void OnColumnClick(int column);
-
-    int sortColumn() const { return m_sortColumn; }
     // The direction stored for the column: 0 ascending, 1 descending.
     int storedDirection(int column) const;
 
     // The selected rows, top to bottom.
     QList<int> selectedRowIndexes() const;
-
-private:
-    int m_sortColumn = 0;
 };

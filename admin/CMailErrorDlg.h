@@ -3,45 +3,69 @@
 #include "nvktl/CString.h"
 #include "screens/CBaseDialog.h"
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
 class CMailErrorDlg;
 }
+class CDbAccess;
 class CListCtrlEx;
 
-// The failed notification deliveries, newest first: the selected visits can
-// be sent again, the selected entries deleted. The window can be enlarged but
-// not made smaller than it opened; the list grows with it and the two action
-// buttons stay side by side around the middle. Ends with UserConfirmation
-// ("終了") or AdminMenu ("戻る", close box, cancel key).
+// The mails that did not go out, in two parts. "送信エラー": the failed
+// deliveries, newest first; the selected ones can be sent again or their
+// entries deleted, and either way they leave the list. "再送待ち": the
+// deliveries that failed for a passing reason and wait for their next try,
+// kept current while the screen is open; the selected ones can be made due at
+// once. The actions act only on a selection and say what they did to how
+// many rows. The window opens wide enough for every column, or at the size it
+// was last left, and remembers its size. Ends with UserConfirmation ("終了")
+// or AdminMenu ("戻る", close box, cancel key).
 class CMailErrorDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 148;
     static constexpr const char* kCaption = "メールエラー情報";
-    static constexpr const char* kResent = "再送設定しました";
-    static constexpr const char* kDeleted = "履歴削除しました";
+    // printf formats of the messages, with the number of rows.
+    static constexpr const char* kResent = "%d件を再送設定しました";
+    static constexpr const char* kDeleted = "%d件の履歴を削除しました";
+    static constexpr const char* kHurried = "%d件を今すぐ再送します";
     enum Column { ErrorNo, LoginId, Date, Group, Name, Mail, ErrorText };
+    enum WaitingColumn { SendId, Address, VisitTime, Tries, NextTry, LastError };
 
     explicit CMailErrorDlg(QWidget* parent = nullptr);
     ~CMailErrorDlg() override;
 
     CListCtrlEx* list() const;
+    CListCtrlEx* waitingList() const;
 
     void OnResend();
     void OnDeleteHistory();
+    void OnResendNow();
+
+    void done(int result) override;
 
 protected:
     bool OnInitDialog() override;
     void OnCancel() override;
-    void resizeEvent(QResizeEvent* event) override;
+    // The send thread's count of waiting mails: the waiting part follows it.
+    void OnWaitingCount(int count) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
-    void OnSize(int cx, int cy);
+    // Reads the waiting deliveries again; the selection stays on the same
+    // deliveries, and an unchanged list is left as it is.
+    void showWaiting();
+    // Each action button is enabled while its list has a selection.
+    void followSelections();
+    // Runs write for the selected rows' keys (column key) in one transaction
+    // and says what became of them: done with the number of rows, or that
+    // nothing was stored. With leave, stored rows leave the list.
+    void actOnSelected(CListCtrlEx* rows, int key, const char* done, bool leave,
+                       const std::function<bool(CDbAccess& db, const CString& key)>& write);
+    // Wide enough for every column as far as the screen allows, never
+    // smaller than that, and at the size it was last left at.
+    void openAtRememberedSize();
 
     std::unique_ptr<Ui::CMailErrorDlg> m_ui;
-    int m_openWidth = 0;
-    int m_openHeight = 0;
-    int m_bottomGap = 0;
-    int m_rightMargin = 0;
+    bool m_sized = false;
 };

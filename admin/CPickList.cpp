@@ -77,7 +77,7 @@ void CPickList::showUsers() {
 CString CPickList::chosenKey(const char* caption) {
     const QList<QListWidgetItem*> selected = m_list->selectedItems();
     if (selected.isEmpty()) {
-        CMessageBox::ok(m_screen, CString(kNothingSelected), CString(caption));
+        CMessageBox::warn(m_screen, CString(kNothingSelected), CString(caption));
         return CString();
     }
     return m_keys.at(static_cast<std::size_t>(m_list->row(selected.front())));
@@ -90,7 +90,7 @@ void CPickList::deleteMarked(const Deletion& deletion) {
         if (m_list->item(row)->isSelected())
             marked.push_back(row);
     if (marked.empty()) {
-        CMessageBox::ok(m_screen, CString(deletion.nothingMarked), caption);
+        CMessageBox::warn(m_screen, CString(deletion.nothingMarked), caption);
         return;
     }
     std::vector<CString> confirmed;
@@ -111,7 +111,7 @@ void CPickList::deleteMarked(const Deletion& deletion) {
     }
     reload();
     if (!stored)
-        CMessageBox::ok(m_screen, CString(kNotStored), caption);
+        CMessageBox::warn(m_screen, CString(kNotStored), caption);
     else if (!confirmed.empty())
         CMessageBox::ok(m_screen, CString(deletion.deleted), caption);
     m_list->clearSelection();

@@ -9,6 +9,8 @@ CSelGroupDlg::CSelGroupDlg(QWidget* parent)
     m_list = std::make_unique<CPickList>(this, m_ui->groupList);
     setFont(japaneseFont());
     connect(m_ui->selectButton, &QPushButton::clicked, this, &CSelGroupDlg::OnSelect);
+    connect(m_ui->groupList, &QListWidget::itemDoubleClicked, this, &CSelGroupDlg::OnSelect);
+    setEnterButton(m_ui->selectButton);
 }
 
 CSelGroupDlg::~CSelGroupDlg() = default;

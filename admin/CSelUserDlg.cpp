@@ -9,6 +9,8 @@ CSelUserDlg::CSelUserDlg(QWidget* parent)
     m_list = std::make_unique<CPickList>(this, m_ui->userList);
     setFont(japaneseFont());
     connect(m_ui->selectButton, &QPushButton::clicked, this, &CSelUserDlg::OnSelect);
+    connect(m_ui->userList, &QListWidget::itemDoubleClicked, this, &CSelUserDlg::OnSelect);
+    setEnterButton(m_ui->selectButton);
 }
 
 CSelUserDlg::~CSelUserDlg() = default;

@@ -1,5 +1,6 @@
 #include "admin/CUpdGroupDlg.h"
 
+#include "admin/NameCheck.h"
 #include "admin/StoreTogether.h"
 #include "data/CDbAccess.h"
 #include "screens/CMessageBox.h"
@@ -14,6 +15,7 @@ CUpdGroupDlg::CUpdGroupDlg(QWidget* parent)
     m_ui->setupUi(this);
     setFont(japaneseFont());
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CUpdGroupDlg::OnRegister);
+    setEnterButton(m_ui->registerButton);
 }
 
 CUpdGroupDlg::~CUpdGroupDlg() = default;
@@ -50,7 +52,9 @@ void CUpdGroupDlg::OnRegister() {
     m_newName = cs(m_ui->groupNameEdit->text());
     const CString caption(kCaption);
     if (m_newName.IsEmpty()) {
-        CMessageBox::ok(this, CString(kNoName), caption);
+        CMessageBox::warn(this, CString(kNoName), caption);
+    } else if (!isAcceptableNameLength(m_newName)) {
+        CMessageBox::warn(this, CString(kNameTooLong), caption);
     } else if (CMessageBox::yesNo(this, CString(kConfirm), caption) == CMessageBox::Yes) {
         CDbAccess db;
         CString kengen;
@@ -65,7 +69,7 @@ void CUpdGroupDlg::OnRegister() {
             CMessageBox::ok(this, CString(kChanged), caption);
             return;
         }
-        CMessageBox::ok(this, CString(kNotStored), caption);
+        CMessageBox::warn(this, CString(kNotStored), caption);
     }
     m_timerId = setScreenTimer(kScreenTimerId, kBaseTimerPeriod);
 }

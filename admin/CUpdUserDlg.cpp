@@ -14,6 +14,8 @@ CUpdUserDlg::CUpdUserDlg(QWidget* parent)
     setFont(japaneseFont());
     m_form = std::make_unique<CUserForm>(this);
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CUpdUserDlg::OnRegister);
+    setEnterButton(m_ui->registerButton);
+    setEnterButton(m_ui->addAddressButton, m_ui->addressEdit);
 }
 
 CUpdUserDlg::~CUpdUserDlg() = default;
@@ -59,7 +61,7 @@ void CUpdUserDlg::restartTimer() {
 }
 
 void CUpdUserDlg::refuse(const CString& text) {
-    CMessageBox::ok(this, text, CString(kCaption));
+    CMessageBox::warn(this, text, CString(kCaption));
     restartTimer();
 }
 
@@ -80,7 +82,7 @@ void CUpdUserDlg::OnRegister() {
     CString newCard = m_form->card();
     if (!userform::holdsCardId(newCard)) {
         // Moving into or out of the administrators' group needs the card.
-        if ((m_oldGroupId == kAdminGroup) != (groupId == kAdminGroup)) {
+        if ((m_oldGroupId == userform::kAdminGroup) != (groupId == userform::kAdminGroup)) {
             refuse(newCard);
             return;
         }

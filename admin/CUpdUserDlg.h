@@ -22,8 +22,6 @@ public:
     static constexpr const char* kCardChanged = "ICカードが変更されています。旧のカードでアクセスで"
                                                 "きなくなりますが、よろしいでしょうか？";
     static constexpr const char* kChanged = "変更しました。";
-    // The administrators' group: moving into or out of it needs the card.
-    static constexpr const char* kAdminGroup = "1";
 
     explicit CUpdUserDlg(QWidget* parent = nullptr);
     ~CUpdUserDlg() override;

@@ -1,6 +1,7 @@
 #include "admin/CUserForm.h"
 
 #include "admin/MailAddressCheck.h"
+#include "admin/NameCheck.h"
 #include "data/CDbAccess.h"
 #include "nvktl/CStringList.h"
 #include "nvktl/CTokenizer.h"
@@ -12,6 +13,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 namespace userform {
 
@@ -58,6 +61,8 @@ CUserForm::CUserForm(QWidget* screen)
     connectButton("replaceAddressButton", &CUserForm::OnReplace);
     QObject::connect(m_list, &QListWidget::itemSelectionChanged, m_screen,
                      [this] { OnSelectionChanged(); });
+    QObject::connect(m_groups, &QComboBox::activated, m_screen,
+                     [this](int index) { OnGroupChosen(index); });
 }
 
 CString CUserForm::card() const {
@@ -84,6 +89,8 @@ bool CUserForm::refuseIncomplete(const CString& caption) {
     const char* refusal = nullptr;
     if (m_name->text().isEmpty())
         refusal = kNoName;
+    else if (!isAcceptableNameLength(name()))
+        refusal = kNameTooLong;
     else if (m_groups->currentIndex() < 0)
         refusal = kNoGroup;
     // The typed address is stored as well; it must be deliverable.
@@ -91,25 +98,48 @@ bool CUserForm::refuseIncomplete(const CString& caption) {
         refusal = kBadMailAddress;
     if (refusal == nullptr)
         return false;
-    CMessageBox::ok(m_screen, CString(refusal), caption);
+    CMessageBox::warn(m_screen, CString(refusal), caption);
     return true;
 }
 
 void CUserForm::fillGroups() {
     userform::fillGroupCombo(m_groups, m_groupIds);
-    if (m_groups->count() > 0)
-        m_groups->setCurrentIndex(0);
+    selectFirstOrdinaryGroup();
+}
+
+void CUserForm::selectFirstOrdinaryGroup() {
+    const auto ordinary = std::find_if(m_groupIds.begin(), m_groupIds.end(), [](const CString& id) {
+        return !(id == userform::kAdminGroup);
+    });
+    showGroup(ordinary == m_groupIds.end() ? -1 : static_cast<int>(ordinary - m_groupIds.begin()));
+}
+
+void CUserForm::showGroup(int index) {
+    m_groups->setCurrentIndex(index);
+    m_shownGroup = index;
+}
+
+void CUserForm::OnGroupChosen(int index) {
+    if (index == m_shownGroup)
+        return;
+    if (groupId() == userform::kAdminGroup &&
+        CMessageBox::yesNo(m_screen, CString(kAdminChosen), cs(m_screen->windowTitle())) !=
+            CMessageBox::Yes) {
+        m_groups->setCurrentIndex(m_shownGroup);
+        return;
+    }
+    m_shownGroup = index;
 }
 
 void CUserForm::selectGroup(const CString& groupId) {
     for (std::size_t i = 0; i < m_groupIds.size(); ++i)
         if (m_groupIds[i] == groupId)
-            m_groups->setCurrentIndex(static_cast<int>(i));
+            showGroup(static_cast<int>(i));
 }
 
 void CUserForm::selectLastGroup() {
     if (m_groups->count() > 0)
-        m_groups->setCurrentIndex(m_groups->count() - 1);
+        showGroup(m_groups->count() - 1);
 }
 
 CString CUserForm::groupId() const {
@@ -137,6 +167,8 @@ void CUserForm::clearUser() {
     m_name->clear();
     m_address->clear();
     m_list->clear();
+    if (groupId() == userform::kAdminGroup)
+        selectFirstOrdinaryGroup();
 }
 
 int CUserForm::selectedRow() const {
@@ -147,20 +179,20 @@ int CUserForm::selectedRow() const {
 bool CUserForm::refuseBadAddress(const QString& text) {
     if (isAcceptableMailAddress(cs(text)))
         return false;
-    CMessageBox::ok(m_screen, CString(kBadMailAddress), CString(kAddressCaption));
+    CMessageBox::warn(m_screen, CString(kBadMailAddress), CString(kAddressCaption));
     return true;
 }
 
 void CUserForm::OnAdd() {
     const QString text = m_address->text();
     if (text.isEmpty()) {
-        CMessageBox::ok(m_screen, CString(kNoAddress), CString(kAddressCaption));
+        CMessageBox::warn(m_screen, CString(kNoAddress), CString(kAddressCaption));
         return;
     }
     if (refuseBadAddress(text))
         return;
     if (findExact(text) >= 0) {
-        CMessageBox::ok(m_screen, CString(kDuplicate), CString(kAddressCaption));
+        CMessageBox::warn(m_screen, CString(kDuplicate), CString(kAddressCaption));
         return;
     }
     insertSorted(text);
@@ -170,7 +202,7 @@ void CUserForm::OnAdd() {
 void CUserForm::OnDelete() {
     const int row = selectedRow();
     if (row < 0) {
-        CMessageBox::ok(m_screen, CString(kNotSelected), CString(kAddressCaption));
+        CMessageBox::warn(m_screen, CString(kNotSelected), CString(kAddressCaption));
         return;
     }
     {
@@ -184,16 +216,21 @@ void CUserForm::OnDelete() {
 void CUserForm::OnReplace() {
     const QString text = m_address->text();
     if (text.isEmpty()) {
-        CMessageBox::ok(m_screen, CString(kNoAddress), CString(kAddressCaption));
+        CMessageBox::warn(m_screen, CString(kNoAddress), CString(kAddressCaption));
         return;
     }
     const int row = selectedRow();
     if (row < 0) {
-        CMessageBox::ok(m_screen, CString(kNotSelected), CString(kAddressCaption));
+        CMessageBox::warn(m_screen, CString(kNotSelected), CString(kAddressCaption));
         return;
     }
     if (refuseBadAddress(text))
         return;
+    // Another entry in another letter case is the same mailbox.
+    if (const int same = findExact(text); same >= 0 && same != row) {
+        CMessageBox::ok(m_screen, CString(kDuplicate), CString(kAddressCaption));
+        return;
+    }
     // The edit keeps its text; no other entry becomes selected.
     const QSignalBlocker quiet(m_list);
     delete m_list->takeItem(row);

@@ -15,9 +15,11 @@ class QWidget;
 namespace userform {
 
 inline constexpr const char* kReaderError = "エラーが発生しています。再起動してください";
-inline constexpr const char* kPutCard = "カードをFeRiCaにセットしてください。";
+inline constexpr const char* kPutCard = "カードをFeLiCaにセットしてください。";
 // The caption of messages that have none of their own: the program's name.
 inline constexpr const char* kDefaultCaption = "NVKぽすとん";
+// The administrators' group: its users' cards open the administrator menu.
+inline constexpr const char* kAdminGroup = "1";
 
 // What a card field shows for a poll of the reader: the card ID, the prompt
 // while no card is there, or the reader error.
@@ -49,6 +51,9 @@ public:
     static constexpr const char* kNotSelected = "メールアドレスが選択されていません";
     static constexpr const char* kNoName = "ユーザ氏名が入力されていません。";
     static constexpr const char* kNoGroup = "グループが選択されていません。";
+    static constexpr const char* kAdminChosen =
+        "管理者グループを選ぶと、このユーザのカードで管理者メ"
+        "ニューを開けるようになります。よろしいですか？";
 
     explicit CUserForm(QWidget* screen);
 
@@ -62,6 +67,7 @@ public:
     // shown with caption; false when the form is complete.
     bool refuseIncomplete(const CString& caption);
 
+    // Every group; the first one that is not the administrators' is chosen.
     void fillGroups();
     void selectGroup(const CString& groupId);
     void selectLastGroup();
@@ -72,7 +78,8 @@ public:
     void showAddresses(const CString& stored);
     // The list's entries, in order.
     std::vector<CString> addresses() const;
-    // Name, typed address and list emptied, for the next user.
+    // Name, typed address and list emptied, for the next user; a choice of
+    // the administrators' group is not kept, so that it is never made unasked.
     void clearUser();
 
     void OnAdd();
@@ -80,6 +87,9 @@ public:
     void OnReplace();
     // Selecting an entry copies it into the edit.
     void OnSelectionChanged();
+    // A group chosen by hand; choosing the administrators' group asks first,
+    // and No keeps the group chosen before.
+    void OnGroupChosen(int index);
 
 private:
     // Adds the text where the sorted order puts it.
@@ -87,6 +97,9 @@ private:
     // The entry equal to text without regard to letter case, or -1.
     int findExact(const QString& text) const;
     int selectedRow() const;
+    void selectFirstOrdinaryGroup();
+    // Chooses the entry without asking, as the form's own choice.
+    void showGroup(int index);
     // A refusal box for an unacceptable address; true when refused.
     bool refuseBadAddress(const QString& text);
 
@@ -97,4 +110,6 @@ private:
     QListWidget* m_list;
     QComboBox* m_groups;
     std::vector<CString> m_groupIds;
+    // The group chosen last, by the form or accepted from a choice by hand.
+    int m_shownGroup = -1;
 };

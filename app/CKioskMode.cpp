@@ -10,16 +10,14 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
+#include <unistd.h>
 
 namespace {
 
-// Marks a screen already prepared, so a screen shown again is not scaled twice.
+// Marks a screen already prepared.
 constexpr const char* kPrepared = "postonKioskPrepared";
-// Texts grow with the screen, but never beyond this: a tall screen would
-// otherwise push the buttons off it.
-constexpr double kMaxScale = 3.0;
-// Room kept around the content, as a share of the screen.
-constexpr double kFill = 0.8;
+constexpr const char* kScaleVariable = "QT_SCALE_FACTOR";
 
 // By class, so that the screen is known whatever its objectName.
 bool isFirstScreen(const QObject* watched) {
@@ -45,6 +43,34 @@ bool CKioskMode::requested(const QStringList& arguments) {
     return arguments.contains(QLatin1String(kOption));
 }
 
+double CKioskMode::scaleFor(const QSize& display) {
+    const double fits = std::min(double(display.width()) / kLayoutRoom.width(),
+                                 double(display.height()) / kLayoutRoom.height());
+    // In quarter steps, so that every display gets a round figure.
+    return std::clamp(std::floor(fits * 4) / 4, 1.0, kMaxScale);
+}
+
+bool CKioskMode::chooseScale(const QSize& display) {
+    const double scale = scaleFor(display);
+    if (qEnvironmentVariableIsSet(kScaleVariable) || scale == 1.0)
+        return false;
+    qputenv(kScaleVariable, QByteArray::number(scale));
+    return true;
+}
+
+void CKioskMode::restartScaled(const std::vector<std::string>& arguments) {
+    const QScreen* display = QGuiApplication::primaryScreen();
+    if (display == nullptr || arguments.empty() || !chooseScale(display->size()))
+        return;
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv("/proc/self/exe", argv.data());
+    // Not started again: the screens stay at Qt's own scale.
+    qunsetenv(kScaleVariable);
+}
+
 bool CKioskMode::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::Polish:
@@ -68,10 +94,11 @@ bool CKioskMode::eventFilter(QObject* watched, QEvent* event) {
         pointerMoved();
         break;
     case QEvent::Close:
-        // The program ends its screens by result code, never by closing them:
-        // a close of the first screen comes from outside (Alt+F4, the window
-        // system) and would end the program.
-        if (isFirstScreen(watched)) {
+        // A screen that ends (QDialog::done) closes itself, and the first
+        // screen must be able to end. A close from the window system
+        // (Alt+F4, a close button) arrives spontaneously and would end the
+        // program: that one is refused.
+        if (event->spontaneous() && isFirstScreen(watched)) {
             event->ignore();
             return true;
         }
@@ -91,24 +118,6 @@ void CKioskMode::prepare(QDialog* screen) {
     if (screen->property(kPrepared).toBool())
         return;
     screen->setProperty(kPrepared, true);
-    const QScreen* display = screen->screen() ? screen->screen() : QGuiApplication::primaryScreen();
-    if (display) {
-        const QSize content = screen->sizeHint().expandedTo(screen->minimumSizeHint());
-        const QSize available = display->size();
-        if (content.width() > 0 && content.height() > 0) {
-            const double scale =
-                std::clamp(kFill * std::min(double(available.width()) / content.width(),
-                                            double(available.height()) / content.height()),
-                           1.0, kMaxScale);
-            for (QWidget* widget : screen->findChildren<QWidget*>()) {
-                QFont font = widget->font();
-                if (font.pointSizeF() > 0) {
-                    font.setPointSizeF(font.pointSizeF() * scale);
-                    widget->setFont(font);
-                }
-            }
-        }
-    }
     QPalette plain = screen->palette();
     plain.setColor(QPalette::Window, Qt::white);
     screen->setPalette(plain);

@@ -5,36 +5,31 @@
 #include "app/CDataIkouDlg.h"
 #include "app/CEndingDlg.h"
 #include "app/CScreenLoop.h"
+#include "app/CTerminationSignals.h"
 #include "data/CDataFiles.h"
+#include "data/CDataRequest.h"
 #include "data/CDbAccess.h"
 #include "data/CServerLink.h"
 #include "nvktl/CJournal.h"
 #include "nvktl/ProgramFolder.h"
 #include "reader/CFelicaReader.h"
+#include "screens/CCardWatch.h"
 #include "screens/CMainDlg.h"
 #include "screens/CMessageBox.h"
 #include "screens/CPostonDlg.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <string>
-
-namespace {
-
-std::string withSlash(std::string path) {
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    return path;
-}
-
-} // namespace
 
 CPostonApp::CPostonApp() : CPostonApp(Options{}) {}
 
 CPostonApp::CPostonApp(Options options) : m_options(std::move(options)) {
     CReaderServices services;
     services.showMessage = [](const NVKTL::CString& text) {
-        CMessageBox::ok(nullptr, text, CString(kProgramCaption));
+        CMessageBox::warn(nullptr, text, CString(kProgramCaption));
     };
     services.beep = [] { QApplication::beep(); };
     m_reader =
@@ -68,7 +63,7 @@ void CPostonApp::registerScreens() {
 CString CPostonApp::getBaseDir() {
     if (m_baseDir.IsEmpty())
         m_baseDir = CString(m_options.baseDir.empty() ? NVKTL::programBaseFolder()
-                                                      : withSlash(m_options.baseDir));
+                                                      : NVKTL::withSlash(m_options.baseDir));
     return m_baseDir;
 }
 
@@ -103,10 +98,22 @@ bool CPostonApp::isReaderFailing() {
 }
 
 bool CPostonApp::openReader() {
-    return m_reader->openReader();
+    if (!m_reader->openReader())
+        return false;
+    const int changes = m_reader->changeDescriptor();
+    if (changes >= 0 && !m_cardChanges) {
+        m_cardChanges = std::make_unique<QSocketNotifier>(changes, QSocketNotifier::Read);
+        QObject::connect(m_cardChanges.get(), &QSocketNotifier::activated, [this] {
+            m_reader->drainChanges();
+            CCardWatch::announce();
+        });
+    }
+    return true;
 }
 
 void CPostonApp::closeReader() {
+    // The descriptor goes with the library.
+    m_cardChanges.reset();
     m_reader->closeReader();
 }
 
@@ -179,6 +186,41 @@ void CPostonApp::requestSendEnd(NVKTL::CEvent* event) {
     m_sendThread.requestEnd(event);
 }
 
+int CPostonApp::sendingCount() {
+    return static_cast<int>(m_sendThread.sendingCount());
+}
+
+void CPostonApp::sendLater() {
+    m_sendThread.abortAttempts();
+}
+
+void CPostonApp::endNow() {
+    if (m_endingNow)
+        return;
+    m_endingNow = true;
+    sendLater();
+    // A screen may refuse to close for a moment (a test send in progress):
+    // it is asked again until it does.
+    m_closer = new QTimer(qApp);
+    QObject::connect(m_closer, &QTimer::timeout, [this] { closeOpenScreens(); });
+    m_closer->start(100);
+    closeOpenScreens();
+}
+
+void CPostonApp::closeOpenScreens() {
+    // The closing screen closes by itself once the send thread has stored
+    // its outcomes.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(window);
+        if (dialog == nullptr || !dialog->isVisible() || qobject_cast<CEndingDlg*>(dialog))
+            continue;
+        if (auto* screen = qobject_cast<CBaseDialog*>(dialog))
+            screen->done(resultOf(ScreenCode::Leave));
+        else
+            dialog->reject();
+    }
+}
+
 bool CPostonApp::InitInstance() {
     // Nothing else is touched before the lock is held: a second copy leaves
     // the reader and the data folder alone.
@@ -188,14 +230,15 @@ bool CPostonApp::InitInstance() {
     case CInstanceLock::Result::Taken:
         break;
     case CInstanceLock::Result::HeldElsewhere:
-        CMessageBox::ok(nullptr, CString(kAlreadyRunning), CString(kProgramCaption));
+        CMessageBox::warn(nullptr, CString(kAlreadyRunning), CString(kProgramCaption));
         return false;
     case CInstanceLock::Result::Failed:
-        CMessageBox::ok(nullptr, CString(kLockFailed), CString(kProgramCaption));
+        CMessageBox::warn(nullptr, CString(kLockFailed), CString(kProgramCaption));
         return false;
     }
     NVKTL::CJournal::started();
     m_journalled = true;
+    m_signals = std::make_unique<CTerminationSignals>([this] { endNow(); });
     if (!openReader())
         return false;
 
@@ -204,13 +247,15 @@ bool CPostonApp::InitInstance() {
     // Without a data file every registration would be lost and every card
     // unknown: the operator is told where the files are missing.
     if (!CDataFiles::exists(getDataDir() + CDataFiles::dataFile)) {
-        CMessageBox::ok(nullptr, CString(kNoDataFile) + "\n" + getDataDir(),
-                        CString(kProgramCaption));
+        CMessageBox::warn(nullptr, CString(kNoDataFile) + "\n" + getDataDir(),
+                          CString(kProgramCaption));
         return false;
     }
     startServerWork();
 
-    CScreenLoop loop(m_screens, m_startCheck);
+    CScreenLoop loop(m_screens, [this](ScreenCode code) {
+        return m_endingNow ? ScreenCode::Leave : m_startCheck(code);
+    });
     loop.run();
     runClosingScreen();
     return true;
@@ -233,11 +278,16 @@ void CPostonApp::runClosingScreen() {
 }
 
 void CPostonApp::stopSendThread() {
+    // An attempt still in progress ends now (a sent message's answer is
+    // awaited a few seconds more); what the worker could not store any more
+    // is stored here, so the next start neither loses nor repeats it.
+    m_sendThread.abortAttempts();
     if (m_serverWindow)
         m_serverWindow->close();
     m_dispatcher.shutdown();
     m_sendThread.resetWindow();
     m_sendThread.stop();
+    m_sendThread.storeKeptChanges(runDataRequest);
 }
 
 void CPostonApp::ExitInstance() {
@@ -249,6 +299,9 @@ void CPostonApp::ExitInstance() {
         m_sync.reset();
     }
     stopSendThread();
+    delete m_closer;
+    m_closer = nullptr;
+    m_signals.reset();
     closeReader();
     if (m_journalled)
         NVKTL::CJournal::ended();

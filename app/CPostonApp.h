@@ -13,6 +13,9 @@
 #include <string>
 
 class CFelicaReader;
+class QSocketNotifier;
+class CTerminationSignals;
+class QTimer;
 
 // The application object: owns the single-instance lock, the reader binding,
 // the send thread and the dispatcher that carries its requests to the open
@@ -65,10 +68,6 @@ public:
     // The screens by result code; filled with the program's screens at
     // construction. Tests replace entries.
     CScreenTable& screens() { return m_screens; }
-    // The check before every screen; the administrator gate by default.
-    void setStartCheck(std::function<ScreenCode(ScreenCode code)> check) {
-        m_startCheck = std::move(check);
-    }
 
     CString getBaseDir() override;
     CString getDataDir() override;
@@ -79,6 +78,12 @@ public:
     void visitRecorded() override;
     void detachSendWindow(CBaseDialog* window) override;
     void requestSendEnd(NVKTL::CEvent* event) override;
+    int sendingCount() override;
+    void sendLater() override;
+
+    // What SIGTERM and SIGINT do: the open screens close, the loop ends, and
+    // the closing screen ends as after "あとで送る". Any time after start-up.
+    void endNow();
 
     bool openReader();
     void closeReader();
@@ -92,6 +97,9 @@ private:
     void runMigrationIfWaiting();
     void runClosingScreen();
     void stopSendThread();
+    // Closes every open screen and message box (endNow), again on every tick
+    // of m_closer until the program ends.
+    void closeOpenScreens();
 
     Options m_options;
     CString m_baseDir;
@@ -101,8 +109,14 @@ private:
     // A start went to the journal, so its end goes there too.
     bool m_journalled = false;
     std::unique_ptr<CFelicaReader> m_reader;
+    // Hears of card changes from the reader library while the reader is open.
+    std::unique_ptr<QSocketNotifier> m_cardChanges;
     CScreenTable m_screens;
     std::function<ScreenCode(ScreenCode code)> m_startCheck;
+    // Set by endNow: no further screen opens.
+    bool m_endingNow = false;
+    std::unique_ptr<CTerminationSignals> m_signals;
+    QTimer* m_closer = nullptr;
     // The dispatcher outlives every binding of the thread: the thread is
     // declared after it and so stops first.
     CSendWindowDispatcher m_dispatcher;

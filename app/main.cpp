@@ -7,8 +7,12 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
+    // As given: QApplication takes its own options out of argv.
+    const std::vector<std::string> arguments(argv, argv + argc);
     QApplication qt(argc, argv);
     QApplication::setApplicationName(QStringLiteral("poston"));
     // The program leaves when its closing screen has gone, not when the last
@@ -16,6 +20,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     std::unique_ptr<CKioskMode> kiosk;
     if (CKioskMode::requested(QApplication::arguments())) {
+        CKioskMode::restartScaled(arguments);
         kiosk = std::make_unique<CKioskMode>();
         qt.installEventFilter(kiosk.get());
     }

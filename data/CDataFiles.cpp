@@ -2,6 +2,8 @@
 
 #include "nvktl/ProgramFolder.h"
 
+#include <sqlite3.h>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -66,6 +68,21 @@ bool copyContents(int from, int to) {
 
 bool removeIfPresent(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+// The layout version a database file declares (PRAGMA user_version); 0 for
+// a file that cannot be read as one.
+int layoutVersion(const std::string& path) {
+    sqlite3* db = nullptr;
+    int version = 0;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        version = sqlite3_column_int(statement, 0);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return version;
 }
 
 } // namespace
@@ -163,7 +180,8 @@ bool CDataFiles::prepare(const CString& folder) {
     if (::stat(data.c_str(), &dataStatus) == 0) {
         struct stat masterStatus {};
         if (::stat(master.c_str(), &masterStatus) == 0 &&
-            dataStatus.st_atim.tv_sec < masterStatus.st_atim.tv_sec)
+            (dataStatus.st_atim.tv_sec < masterStatus.st_atim.tv_sec ||
+             layoutVersion(data.str()) < layoutVersion(master.str())))
             copyFile(master, copy);
     } else {
         copyFile(master, copy);

@@ -54,9 +54,11 @@ public:
 
     // Start-up's preparation of the folder (created when missing): places a
     // fresh copy of the master file under the master copy's name when there is
-    // no data file yet, or when the data file was last accessed before the
-    // master file (a newly installed master file). A failed copy leaves no new
-    // file and is not reported. True when a master copy now waits for the
-    // migration, whether new or left from an earlier start.
+    // no data file yet, when the data file was last accessed before the
+    // master file (a newly installed master file), or when the data file's
+    // layout (its user_version) is older than the master file's, which the
+    // program would not be able to use. A failed copy leaves no new file and
+    // is not reported. True when a master copy now waits for the migration,
+    // whether new or left from an earlier start.
     static bool prepare(const CString& folder);
 };

@@ -25,7 +25,7 @@ struct Runner {
         return DataResult::Done;
     }
     DataResult operator()(DataRequest::ClaimDelivery& r) const {
-        return stored(db.claimDelivery(r.sendId, r.now, r.until));
+        return stored(db.claimDelivery(r.sendId, r.now, r.until, r.messageId, r.messageDate));
     }
     DataResult operator()(DataRequest::ReleaseDelivery& r) const {
         return stored(db.releaseDelivery(r.sendId));

@@ -23,6 +23,9 @@ struct GetSendLogin {
 struct ClaimDelivery {
     static constexpr const char* name = "claimDelivery";
     CString sendId, now, until;
+    // In: the Message-ID and Date (a stamp) for a first try; out: those the
+    // delivery keeps, its first try's when it had one.
+    CString messageId, messageDate;
 };
 struct ReleaseDelivery {
     static constexpr const char* name = "releaseDelivery";

@@ -3,6 +3,7 @@
 #include "data/CDataFiles.h"
 #include "data/CPgConnection.h"
 #include "data/CServerLink.h"
+#include "nvktl/ProgramFolder.h"
 
 #include <mutex>
 
@@ -15,17 +16,11 @@ CStoreConfig config;
 
 constexpr int kBatchTries = 3;
 
-CString withSlash(CString folder) {
-    if (folder.IsEmpty() || folder.str().back() != '/')
-        folder += '/';
-    return folder;
-}
-
 } // namespace
 
 void CDbAccess::setDataFolder(const CString& folder) {
     std::lock_guard<std::mutex> guard(folderLock);
-    dataFolder = withSlash(folder);
+    dataFolder = CString(NVKTL::withSlash(folder.str()));
     folderKnown = true;
     CStoreConfig::load(dataFolder.str(), config);
 }
@@ -100,6 +95,9 @@ int CDbAccess::endBatch(bool commit) {
 }
 
 int CDbAccess::runBatch(const std::function<bool()>& statements) {
+    // Inside a screen's batch the statements are stored or dropped with it.
+    if (m_db && m_db->inBatch())
+        return statements() ? 0 : -1;
     // A conflict with another terminal passes by itself: the whole unit is
     // run again, never half of it.
     for (int attempt = 1; m_db && attempt <= kBatchTries; ++attempt) {

@@ -35,7 +35,8 @@ class IMigrationProgress;
 //
 // beginBatch/endBatch put the writes of one action into one transaction:
 // endBatch(true) gives 0 only when all of them reached the file, and
-// endBatch(false) leaves the file as it was before beginBatch.
+// endBatch(false) leaves the file as it was before beginBatch. Operations that
+// are a transaction of their own join an open batch instead.
 class CDbAccess {
 public:
     // The data file's password, sent with every connect (";PWD=" + password).
@@ -122,8 +123,12 @@ public:
     // login_date, tries; oldest visit first.
     int getSendLogin(NVKTL::vector<CMapStringToString*>* rows);
     // Takes a due delivery for sending until the time until; -1 when it is
-    // not due, already taken, or the mark could not be stored.
-    int claimDelivery(const CString& send_id, const CString& now, const CString& until);
+    // not due, already taken, or the mark could not be stored. The delivery
+    // keeps the Message-ID and Date of its first try: message_id and
+    // message_date are stored when it has none yet, and come back as it has
+    // them.
+    int claimDelivery(const CString& send_id, const CString& now, const CString& until,
+                      CString& message_id, CString& message_date);
     // Gives a claimed delivery back unsent: due again at once.
     int releaseDelivery(const CString& send_id);
     // Gives back every claim, at the start of the one terminal that uses
@@ -136,12 +141,20 @@ public:
     int failDelivery(const CString& send_id, const CString& error_date, const CString& error_msg);
     // Due deliveries that have failed at least once and wait for their next try.
     int getWaitingCount();
+    // Those deliveries, next try first: send_id, mail, login_date, tries,
+    // next_try, last_error, user_name, group_name.
+    int getWaitingList(NVKTL::vector<CMapStringToString*>* rows);
+    // Makes a waiting delivery due at once; 0 when stored.
+    int hurryDelivery(const CString& send_id);
     // Withdraws a visit: its deliveries that have not gone out are not sent.
     int skipLogin(const CString& login_id, const CString& ret_send_date);
 
-    // Failed deliveries (t_mail_error). The rows also name the terminal that
-    // recorded the visit ("terminal", empty on a single terminal).
+    // Failed deliveries (t_mail_error), newest first; a row whose delivery is
+    // due again is left out until it fails once more. The rows also name the
+    // terminal that recorded the visit ("terminal", empty on a single
+    // terminal).
     int getMailErrorList(NVKTL::vector<CMapStringToString*>* rows);
+    // 0 when the row is gone.
     int deleteMailError(const CString& error_no);
     // Makes the delivery of one error row due again (the row stays until it
     // has been sent); 0 when stored.

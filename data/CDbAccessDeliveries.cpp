@@ -78,9 +78,32 @@ int CDbAccess::getWaitingCount() {
     return std::atoi(count.c_str());
 }
 
-int CDbAccess::claimDelivery(const CString& send_id, const CString& now, const CString& until) {
-    const CMapStringToString params = claimParams(send_id, now, until);
-    return selectAny(Sql::DeliveryClaim, &params);
+int CDbAccess::getWaitingList(NVKTL::vector<CMapStringToString*>* rows) {
+    return selectInto(Sql::WaitingList, rows, nullptr);
+}
+
+int CDbAccess::hurryDelivery(const CString& send_id) {
+    const CMapStringToString params = named({{"send_id", send_id}});
+    return store(Sql::DeliveryHurry, &params);
+}
+
+int CDbAccess::claimDelivery(const CString& send_id, const CString& now, const CString& until,
+                             CString& message_id, CString& message_date) {
+    CMapStringToString params = claimParams(send_id, now, until);
+    params.SetAt(CString("message_id"), message_id);
+    params.SetAt(CString("message_date"), message_date);
+    bool claimed = false;
+    CString id, date;
+    const IDbConnection::RowVisitor take = [&](CMapStringToString& row) {
+        claimed = true;
+        id = row.Value("message_id");
+        date = row.Value("message_date");
+    };
+    if (m_db == nullptr || !runOn(*m_db, Sql::DeliveryClaim, &params, &take) || !claimed)
+        return -1;
+    message_id = id;
+    message_date = date;
+    return 0;
 }
 
 int CDbAccess::releaseDelivery(const CString& send_id) {

@@ -7,6 +7,5 @@ int CDbAccess::getMailErrorList(NVKTL::vector<CMapStringToString*>* rows) {
 
 int CDbAccess::deleteMailError(const CString& error_no) {
     const CMapStringToString params = named({{"error_no", error_no}});
-    run(Sql::ErrorDelete, &params);
-    return 0;
+    return store(Sql::ErrorDelete, &params);
 }

@@ -63,21 +63,23 @@ void nullIfEmpty(CMapStringToString& row, const char* column) {
         row.SetAt(CString(column), CString("null"));
 }
 
-// Runs the step's SELECT on the data file and copy for every row; false when
-// a row could not be copied.
+// Runs the step's SELECT on the data file (its rows in order, when given)
+// and copy for every row; false when a row could not be copied.
 bool copyTable(const CMdbAccess& source, IMigrationProgress* progress, const char* caption,
-               std::string_view table, const std::function<bool(CMapStringToString&)>& copy) {
+               std::string_view table, const std::function<bool(CMapStringToString&)>& copy,
+               std::string_view order = {}) {
     int total = 0;
     source.selectEachMdb(
         CString("SELECT count(*) as row_count FROM ") + table, nullptr,
         [&total](CMapStringToString& row) { total = std::atoi(row.Value("row_count").c_str()); });
     TableProgress shown(progress, caption, total);
     bool all = true;
-    const bool read = source.selectEachMdb(CString("SELECT * FROM ") + table, nullptr,
-                                           [&](CMapStringToString& row) {
-                                               shown.row();
-                                               all = copy(row) && all;
-                                           }) == 0;
+    const CString select =
+        CString("SELECT * FROM ") + table + (order.empty() ? "" : " ORDER BY ") + order;
+    const bool read = source.selectEachMdb(select, nullptr, [&](CMapStringToString& row) {
+        shown.row();
+        all = copy(row) && all;
+    }) == 0;
     return read && all;
 }
 
@@ -183,6 +185,8 @@ int CDbAccess::copyUser(IMigrationProgress* progress, IDbConnection* target) {
 }
 
 int CDbAccess::copyMail(IMigrationProgress* progress, IDbConnection* target) {
+    // Spellings of one address that differ in letter case only are one
+    // mailbox: the first one stays (unique key), the others are left out.
     return result(
         copyTable(*m_pMdb, progress, "メール", "t_mail", [target](CMapStringToString& row) {
             return runOn(*target, Sql::CopyMail, &row);
@@ -213,14 +217,20 @@ int CDbAccess::copySend(IMigrationProgress* progress, IDbConnection* target) {
         CString("SELECT 1 as found FROM sqlite_master WHERE type = 'table' AND name = 't_send'"),
         nullptr, [&kept](CMapStringToString&) { kept = true; });
     if (kept)
-        return result(
-            copyTable(*m_pMdb, progress, "送信", "t_send", [target](CMapStringToString& row) {
+        // Two deliveries of one visit to spellings of one address are one:
+        // a sent one is kept before a due one, a due one before a failed one.
+        return result(copyTable(
+            *m_pMdb, progress, "送信", "t_send",
+            [target](CMapStringToString& row) {
                 for (const char* column : {"tries", "login_id"})
                     nullIfEmpty(row, column);
-                for (const char* column : {"next_try", "last_error", "sent_date"})
+                // Files from before the Message-ID was kept have no such columns.
+                for (const char* column :
+                     {"next_try", "last_error", "sent_date", "message_id", "message_date"})
                     row.SetAt(CString(column), quotedOrNull(row.Value(column)));
                 return runOn(*target, Sql::CopyDelivery, &row);
-            }));
+            },
+            "CASE state WHEN '2' THEN 0 WHEN '1' THEN 1 ELSE 2 END, send_id"));
     // A data file from before deliveries were kept: its due visits are mailed
     // to the addresses their users have now, and a due visit of a user with
     // no address (or no user any more) is not sent at all.

@@ -58,6 +58,7 @@ public:
     // disk; endBatch(false) rolls back. Both close the file.
     int beginBatch() override;
     int endBatch(bool commit) override;
+    bool inBatch() const override { return m_batch != nullptr; }
 
 private:
     // How long a statement waits for another connection's lock.

@@ -60,6 +60,7 @@ public:
                      const RowVisitor* visit) override;
     int beginBatch() override;
     int endBatch(bool commit) override;
+    bool inBatch() const override { return m_inBatch; }
     DbError lastError() const override { return m_lastError; }
 
     // Several statements without values (a schema step), in the open batch

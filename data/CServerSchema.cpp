@@ -75,6 +75,18 @@ CREATE TRIGGER t_def_data_roster AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON
 CREATE INDEX t_login_user ON t_login (user_id, login_date);
 CREATE INDEX t_send_due ON t_send (send_id) WHERE state = '1';
 )sql"},
+    {4, 2, R"sql(
+-- A delivery keeps the Message-ID and Date of its first try, so that a
+-- receiver can tell a repeat. Spellings of one address that differ in
+-- letter case only are one mailbox: the first added stays.
+ALTER TABLE t_send ADD COLUMN message_id text, ADD COLUMN message_date text;
+DELETE FROM t_mail a USING t_mail b WHERE a.user_id = b.user_id AND lower(a.mail) = lower(b.mail)
+    AND a.mail_no > b.mail_no;
+ALTER TABLE t_mail DROP CONSTRAINT IF EXISTS t_mail_user_id_mail_key;
+CREATE UNIQUE INDEX t_mail_user_mail ON t_mail (user_id, lower(mail));
+INSERT INTO t_def_data (column_name) VALUES ('error_list_width'), ('error_list_height')
+    ON CONFLICT DO NOTHING;
+)sql"},
 };
 static_assert(std::size(kSteps) == CServerSchema::kVersion, "one step per version");
 

@@ -49,5 +49,6 @@ public:
     // written now; endBatch(true) is 0 only when the commit was stored.
     virtual int beginBatch() = 0;
     virtual int endBatch(bool commit) = 0;
+    virtual bool inBatch() const = 0;
     virtual DbError lastError() const = 0;
 };

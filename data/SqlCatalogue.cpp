@@ -26,6 +26,10 @@ constexpr CStatement serverOnly(Sql id, const char* body) {
     "?login_id, m.mail, u.user_name, g.group_name, '1', 0 FROM t_mail m JOIN t_user u ON "         \
     "u.user_id = m.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE m.user_id = "      \
     "'?user_id' AND m.mail <> '' ORDER BY " order
+// A delivery's first try fixes its Message-ID and Date.
+#define KEEP_MESSAGE_IDENTITY                                                                      \
+    "message_id = COALESCE(NULLIF(message_id, ''), '?message_id'), message_date = "                \
+    "COALESCE(NULLIF(message_date, ''), '?message_date')"
 // The keys every terminal keeps for itself: where its first screen sits.
 #define TERMINAL_KEYS "('window_top', 'window_left')"
 
@@ -120,16 +124,24 @@ constexpr CStatement kCatalogue[] = {
          "ASC, s.send_id ASC LIMIT 500"),
     both(Sql::WaitingCount,
          "SELECT count(*) as waiting FROM t_send WHERE state = '1' AND tries > 0"),
+    both(Sql::WaitingList,
+         "SELECT s.send_id, s.mail, b.login_date, s.tries, s.next_try, s.last_error, "
+         "s.user_name, s.group_name FROM t_send s JOIN t_login b ON b.login_id = s.login_id "
+         "WHERE s.state = '1' AND s.tries > 0 ORDER BY s.next_try ASC, s.send_id ASC"),
+    both(Sql::DeliveryHurry,
+         "UPDATE t_send SET next_try = NULL WHERE send_id = ?send_id AND state = '1'"),
     // A claim is one statement, so nobody can take the delivery between look
     // and mark; a delivery that another terminal is claiming just then is
-    // skipped rather than waited for.
+    // skipped rather than waited for. The Message-ID and Date of the first
+    // try stay with the delivery for every later one.
     each(Sql::DeliveryClaim,
-         "UPDATE t_send SET claim_until = '?until' WHERE send_id = ?send_id AND state = '1' AND "
-         "(claim_until IS NULL OR claim_until < '?now') RETURNING send_id",
+         "UPDATE t_send SET claim_until = '?until', " KEEP_MESSAGE_IDENTITY " WHERE send_id = "
+         "?send_id AND state = '1' AND (claim_until IS NULL OR claim_until < '?now') RETURNING "
+         "message_id, message_date",
          "UPDATE t_send SET claimed_by = ?terminal_id, claim_until = now() + ?lease_ms * interval "
-         "'1 millisecond' WHERE send_id = (SELECT send_id FROM t_send WHERE send_id = ?send_id "
-         "AND state = '1' AND (claim_until IS NULL OR claim_until < now()) FOR UPDATE SKIP "
-         "LOCKED) RETURNING send_id"),
+         "'1 millisecond', " KEEP_MESSAGE_IDENTITY " WHERE send_id = (SELECT send_id FROM t_send "
+         "WHERE send_id = ?send_id AND state = '1' AND (claim_until IS NULL OR claim_until < "
+         "now()) FOR UPDATE SKIP LOCKED) RETURNING message_id, message_date"),
     each(Sql::DeliveryRelease,
          "UPDATE t_send SET claim_until = NULL WHERE send_id = ?send_id AND state = '1'",
          "UPDATE t_send SET claimed_by = NULL, claim_until = NULL WHERE send_id = ?send_id AND "
@@ -176,7 +188,8 @@ constexpr CStatement kCatalogue[] = {
          "SELECT e.error_no, e.login_id, e.error_date, g.group_name, u.user_name, e.mail, "
          "e.error_msg, b.terminal FROM t_mail_error e JOIN t_user u ON e.user_id = u.user_id "
          "JOIN t_group g ON u.group_id = g.group_id LEFT JOIN t_login b ON b.login_id = "
-         "e.login_id ORDER BY e.error_date DESC"),
+         "e.login_id WHERE NOT EXISTS (SELECT 1 FROM t_send s WHERE s.login_id = e.login_id AND "
+         "s.mail = e.mail AND s.state = '1') ORDER BY e.error_date DESC"),
     both(Sql::ErrorDelete, "DELETE FROM t_mail_error WHERE error_no = ?error_no"),
 
     // Whole rows.
@@ -202,11 +215,14 @@ constexpr CStatement kCatalogue[] = {
     both(Sql::CopyError, "INSERT INTO t_mail_error (error_no, login_id, user_id, mail, "
                          "error_date, error_msg) VALUES (?error_no, ?login_id, '?user_id', "
                          "'?mail', '?error_date', '?error_msg')"),
-    // Claims stay behind: they belonged to the run that made them.
+    // Claims stay behind: they belonged to the run that made them. Two
+    // deliveries of one visit to spellings of one address are one: the
+    // first copied stays.
     both(Sql::CopyDelivery,
          "INSERT INTO t_send (send_id, login_id, mail, user_name, group_name, state, tries, "
-         "next_try, last_error, sent_date) VALUES (?send_id, ?login_id, '?mail', '?user_name', "
-         "'?group_name', '?state', ?tries, ?next_try, ?last_error, ?sent_date)"),
+         "next_try, last_error, sent_date, message_id, message_date) VALUES (?send_id, "
+         "?login_id, '?mail', '?user_name', '?group_name', '?state', ?tries, ?next_try, "
+         "?last_error, ?sent_date, ?message_id, ?message_date) ON CONFLICT DO NOTHING"),
     // A file from before deliveries were kept: its due visits go to the
     // addresses their users have now.
     fileOnly(Sql::OldDueDeliveries,
@@ -314,6 +330,7 @@ constexpr CStatement kCatalogue[] = {
 #undef ADDRESS_ORDER_SQLITE
 #undef ADDRESS_ORDER_POSTGRES
 #undef TERMINAL_KEYS
+#undef KEEP_MESSAGE_IDENTITY
 
 consteval bool inOrder() {
     for (std::size_t i = 0; i < std::size(kCatalogue); ++i)

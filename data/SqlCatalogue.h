@@ -47,6 +47,8 @@ enum class Sql {
     VisitSummary,
     DueDeliveries,
     WaitingCount,
+    WaitingList,
+    DeliveryHurry,
     DeliveryClaim,
     DeliveryRelease,
     ClaimsRelease,

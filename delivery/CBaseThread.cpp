@@ -60,9 +60,16 @@ DataResult CBaseThread::getSendLogin(NVKTL::vector<CMapStringToString*>& rows) {
 }
 
 DataResult CBaseThread::claimDelivery(const CString& sendId, const CString& now,
-                                      const CString& until) {
-    CDataRequest request{DataRequest::ClaimDelivery{sendId, now, until}};
-    return sendRequest(request);
+                                      const CString& until, CString& messageId,
+                                      CString& messageDate) {
+    CDataRequest request{DataRequest::ClaimDelivery{sendId, now, until, messageId, messageDate}};
+    const DataResult result = sendRequest(request);
+    if (result == DataResult::Done) {
+        const auto& claim = std::get<DataRequest::ClaimDelivery>(request.operation);
+        messageId = claim.messageId;
+        messageDate = claim.messageDate;
+    }
+    return result;
 }
 
 DataResult CBaseThread::getWaitingCount(int& count) {

@@ -33,7 +33,10 @@ public:
     // sendRequest.
     DataResult getDefault(CMapStringToString& settings);
     DataResult getSendLogin(NVKTL::vector<CMapStringToString*>& rows);
-    DataResult claimDelivery(const CString& sendId, const CString& now, const CString& until);
+    // The Message-ID and Date of the delivery's first try come back in
+    // messageId and messageDate (the proposals when this is the first).
+    DataResult claimDelivery(const CString& sendId, const CString& now, const CString& until,
+                             CString& messageId, CString& messageDate);
     DataResult getWaitingCount(int& count);
 
 protected:

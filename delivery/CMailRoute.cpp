@@ -1,22 +1,30 @@
 #include "delivery/CMailRoute.h"
 
 #include "delivery/CMailSession.h"
-#include "delivery/CMxResolver.h"
+#include "nvktl/CDnsResolver.h"
 #include "nvktl/CSmtpClient.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
+using NVKTL::CDnsResolver;
+using NVKTL::CMailExchanger;
+
+// A name server that has not answered within this long is given up, whatever
+// the reply bound is.
+constexpr unsigned kLookupMs = 10000;
+
 struct RouteTargets {
-    CString nameServer;
-    int nameServerPort = 0;
     int mxPort = CMailRoute::DefaultMxPort;
 };
 
@@ -34,25 +42,6 @@ CString afterAt(const CString& address) {
     return at == std::string::npos ? CString() : CString(address.str().substr(at + 1));
 }
 
-// The decimal value of the leading digits, like atoi, but without overflow:
-// values beyond the int range stop at its ends.
-int leadingNumber(const CString& text) {
-    const std::string& s = text.str();
-    std::size_t i = 0;
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
-        ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        negative = s[i++] == '-';
-    long long value = 0;
-    for (; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); ++i) {
-        value = value * 10 + (s[i] - '0');
-        if (value > INT_MAX)
-            return negative ? INT_MIN : INT_MAX;
-    }
-    return static_cast<int>(negative ? -value : value);
-}
-
 // The parts joined by a character none of them can hold unnoticed.
 CString sessionKey(std::initializer_list<CString> parts) {
     std::string key;
@@ -68,27 +57,24 @@ bool isPort(int port) {
     return port > 0 && port <= 65535;
 }
 
-// The exchanger to try next: among those whose preference lies strictly
-// between the last preference tried and 10000, the first one of the lowest
-// preference (0 is the most preferred). Null when there is none.
-const CMailExchanger* nextExchanger(const std::vector<CMailExchanger>& exchangers, int lastTried) {
-    const CMailExchanger* chosen = nullptr;
-    int best = 10000;
-    for (const CMailExchanger& exchanger : exchangers) {
-        if (exchanger.preference > lastTried && exchanger.preference < best) {
-            chosen = &exchanger;
-            best = exchanger.preference;
-        }
-    }
-    return chosen;
+// The exchangers in the order to try them: by preference, the best (lowest)
+// first, in random order among equal preferences, so that their load is
+// shared (RFC 5321 5.1). A "null MX" (the root as exchanger) is left out.
+std::vector<CMailExchanger> triedInOrder(std::vector<CMailExchanger> exchangers) {
+    static thread_local std::mt19937 shuffle{std::random_device{}()};
+    std::erase_if(exchangers, [](const CMailExchanger& e) { return e.host.IsEmpty(); });
+    std::shuffle(exchangers.begin(), exchangers.end(), shuffle);
+    std::stable_sort(exchangers.begin(), exchangers.end(),
+                     [](const CMailExchanger& a, const CMailExchanger& b) {
+                         return a.preference < b.preference;
+                     });
+    return exchangers;
 }
 
 } // namespace
 
 void CMailRoute::setNameServer(const CString& address, int port) {
-    std::lock_guard<std::mutex> guard(targetsLock);
-    targets.nameServer = address;
-    targets.nameServerPort = port;
+    CDnsResolver::setNameServer(address, port);
 }
 
 void CMailRoute::setMxPort(int port) {
@@ -97,22 +83,23 @@ void CMailRoute::setMxPort(int port) {
 }
 
 void CMailRoute::resetDefaults() {
+    CDnsResolver::setNameServer(CString(), 0);
     std::lock_guard<std::mutex> guard(targetsLock);
     targets = RouteTargets();
 }
 
 int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& message,
-                            int* replyCode, unsigned timeoutMs) {
-    return static_cast<int>(deliver(settings, message, nullptr, replyCode, timeoutMs));
+                            int* replyCode, const Limits& limits) {
+    return static_cast<int>(deliver(settings, message, nullptr, replyCode, limits));
 }
 
 int CMailRoute::deliverMail(const CMapStringToString& settings, const CString& message,
-                            CMailSession& session, int* replyCode, unsigned timeoutMs) {
-    return static_cast<int>(deliver(settings, message, &session, replyCode, timeoutMs));
+                            CMailSession& session, int* replyCode, const Limits& limits) {
+    return static_cast<int>(deliver(settings, message, &session, replyCode, limits));
 }
 
 NVKTL::SmtpResult CMailRoute::deliver(const CMapStringToString& settings, const CString& message,
-                                      CMailSession* session, int* replyCode, unsigned timeoutMs) {
+                                      CMailSession* session, int* replyCode, const Limits& limits) {
     using NVKTL::SmtpResult;
     int unused = 0;
     int& reply = replyCode ? *replyCode : unused;
@@ -133,11 +120,15 @@ NVKTL::SmtpResult CMailRoute::deliver(const CMapStringToString& settings, const 
 
     const bool viaServer = !serverAddress.IsEmpty() && !serverPort.IsEmpty();
     const CString security = viaServer ? settings.Value("mail_security") : CString();
+    // The account is the configured server's: a recipient's exchanger never
+    // sees it.
+    const bool authenticated = viaServer && !account.IsEmpty() && !password.IsEmpty();
     // Everything that shapes a session; the exchanger route's sessions are
     // the recipient domain's.
-    const CString key =
-        sessionKey({viaServer ? serverAddress : "mx " + afterAt(recipient),
-                    viaServer ? serverPort : CString(), security, account, password, mailAddress});
+    const CString key = sessionKey({viaServer ? serverAddress : "mx " + afterAt(recipient),
+                                    viaServer ? serverPort : CString(), security,
+                                    authenticated ? account : CString(),
+                                    authenticated ? password : CString(), mailAddress});
 
     if (session != nullptr) {
         if (NVKTL::CSmtpClient* open = session->reuse(key)) {
@@ -154,12 +145,15 @@ NVKTL::SmtpResult CMailRoute::deliver(const CMapStringToString& settings, const 
     // One session with target; kept for the next mail when it carried this one.
     auto attempt = [&](const CString& target, int port) {
         auto client = std::make_unique<NVKTL::CSmtpClient>(afterAt(mailAddress));
-        client->SetTimeout(timeoutMs);
+        client->SetTimeout(limits.replyMs);
+        client->SetFinalReplyTimeout(limits.finalReplyMs);
+        client->SetAbortHandle(limits.abortHandle);
         client->SetFrom(mailAddress);
         client->AddTo(recipient);
-        if (!account.IsEmpty() && !password.IsEmpty())
+        if (authenticated)
             client->SetAuth(account, password);
-        client->SetSecurity(NVKTL::CSmtpClient::SecurityFromText(security));
+        client->SetSecurity(viaServer ? NVKTL::CSmtpClient::SecurityFromText(security)
+                                      : NVKTL::CSmtpClient::Security::Opportunistic);
         SmtpResult sent = SmtpResult::Ok;
         if (session == nullptr) {
             sent = client->SendMail(target, port, message);
@@ -175,44 +169,48 @@ NVKTL::SmtpResult CMailRoute::deliver(const CMapStringToString& settings, const 
 
     if (viaServer) {
         // A port outside 1-65535 would be cut down to some other port.
-        const int port = leadingNumber(serverPort);
+        const int port = NVKTL::LeadingNumber(serverPort.str());
         if (!isPort(port))
             return SmtpResult::NoConnection;
         return attempt(serverAddress, port);
     }
 
     const RouteTargets route = currentTargets();
-    const CMxResolver resolver = route.nameServer.IsEmpty()
-                                     ? CMxResolver()
-                                     : CMxResolver(route.nameServer, route.nameServerPort);
     const CString domain = afterAt(recipient);
     // An address whose domain cannot even be asked for is wrong for good.
-    if (!CMxResolver::isQueryableName(domain))
+    if (!CDnsResolver::isQueryableName(domain))
         return SmtpResult::BadRecipient;
-    CMxResolver::Status status = CMxResolver::Status::Unanswered;
-    const std::vector<CMailExchanger> exchangers = resolver.lookupMx(domain, &status);
-    if (status == CMxResolver::Status::NoSuchDomain)
+    const CDnsResolver resolver(NVKTL::WaitClock::now() +
+                                    std::chrono::milliseconds(std::min(limits.replyMs, kLookupMs)),
+                                limits.abortHandle);
+    CDnsResolver::Status status = CDnsResolver::Status::Unanswered;
+    const std::vector<CMailExchanger> listed = resolver.lookupMx(domain, status);
+    if (status == CDnsResolver::Status::NoSuchDomain)
+        return SmtpResult::NoMailDomain;
+    if (status == CDnsResolver::Status::Unanswered)
+        return SmtpResult::NoConnection; // the name server may answer later
+    // A "null MX" says that the domain takes no mail (RFC 7505).
+    if (!listed.empty() && std::all_of(listed.begin(), listed.end(),
+                                       [](const CMailExchanger& e) { return e.host.IsEmpty(); }))
         return SmtpResult::NoMailDomain;
 
+    std::vector<CMailExchanger> exchangers = triedInOrder(listed);
+    if (listed.empty()) {
+        // No MX: the domain itself is its exchanger, when it has an address.
+        const std::vector<CString> addresses = resolver.lookupAddresses(domain, status);
+        if (addresses.empty())
+            return status == CDnsResolver::Status::Unanswered ? SmtpResult::NoConnection
+                                                              : SmtpResult::NoMailDomain;
+        exchangers.push_back({0, domain});
+    }
+
     SmtpResult result = SmtpResult::NoConnection;
-    int lastTried = -1;
-    // Each failed attempt raises lastTried, so the passes come to an end.
-    while (const CMailExchanger* exchanger = nextExchanger(exchangers, lastTried)) {
-        // A "null MX" (the root as exchanger) says that the domain takes no mail.
-        if (exchanger->host.IsEmpty()) {
-            if (lastTried < 0)
-                result = SmtpResult::NoMailDomain;
+    for (const CMailExchanger& exchanger : exchangers) {
+        // The client looks the exchanger's addresses up (IPv6 and IPv4) and
+        // tries them in turn.
+        result = attempt(exchanger.host, route.mxPort);
+        if (result == SmtpResult::Ok || NVKTL::IsSignalled(limits.abortHandle))
             break;
-        }
-        CString target = exchanger->address;
-        if (target.IsEmpty())
-            target = resolver.lookupAddress(exchanger->host);
-        if (target.IsEmpty())
-            target = exchanger->host; // the client resolves it by name
-        result = attempt(target, route.mxPort);
-        if (result == SmtpResult::Ok)
-            break;
-        lastTried = exchanger->preference;
     }
     return result;
 }

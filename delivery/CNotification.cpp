@@ -1,5 +1,6 @@
 #include "delivery/CNotification.h"
 
+#include "nvktl/Base64.h"
 #include "nvktl/CMailProtocol.h"
 #include "nvktl/JisEncoding.h"
 
@@ -11,6 +12,7 @@
 #include <ctime>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,26 +28,101 @@ std::string headerAddress(const CString& address) {
 }
 
 constexpr std::size_t MaxLine = 78;
+// The longest line SMTP carries, without its CR LF; a body line is kept one
+// shorter, so that a doubled leading dot still fits.
+constexpr std::size_t MaxBodyLine = 997;
+// Base64 body lines, as MIME writes them.
+constexpr std::size_t Base64Line = 76;
+
+using NVKTL::MailCharset;
 
 // The text as encoded words, folded so that no line of the field
 // "name: words" grows past MaxLine.
-std::string encodedWords(const char* fieldName, const CString& text) {
+std::string encodedWords(const char* fieldName, const CString& text, MailCharset charset) {
     CString words;
-    NVKTL::ToEncodedWords(text, MaxLine - std::string_view(fieldName).size() - 2, words);
+    NVKTL::ToEncodedWords(text, MaxLine - std::string_view(fieldName).size() - 2, words, charset);
     return words.str();
 }
 
-// "encoded name <address>"; the address moves to a line of its own when it
-// would make the last line too long.
-CString mailbox(const char* fieldName, const CString& name, const CString& address) {
-    std::string text = encodedWords(fieldName, name);
+// "encoded name <address>", or the address alone without a name; the address
+// moves to a line of its own when it would make the last line too long.
+CString mailbox(const char* fieldName, const CString& name, const CString& address,
+                MailCharset charset) {
+    const std::string bracketed = "<" + headerAddress(address) + ">";
+    std::string text = encodedWords(fieldName, name, charset);
+    if (text.empty())
+        return CString(bracketed);
     const std::size_t lastLineStart = text.rfind("\r\n");
     const std::size_t lastLine = lastLineStart == std::string::npos
                                      ? std::string_view(fieldName).size() + 2 + text.size()
                                      : text.size() - lastLineStart - 2;
-    const std::string bracketed = "<" + headerAddress(address) + ">";
     text += lastLine + 1 + bracketed.size() > MaxLine ? "\r\n " : " ";
     return CString(text + bracketed);
+}
+
+// The ISO-2022-JP octets of one character of a line: its bytes and whether it
+// is a double-byte one (which needs the mode switches around it).
+std::size_t jisOctets(std::string_view character, bool& doubleByte) {
+    CString jis;
+    NVKTL::ToJis(CString(character), jis);
+    doubleByte = !jis.IsEmpty() && jis.str().front() == '\x1b';
+    return doubleByte ? 2 : jis.str().size();
+}
+
+// One body line (without its line end) as lines whose ISO-2022-JP form is
+// at most MaxBodyLine octets, each starting and ending in ASCII mode; a line
+// that fits stays as it is.
+std::vector<std::string> wrapForJis(const std::string& line) {
+    constexpr std::size_t Switch = 3; // ESC $ B or ESC ( B
+    std::vector<std::string> pieces;
+    std::string piece;
+    std::size_t octets = 0; // of the piece, without its closing switch
+    bool inDouble = false;
+    for (std::size_t i = 0; i < line.size();) {
+        const std::size_t length = CString::CharLength(line, i);
+        bool doubleByte = false;
+        const std::size_t own = jisOctets(std::string_view(line).substr(i, length), doubleByte);
+        const auto added = [&] { return own + (doubleByte != inDouble ? Switch : 0); };
+        if (!piece.empty() && octets + added() + (doubleByte ? Switch : 0) > MaxBodyLine) {
+            pieces.push_back(std::move(piece));
+            piece.clear();
+            octets = 0;
+            inDouble = false;
+        }
+        octets += added();
+        inDouble = doubleByte;
+        piece.append(line, i, length);
+        i += length;
+    }
+    pieces.push_back(std::move(piece));
+    return pieces;
+}
+
+// The body as ISO-2022-JP, every line short enough for SMTP.
+CString jisBody(const CString& body) {
+    const std::string& text = body.str();
+    std::string wrapped;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find("\r\n", at), text.size());
+        const std::vector<std::string> pieces = wrapForJis(text.substr(at, end - at));
+        for (std::size_t i = 0; i < pieces.size(); ++i)
+            wrapped += (i > 0 ? "\r\n" : "") + pieces[i];
+        if (end < text.size())
+            wrapped += "\r\n";
+        at = end + 2;
+    }
+    CString jis;
+    NVKTL::ToJis(CString(wrapped), jis);
+    return jis;
+}
+
+// The body as UTF-8 in Base64 lines.
+CString utf8Body(const CString& body) {
+    const std::string encoded = NVKTL::Base64Encode(NVKTL::CleanUtf8(body).str()).str();
+    std::string lines;
+    for (std::size_t at = 0; at < encoded.size(); at += Base64Line)
+        lines += encoded.substr(at, Base64Line) + "\r\n";
+    return CString(std::move(lines));
 }
 
 // The machine's offset from UTC at the local time now, as "+0900".
@@ -82,21 +159,6 @@ std::string messageIdDomain(const CString& senderAddress) {
     return plain ? domain : std::string("poston.invalid");
 }
 
-// "<time.count.random@domain>": unique per mail even within one millisecond
-// and across terminals that share a sender address.
-CString messageId(const NVKTL::CTime& now, const CString& senderAddress) {
-    static std::atomic<unsigned> counter{0};
-    static const std::uint64_t processRandom = [] {
-        std::random_device device;
-        return (static_cast<std::uint64_t>(device()) << 32) ^ device();
-    }();
-    CString id;
-    id.Format("<%llx.%x.%llx@%s>", static_cast<unsigned long long>(now.GetTime()),
-              counter.fetch_add(1), static_cast<unsigned long long>(processRandom),
-              messageIdDomain(senderAddress).c_str());
-    return id;
-}
-
 } // namespace
 
 CString CNotification::visitTime(const CString& loginDate) {
@@ -120,7 +182,38 @@ CMapStringToString CNotification::mailRequest(const CMapStringToString& settings
     mail.SetAt("recv_mail", settings.Value("from_mail"));
     mail.SetAt("body", body(settings.Value("group_name"), name, settings.Value("login_date")));
     mail.SetAt("title", settings.Value("mail_subject"));
+    mail.SetAt("message_id", settings.Value("message_id"));
+    mail.SetAt("message_date", settings.Value("message_date"));
     return mail;
+}
+
+CString CNotification::newMessageId(const NVKTL::CTime& now, const CString& senderAddress) {
+    static std::atomic<unsigned> counter{0};
+    static const std::uint64_t processRandom = [] {
+        std::random_device device;
+        return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    }();
+    CString id;
+    id.Format("<%llx.%x.%llx@%s>", static_cast<unsigned long long>(now.GetTime()),
+              counter.fetch_add(1), static_cast<unsigned long long>(processRandom),
+              messageIdDomain(senderAddress).c_str());
+    return id;
+}
+
+bool CNotification::isMessageId(const CString& text) {
+    const std::string& id = text.str();
+    const std::size_t at = id.find('@');
+    if (id.size() < 5 || id.size() > 250 || id.front() != '<' || id.back() != '>' ||
+        at == std::string::npos)
+        return false;
+    const auto all = [&](std::size_t from, std::size_t to, const char* extra) {
+        return std::all_of(id.begin() + static_cast<long>(from), id.begin() + static_cast<long>(to),
+                           [extra](char c) {
+                               return std::isalnum(static_cast<unsigned char>(c)) ||
+                                      std::string_view(extra).find(c) != std::string_view::npos;
+                           });
+    };
+    return at > 1 && at + 2 < id.size() && all(1, at, ".") && all(at + 1, id.size() - 1, ".-");
 }
 
 CString CNotification::normalizeLineEnds(std::string_view text) {
@@ -154,25 +247,37 @@ CString CNotification::stuffDots(std::string_view text) {
 }
 
 CString CNotification::buildMessage(const CMapStringToString& merged, const NVKTL::CTime& now) {
+    // A delivery tried again carries the Date and Message-ID of its first try.
+    NVKTL::CTime sent = now;
+    NVKTL::CTime::FromStamp(merged.Value("message_date"), sent);
     CString date;
-    now.Format(date, "%a, %d %b %Y %H:%M:%S ");
-
-    NVKTL::CMailProtocol message;
-    message.SetHeader("From",
-                      mailbox("From", merged.Value("mail_user"), merged.Value("mail_address")));
-    message.SetHeader("To", mailbox("To", merged.Value("recv_name"), merged.Value("recv_mail")));
-    message.SetHeader("Date", date + utcOffset(now));
-    message.SetHeader("Subject", CString(encodedWords("Subject", merged.Value("title"))));
-    message.SetHeader("Content-Type", "text/plain; charset=\"ISO-2022-JP\"");
-    message.SetHeader("Content-Transfer-Encoding", "7bit");
-    message.SetHeader("Message-ID", messageId(now, merged.Value("mail_address")));
-    message.SetHeader("MIME-Version", "1.0");
+    sent.Format(date, "%a, %d %b %Y %H:%M:%S ");
+    const CString storedId = merged.Value("message_id");
+    const CString id =
+        isMessageId(storedId) ? storedId : newMessageId(now, merged.Value("mail_address"));
 
     // Names from the data file may carry line breaks of any kind; only CR LF
     // may reach the wire, and a line that begins with "." must survive it.
-    CString jis;
-    NVKTL::ToJis(normalizeLineEnds(merged.Value("body").str()), jis);
-    const CString stuffed = stuffDots(jis.str());
+    const CString body = normalizeLineEnds(merged.Value("body").str());
+    const CString sender = merged.Value("mail_user");
+    const CString recipient = merged.Value("recv_name");
+    const CString title = merged.Value("title");
+    const bool jis = NVKTL::FitsIso2022Jp(sender) && NVKTL::FitsIso2022Jp(recipient) &&
+                     NVKTL::FitsIso2022Jp(title) && NVKTL::FitsIso2022Jp(body);
+    const MailCharset charset = jis ? MailCharset::Iso2022Jp : MailCharset::Utf8;
+
+    NVKTL::CMailProtocol message;
+    message.SetHeader("From", mailbox("From", sender, merged.Value("mail_address"), charset));
+    message.SetHeader("To", mailbox("To", recipient, merged.Value("recv_mail"), charset));
+    message.SetHeader("Date", date + utcOffset(sent));
+    message.SetHeader("Subject", CString(encodedWords("Subject", title, charset)));
+    message.SetHeader("Content-Type", jis ? "text/plain; charset=\"ISO-2022-JP\""
+                                          : "text/plain; charset=\"UTF-8\"");
+    message.SetHeader("Content-Transfer-Encoding", jis ? "7bit" : "base64");
+    message.SetHeader("Message-ID", id);
+    message.SetHeader("MIME-Version", "1.0");
+
+    const CString stuffed = stuffDots((jis ? jisBody(body) : utf8Body(body)).str());
     message.SetBody(stuffed.c_str(), stuffed.GetLength());
     message.Build();
     return message.GetText();

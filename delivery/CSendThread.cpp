@@ -85,6 +85,28 @@ bool CSendThread::flushPending() {
     }
 }
 
+std::size_t CSendThread::sendingCount() const {
+    return pendingCount() + (m_attempting.load() ? 1 : 0);
+}
+
+void CSendThread::abortAttempts() {
+    m_aborted.store(true);
+    m_ending.store(true);
+    m_abort.set();
+}
+
+std::size_t CSendThread::storeKeptChanges(const std::function<DataResult(CDataRequest&)>& store) {
+    std::lock_guard<std::mutex> guard(m_pendingLock);
+    std::size_t left = 0;
+    for (const StateChange& change : m_pending) {
+        CDataRequest request = std::visit([](const auto& c) { return CDataRequest{c}; }, change);
+        if (store(request) != DataResult::Done)
+            ++left;
+    }
+    m_pending.clear();
+    return left;
+}
+
 void CSendThread::requestEnd(NVKTL::CEvent* event) {
     m_endEvent.store(event);
     m_ending.store(true);
@@ -154,33 +176,45 @@ void CSendThread::showWaiting() {
 }
 
 bool CSendThread::deliverRow(const CMapStringToString& row, CMapStringToString& settings) {
-    CString sendId = row.Value("send_id");
-    CString now = NVKTL::CTime::StampNow();
-    CString until = stampPlus(now, kClaimMs);
+    const CString sendId = row.Value("send_id");
+    NVKTL::CTime moment;
+    moment.SetNow();
+    const CString now = moment.Stamp();
+    const CString until = stampPlus(now, kClaimMs);
+    // A first try fixes the delivery's Message-ID and Date; a later one gets
+    // those of the first back, so that a receiver can tell a repeat.
+    CString messageId = CNotification::newMessageId(moment, settings.Value("mail_address"));
+    CString messageDate = now;
     // Only a delivery this terminal holds is mailed; one that cannot be taken
     // (gone, taken elsewhere, or the mark not stored) is left alone.
-    if (claimDelivery(sendId, now, until) != DataResult::Done)
+    if (claimDelivery(sendId, now, until, messageId, messageDate) != DataResult::Done)
         return false;
 
     for (const auto& [key, value] : row)
         settings.SetAt(key, value);
+    settings.SetAt("message_id", messageId);
+    settings.SetAt("message_date", messageDate);
     m_lastReply = 0;
+    m_attempting.store(true);
     const int code = sendNotification(settings);
-    if (code == kSettingsUnavailable) {
-        // Not attempted: given back, so that it is due again at once.
+    const Outcome outcome = classify(code, m_lastReply);
+    if (code == kSettingsUnavailable || (m_aborted.load() && outcome == Outcome::Retry)) {
+        // Not attempted, or cut short because the program ends: given back,
+        // so that it is due again at once.
         addPending(DataRequest::ReleaseDelivery{sendId});
+        m_attempting.store(false);
         return false;
     }
 
     StateChange change = outcomeChange(row, code, m_lastReply);
     if (std::holds_alternative<DataRequest::FailDelivery>(change))
         NVKTL::CJournal::mailGivenUp(std::atoll(row.Value("login_id").c_str()), code);
-    if (store(change) != DataResult::Done) {
-        // Not stored: kept and stored before any further mail goes out.
+    const bool stored = store(change) == DataResult::Done;
+    // Not stored: kept and stored before any further mail goes out.
+    if (!stored)
         addPending(std::move(change));
-        return false;
-    }
-    return true;
+    m_attempting.store(false);
+    return stored;
 }
 
 CSendThread::StateChange CSendThread::outcomeChange(const CMapStringToString& row, int code,
@@ -219,6 +253,7 @@ CSendThread::Outcome CSendThread::classify(int code, int replyCode) {
     case SmtpResult::NoGreeting:
     case SmtpResult::HelloRefused:
     case SmtpResult::TlsTimedOut:
+    case SmtpResult::TlsDropped:
         return Outcome::Retry;
     default:
         // Bad addresses or text caught before the wire, a refused
@@ -258,7 +293,9 @@ int CSendThread::sendMail(const CMapStringToString& mail) {
 
 int CSendThread::deliverMail(const CMapStringToString& settings, const CString& message,
                              int& replyCode) {
+    CMailRoute::Limits limits;
+    limits.abortHandle = abortHandle();
     if (m_session != nullptr)
-        return CMailRoute::deliverMail(settings, message, *m_session, &replyCode);
-    return CMailRoute::deliverMail(settings, message, &replyCode);
+        return CMailRoute::deliverMail(settings, message, *m_session, &replyCode, limits);
+    return CMailRoute::deliverMail(settings, message, &replyCode, limits);
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <variant>
 #include <vector>
@@ -18,7 +19,9 @@ class CMailSession;
 //
 // A delivery is claimed before it is mailed; an outcome that cannot be stored
 // is kept and stored before anything else is mailed, so a mail that has gone
-// out is never sent again because its state was lost.
+// out is never sent again because its state was lost. At exit the kept
+// outcomes are stored by the application itself (storeKeptChanges), once the
+// worker has stopped.
 class CSendThread : public CBaseThread {
 public:
     // sendMail's answer when the bound window could not give the settings: the
@@ -50,8 +53,20 @@ public:
     // pace, start no new work, and set event once nothing is pending. The
     // thread sets the event once and never touches it afterwards.
     void requestEnd(NVKTL::CEvent* event);
+    // From the user-interface thread, when the program must end now: starts
+    // no new work and ends the attempt in progress at once, except the wait
+    // for the server's answer to a sent message, which gets a few seconds
+    // (an answered outcome is kept). An attempt ended so is given back,
+    // due again, without counting as a try. For the rest of the object's life.
+    void abortAttempts();
     // Number of state changes still waiting for a window; any thread may ask.
     std::size_t pendingCount() const;
+    // Mails being sent now and outcomes not yet stored; any thread may ask.
+    std::size_t sendingCount() const;
+    // Stores the kept state changes through store, in order, on the calling
+    // thread; only once the worker has stopped (stop()). Returns how many
+    // could not be stored.
+    std::size_t storeKeptChanges(const std::function<DataResult(CDataRequest&)>& store);
 
     // The notification for one due-visit row; settings hold every setting and
     // the row's columns on top. 0 when delivered, else the delivery's code.
@@ -64,9 +79,11 @@ public:
 
 protected:
     // Hands the finished message to the mail route; replyCode receives the
-    // last SMTP reply code (0 when none).
+    // last SMTP reply code (0 when none). Every wait of the route ends when
+    // abortHandle() is signalled.
     virtual int deliverMail(const CMapStringToString& settings, const CString& message,
                             int& replyCode);
+    int abortHandle() const { return m_abort.handle(); }
 
 private:
     // A state change of one delivery, kept until it has been stored.
@@ -87,6 +104,9 @@ private:
     // Set by requestEnd; the event itself is dropped once it has been set.
     std::atomic<NVKTL::CEvent*> m_endEvent{nullptr};
     std::atomic<bool> m_ending{false};
+    NVKTL::CEvent m_abort;
+    std::atomic<bool> m_aborted{false};
+    std::atomic<bool> m_attempting{false};
     std::atomic<long long> m_retryUnitMs{kRetryUnitMs};
     std::atomic<long long> m_giveUpMs{kGiveUpMs};
     // The reply code of the attempt in progress (worker only).

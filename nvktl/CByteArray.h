@@ -20,9 +20,6 @@ public:
     // 0 empties the buffer and keeps its block. Growing allocates exactly n
     // zeroed bytes and keeps the contents.
     void SetSize(int n);
-    int GetSize() const { return m_size; }
-    unsigned char* GetData() { return m_data; }
-    const unsigned char* GetData() const { return m_data; }
     std::string_view View() const {
         return {reinterpret_cast<const char*>(m_data), static_cast<std::size_t>(m_size)};
     }

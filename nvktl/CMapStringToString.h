@@ -28,7 +28,6 @@ public:
     }
     void SetAt(const CString& key, const CString& value) { m_map[key] = value; }
     CString& operator[](const CString& key) { return m_map[key]; }
-    bool RemoveKey(const CString& key) { return m_map.erase(key) > 0; }
     void RemoveAll() { m_map.clear(); }
     int GetCount() const { return static_cast<int>(m_map.size()); }
     bool IsEmpty() const { return m_map.empty(); }

@@ -164,13 +164,14 @@ SmtpResult CSmtpClient::SendCommand(const CString& command, CString& reply) {
     return ReadReply(reply);
 }
 
-SmtpResult CSmtpClient::ReadReply(CString& reply) {
+SmtpResult CSmtpClient::ReadReply(CString& reply, unsigned timeoutMs) {
     reply = CString();
     std::string& text = reply.str();
     // One deadline for the whole reply, so a server that trickles bytes
     // cannot stretch it; the socket's own time-out is restored afterwards.
     const unsigned timeout = GetTimeout();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(timeoutMs != 0 ? timeoutMs : timeout);
     SmtpResult result = SmtpResult::NoReply;
     char buffer[1025];
     for (;;) {
@@ -203,44 +204,32 @@ SmtpResult CSmtpClient::SendMail(const CString& server, int port, const CString&
     return SmtpResult::Ok;
 }
 
-SmtpResult CSmtpClient::Open(const CString& server, int port) {
-    lastReplyCode = 0;
+SmtpResult CSmtpClient::connect(const CString& server, int port) {
     // A numeric address that could not be connected is not worth a second try
     // by name: it would only double the wait.
     if (Connect(server, port) != 0 &&
         (IsNumericAddress(server) || ConnectByName(server, port) != 0))
         return SmtpResult::NoConnection;
+    return SmtpResult::Ok;
+}
+
+SmtpResult CSmtpClient::Open(const CString& server, int port) {
+    lastReplyCode = 0;
+    if (connect(server, port) != SmtpResult::Ok)
+        return SmtpResult::NoConnection;
 
     if (security == Security::Tls) {
-        if (const SmtpResult result = startTls(server); result != SmtpResult::Ok)
+        if (const SmtpResult result = startTls(server, CTlsChannel::Check::Certificate);
+            result != SmtpResult::Ok)
             return result;
     }
 
     CString reply;
-    if (ReadReply(reply) != SmtpResult::Ok)
-        return SmtpResult::NoReply;
-    if (ReplyCode(reply.str()) != 220)
-        return SmtpResult::NoGreeting;
-
-    if (heloName.HasControlCharacter())
-        return SmtpResult::HelloRefused;
     if (const SmtpResult result = greet(reply); result != SmtpResult::Ok)
         return result;
-
-    if (security == Security::StartTls) {
-        // Nothing but EHLO and STARTTLS goes out before the channel is
-        // encrypted: no credentials, no envelope.
-        if (!Offers(reply, "STARTTLS"))
-            return SmtpResult::NoStartTls;
-        if (SendCommand(CString("STARTTLS\r\n"), reply) != SmtpResult::Ok)
-            return SmtpResult::NoReply;
-        if (ReplyCode(reply.str()) != 220)
-            return SmtpResult::StartTlsRefused;
-        if (const SmtpResult result = startTls(server); result != SmtpResult::Ok)
+    if (security == Security::StartTls || security == Security::Opportunistic) {
+        if (const SmtpResult result = encrypt(server, port, reply); result != SmtpResult::Ok)
             return result;
-        if (SendCommand("EHLO " + heloName + CrLf, reply) != SmtpResult::Ok ||
-            ReplyCode(reply.str()) != 250)
-            return SmtpResult::HelloRefused;
     }
 
     const CString mechanisms = OfferedMechanisms(reply);
@@ -248,6 +237,40 @@ SmtpResult CSmtpClient::Open(const CString& server, int port) {
         if (const SmtpResult result = authenticate(mechanisms); result != SmtpResult::Ok)
             return result;
     }
+    return SmtpResult::Ok;
+}
+
+SmtpResult CSmtpClient::encrypt(const CString& server, int port, CString& reply) {
+    // Nothing but EHLO and STARTTLS goes out before the channel is encrypted:
+    // no credentials, no envelope. Opportunistically, a server that cannot
+    // encrypt gets the mail in the clear, as it would from any other server.
+    const bool required = security == Security::StartTls;
+    if (!Offers(reply, "STARTTLS"))
+        return required ? SmtpResult::NoStartTls : SmtpResult::Ok;
+    const CString offer = reply;
+    if (SendCommand(CString("STARTTLS\r\n"), reply) != SmtpResult::Ok)
+        return SmtpResult::NoReply;
+    if (ReplyCode(reply.str()) != 220) {
+        reply = offer;
+        return required ? SmtpResult::StartTlsRefused : SmtpResult::Ok;
+    }
+    const SmtpResult started =
+        startTls(server, required ? CTlsChannel::Check::Certificate : CTlsChannel::Check::None);
+    if (started != SmtpResult::Ok) {
+        if (required)
+            return started;
+        // The failed handshake left the connection in no known state.
+        const unsigned timeout = GetTimeout();
+        SetTimeout(std::min(timeout, kAbortGraceMs));
+        Close();
+        SetTimeout(timeout);
+        if (connect(server, port) != SmtpResult::Ok)
+            return SmtpResult::NoConnection;
+        return greet(reply);
+    }
+    if (SendCommand("EHLO " + heloName + CrLf, reply) != SmtpResult::Ok ||
+        ReplyCode(reply.str()) != 250)
+        return SmtpResult::HelloRefused;
     return SmtpResult::Ok;
 }
 
@@ -280,8 +303,14 @@ SmtpResult CSmtpClient::Transfer(const CString& message) {
     if (ReplyCode(reply.str()) != 354)
         return SmtpResult::DataRefused;
 
-    if (const SmtpResult result = SendCommand(message + EndOfData, reply); result != SmtpResult::Ok)
-        return result;
+    const CString data = message + EndOfData;
+    if (Send(data.c_str(), data.GetLength(), 0) < 0)
+        return SmtpResult::SendFailed;
+    SetAbortGrace(kAbortGraceMs);
+    const SmtpResult answered = ReadReply(reply, std::max(finalReplyTimeout, GetTimeout()));
+    SetAbortGrace(0);
+    if (answered != SmtpResult::Ok)
+        return answered;
     if (ReplyCode(reply.str()) != 250)
         return SmtpResult::MessageRefused;
     return SmtpResult::Ok;
@@ -305,6 +334,12 @@ void CSmtpClient::Quit() {
 }
 
 SmtpResult CSmtpClient::greet(CString& reply) {
+    if (ReadReply(reply) != SmtpResult::Ok)
+        return SmtpResult::NoReply;
+    if (ReplyCode(reply.str()) != 220)
+        return SmtpResult::NoGreeting;
+    if (heloName.HasControlCharacter())
+        return SmtpResult::HelloRefused;
     if (SendCommand("EHLO " + heloName + CrLf, reply) == SmtpResult::Ok &&
         ReplyCode(reply.str()) == 250)
         return SmtpResult::Ok;
@@ -314,14 +349,16 @@ SmtpResult CSmtpClient::greet(CString& reply) {
     return SmtpResult::Ok;
 }
 
-SmtpResult CSmtpClient::startTls(const CString& server) {
-    switch (StartTls(server)) {
+SmtpResult CSmtpClient::startTls(const CString& server, CTlsChannel::Check check) {
+    switch (StartTls(server, check)) {
     case CTlsChannel::StartResult::Started:
         return SmtpResult::Ok;
     case CTlsChannel::StartResult::BadCertificate:
         return SmtpResult::BadCertificate;
     case CTlsChannel::StartResult::TimedOut:
         return SmtpResult::TlsTimedOut;
+    case CTlsChannel::StartResult::Dropped:
+        return SmtpResult::TlsDropped;
     case CTlsChannel::StartResult::Failed:
         break;
     }
@@ -351,16 +388,16 @@ SmtpResult CSmtpClient::authenticateCramMd5() {
 }
 
 SmtpResult CSmtpClient::authenticateLogin() {
+    // The two prompts are free text ("Username:", "User Name", ...): the
+    // first 334 asks for the account and the second for the password,
+    // whatever they say.
     CString reply;
-    if (SendCommand(CString("AUTH LOGIN\r\n"), reply) != SmtpResult::Ok || !Begins(reply, "334 "))
+    if (SendCommand(CString("AUTH LOGIN\r\n"), reply) != SmtpResult::Ok ||
+        ReplyCode(reply.str()) != 334)
         return SmtpResult::LoginRefused;
-    if (Challenge(reply).substr(0, 9) != "Username:")
-        return SmtpResult::LoginNoUserPrompt;
     if (SendCommand(Base64Encode(account.str()) + CrLf, reply) != SmtpResult::Ok ||
-        !Begins(reply, "334 "))
+        ReplyCode(reply.str()) != 334)
         return SmtpResult::LoginUserRefused;
-    if (Challenge(reply).substr(0, 9) != "Password:")
-        return SmtpResult::LoginNoPasswordPrompt;
     if (SendCommand(Base64Encode(password.str()) + CrLf, reply) != SmtpResult::Ok ||
         ReplyCode(reply.str()) != 235)
         return SmtpResult::LoginPasswordRejected;
@@ -406,9 +443,9 @@ CString CSmtpClient::GetErrorMessage(SmtpResult result) {
     case SmtpResult::PlainRejected:
         return AuthenticationFailed;
     case SmtpResult::BadSender:
-        return "送信者のメールアドレスに謝りがあります。";
+        return "送信者のメールアドレスに誤りがあります。";
     case SmtpResult::BadRecipient:
-        return "受信者のメールアドレスに謝りがあります。";
+        return "受信者のメールアドレスに誤りがあります。";
     case SmtpResult::DataRefused:
     case SmtpResult::MessageRefused:
         return MessageNotSent;
@@ -424,6 +461,8 @@ CString CSmtpClient::GetErrorMessage(SmtpResult result) {
         return "メールサーバの証明書が正しくありません。";
     case SmtpResult::TlsTimedOut:
         return "メールサーバとの暗号化通信の開始が時間内に終わりませんでした。";
+    case SmtpResult::TlsDropped:
+        return "メールサーバとの暗号化通信の開始中に接続が切れました。";
     case SmtpResult::NoMailDomain:
         return "受信者のメールアドレスのドメインが存在しないか、メールを受け付けていません。";
     }

@@ -1,42 +1,27 @@
 #include "nvktl/CSocket.h"
 
+#include "nvktl/CDnsResolver.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace NVKTL {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = WaitClock;
 
 Clock::time_point deadlineAfter(unsigned ms) {
     return Clock::now() + std::chrono::milliseconds(ms);
-}
-
-// Waits until fd is ready for events or has an error or hang-up to report:
-// 1 ready, 0 time-out, -1 failure.
-int waitReady(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return 0;
-        pollfd p{fd, events, 0};
-        int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
-        if (n > 0)
-            return (p.revents & POLLNVAL) ? -1 : 1;
-        if (n < 0 && errno != EINTR)
-            return -1;
-    }
 }
 
 // A non-blocking stream socket, never descriptor 0 (which means "none").
@@ -74,6 +59,18 @@ bool numericAddress(const CString& address, int port, sockaddr_storage& out, soc
 
 CSocket::CSocket() : handle(createSocket(AF_INET)) {}
 
+WaitResult CSocket::waitFor(short events, Clock::time_point deadline) {
+    for (;;) {
+        const bool graced = m_graceEnd.has_value();
+        const WaitResult result =
+            WaitReady(handle, events, graced ? std::min(deadline, *m_graceEnd) : deadline,
+                      graced ? -1 : m_abortHandle);
+        if (result != WaitResult::Aborted || m_abortGraceMs == 0)
+            return result;
+        m_graceEnd = Clock::now() + std::chrono::milliseconds(m_abortGraceMs);
+    }
+}
+
 CSocket::~CSocket() {
     Close();
 }
@@ -107,7 +104,7 @@ int CSocket::connectTo(const sockaddr* address, socklen_t size) {
     if (errno == EISCONN)
         return -1; // keep the connection that is already there
     if (errno == EINPROGRESS || errno == EINTR) {
-        if (waitReady(handle, POLLOUT, deadlineAfter(m_timeout)) == 1) {
+        if (waitFor(POLLOUT, deadlineAfter(m_timeout)) == WaitResult::Ready) {
             int error = 0;
             socklen_t length = sizeof error;
             if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0)
@@ -122,25 +119,18 @@ int CSocket::connectTo(const sockaddr* address, socklen_t size) {
 int CSocket::ConnectByName(const CString& host, int port) {
     if (host.IsEmpty() || port <= 0 || port > 65535)
         return -1;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    // The resolver bounds its own waits (resolv.conf time-out and attempts).
-    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
-        return -1;
+    CDnsResolver::Status status = CDnsResolver::Status::Unanswered;
+    const std::vector<CString> addresses =
+        CDnsResolver(deadlineAfter(m_timeout), m_abortHandle).lookupAddresses(host, status);
     // A name may stand for several addresses (localhost is ::1 and 127.0.0.1):
     // try each in the resolver's order until one answers.
-    int result = -1;
-    for (const addrinfo* entry = found; entry && result != 0; entry = entry->ai_next) {
-        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6)
-            continue;
-        std::memcpy(&peer, entry->ai_addr, entry->ai_addrlen);
-        result = connectTo(entry->ai_addr, entry->ai_addrlen);
+    for (const CString& address : addresses) {
+        if (Connect(address, port) == 0)
+            return 0;
+        if (IsSignalled(m_abortHandle))
+            break;
     }
-    ::freeaddrinfo(found);
-    return result;
+    return -1;
 }
 
 int CSocket::Send(const char* bytes, int length, int flags) {
@@ -156,7 +146,7 @@ int CSocket::Send(const char* bytes, int length, int flags) {
         if (n >= 0) {
             sent += static_cast<int>(n);
         } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) {
-            if (waitReady(handle, POLLOUT, deadline) != 1)
+            if (waitFor(POLLOUT, deadline) != WaitResult::Ready)
                 return -1;
         } else if (errno != EINTR) {
             return -1;
@@ -176,7 +166,7 @@ int CSocket::Receive(char* buffer, int length, int flags) {
         if (n >= 0)
             return static_cast<int>(n);
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (waitReady(handle, POLLIN, deadline) != 1)
+            if (waitFor(POLLIN, deadline) != WaitResult::Ready)
                 return -1;
         } else if (errno != EINTR) {
             return -1;
@@ -184,11 +174,12 @@ int CSocket::Receive(char* buffer, int length, int flags) {
     }
 }
 
-CTlsChannel::StartResult CSocket::StartTls(const CString& serverName) {
+CTlsChannel::StartResult CSocket::StartTls(const CString& serverName, CTlsChannel::Check check) {
     if (handle == 0 || tls)
         return CTlsChannel::StartResult::Failed;
-    auto channel = std::make_unique<CTlsChannel>();
-    const auto result = channel->start(handle, serverName, deadlineAfter(m_timeout));
+    auto channel = std::make_unique<CTlsChannel>(
+        [this](short events, Clock::time_point deadline) { return waitFor(events, deadline); });
+    const auto result = channel->start(handle, serverName, deadlineAfter(m_timeout), check);
     if (result == CTlsChannel::StartResult::Started)
         tls = std::move(channel);
     return result;
@@ -201,7 +192,7 @@ void CSocket::Close() {
         tls->shutdown();
     ::shutdown(handle, SHUT_WR);
     // Discard what the peer still sends until it closes; give up at the
-    // time-out, also when the peer never stops sending.
+    // time-out or the abort, also when the peer never stops sending.
     const auto deadline = deadlineAfter(m_timeout);
     char discard[1000];
     while (Clock::now() < deadline) {
@@ -211,7 +202,7 @@ void CSocket::Close() {
         if (n > 0)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (waitReady(handle, POLLIN, deadline) != 1)
+            if (waitFor(POLLIN, deadline) != WaitResult::Ready)
                 break;
         } else if (errno != EINTR) {
             break;

@@ -1,5 +1,7 @@
 #include "nvktl/CString.h"
 
+#include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstring>
 
@@ -16,6 +18,22 @@ std::size_t ByteOffset(const std::string& text, int chars) {
 }
 
 } // namespace
+
+int LeadingNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > INT_MAX)
+            return negative ? INT_MIN : INT_MAX;
+    }
+    return static_cast<int>(negative ? -value : value);
+}
 
 std::size_t CString::CharLength(std::string_view text, std::size_t i) {
     if (i >= text.size())

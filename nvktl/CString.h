@@ -145,4 +145,9 @@ protected:
     bool MatchesAt(std::size_t i, std::string_view pattern) const;
 };
 
+// The decimal value of the text's leading number, like atoi (leading blanks,
+// an optional sign, the digits; 0 without digits), but without overflow:
+// values beyond the int range stop at its ends.
+int LeadingNumber(std::string_view text);
+
 } // namespace NVKTL

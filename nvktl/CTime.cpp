@@ -87,13 +87,28 @@ CString CTime::StampNow() {
     return now.Stamp();
 }
 
-CString CTime::StampText(const CString& stamp) {
+bool CTime::FromStamp(const CString& stamp, CTime& out) {
+    const std::string& text = stamp.str();
+    if (text.size() != 17 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    auto field = [&text](std::size_t at, std::size_t length) {
+        return static_cast<std::uint16_t>(std::stoi(text.substr(at, length)));
+    };
+    const CTime moment(field(0, 4), field(4, 2), 0, field(6, 2), field(8, 2), field(10, 2),
+                       field(12, 2), field(14, 3));
+    if (moment.GetTime() == 0)
+        return false;
+    out = moment;
+    return true;
+}
+
+CString CTime::StampText(const CString& stamp, bool withSeconds) {
     const std::string& date = stamp.str();
     auto part = [&date](std::size_t at, std::size_t length) {
         return at < date.size() ? date.substr(at, length) : std::string();
     };
     return CString(part(0, 4) + "年" + part(4, 2) + "月" + part(6, 2) + "日 " + part(8, 2) + "時" +
-                   part(10, 2) + "分");
+                   part(10, 2) + "分" + (withSeconds ? part(12, 2) + "秒" : std::string()));
 }
 
 long long CTime::StampMs(const CString& stamp) {

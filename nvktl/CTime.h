@@ -32,9 +32,13 @@ public:
     static constexpr const char* StampFormat = "%Y%m%d%H%M%S%s";
     CString Stamp() const;
     static CString StampNow();
-    // "2026年12月05日 10時15分" from a stamp, taken by byte positions; parts
-    // beyond the end of a short text are empty.
-    static CString StampText(const CString& stamp);
+    // The moment a stamp names; false (and out untouched) for any text that
+    // is not 17 digits of a valid date and time.
+    static bool FromStamp(const CString& stamp, CTime& out);
+    // "2026年12月05日 10時15分" from a stamp, taken by byte positions, with
+    // "30秒" after it when asked; parts beyond the end of a short text are
+    // empty.
+    static CString StampText(const CString& stamp, bool withSeconds = false);
     // A stamp as milliseconds on the calendar alone (no zone), so that two
     // stamps can be subtracted; 0 for a text that is not a stamp.
     static long long StampMs(const CString& stamp);

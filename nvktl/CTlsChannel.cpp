@@ -1,9 +1,6 @@
 #include "nvktl/CTlsChannel.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <mutex>
 #include <openssl/err.h>
@@ -20,22 +17,6 @@ bool isAddress(const CString& name) {
     unsigned char buffer[16];
     return ::inet_pton(AF_INET, name.c_str(), buffer) == 1 ||
            ::inet_pton(AF_INET6, name.c_str(), buffer) == 1;
-}
-
-// 1 ready, 0 deadline, -1 failure.
-int waitFor(int fd, short events, CTlsChannel::Clock::time_point deadline) {
-    for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - CTlsChannel::Clock::now());
-        if (left.count() <= 0)
-            return 0;
-        pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
-        if (n > 0)
-            return (p.revents & POLLNVAL) ? -1 : 1;
-        if (n < 0 && errno != EINTR)
-            return -1;
-    }
 }
 
 // The client context, shared by every connection: loading the trust store is
@@ -115,13 +96,25 @@ bool CTlsChannel::waitAsAsked(int error, Clock::time_point deadline, bool& timed
         events = POLLOUT;
     else
         return false;
-    const int ready = waitFor(fd, events, deadline);
-    timedOut = ready == 0;
-    return ready == 1;
+    // An aborted wait counts as time run out: nothing is wrong with the peer.
+    const WaitResult ready = wait(events, deadline);
+    timedOut = ready == WaitResult::TimedOut || ready == WaitResult::Aborted;
+    return ready == WaitResult::Ready;
+}
+
+CTlsChannel::StartResult CTlsChannel::failure(int error) const {
+    if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN)
+        return StartResult::Dropped;
+    if (error == SSL_ERROR_SSL &&
+        ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING)
+        return StartResult::Dropped;
+    if (SSL_get_verify_mode(ssl) != SSL_VERIFY_NONE && SSL_get_verify_result(ssl) != X509_V_OK)
+        return StartResult::BadCertificate;
+    return StartResult::Failed;
 }
 
 CTlsChannel::StartResult CTlsChannel::start(int socket, const CString& serverName,
-                                            Clock::time_point deadline) {
+                                            Clock::time_point deadline, Check check) {
     ERR_clear_error();
     fd = socket;
     context = sharedContext.acquire();
@@ -131,7 +124,11 @@ CTlsChannel::StartResult CTlsChannel::start(int socket, const CString& serverNam
     ssl = SSL_new(context);
     if (!ssl || SSL_set_fd(ssl, fd) != 1)
         return StartResult::Failed;
-    if (isAddress(serverName)) {
+    if (check == Check::None) {
+        SSL_set_verify(ssl, SSL_VERIFY_NONE, nullptr);
+        if (!isAddress(serverName) && SSL_set_tlsext_host_name(ssl, serverName.c_str()) != 1)
+            return StartResult::Failed;
+    } else if (isAddress(serverName)) {
         if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), serverName.c_str()) != 1)
             return StartResult::Failed;
     } else {
@@ -150,9 +147,7 @@ CTlsChannel::StartResult CTlsChannel::start(int socket, const CString& serverNam
             continue;
         if (timedOut)
             return StartResult::TimedOut;
-        if (SSL_get_verify_result(ssl) != X509_V_OK)
-            return StartResult::BadCertificate;
-        return StartResult::Failed;
+        return failure(error);
     }
 }
 

@@ -4,6 +4,9 @@
 #include "nvktl/ShiftJis.h"
 
 #include <algorithm>
+#include <array>
+#include <iconv.h>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -193,57 +196,152 @@ void ToJis(const CString& source, CString& out) {
     out = CString(std::move(result));
 }
 
-void ToEncodedWords(const CString& source, std::size_t firstLineRoom, CString& out) {
-    constexpr std::string_view Open = "=?ISO-2022-JP?B?";
+namespace {
+
+constexpr char32_t Replacement = 0xFFFD;
+
+// The character each JIS X 0208 code stands for as glibc's ISO-2022-JP
+// decoder reads it, 0 for a code it refuses; made once.
+const std::array<char32_t, 94 * 94>& StandardJis() {
+    static std::array<char32_t, 94 * 94> table{};
+    static std::once_flag made;
+    std::call_once(made, [] {
+        const iconv_t cd = ::iconv_open("UTF-32LE", "ISO-2022-JP");
+        if (cd == reinterpret_cast<iconv_t>(-1))
+            return;
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            char in[] = {'\x1b',
+                         '$',
+                         'B',
+                         static_cast<char>(0x21 + i / 94),
+                         static_cast<char>(0x21 + i % 94),
+                         '\x1b',
+                         '(',
+                         'B'};
+            char32_t out[2] = {};
+            char* inPos = in;
+            char* outPos = reinterpret_cast<char*>(out);
+            std::size_t inLeft = sizeof in;
+            std::size_t outLeft = sizeof out;
+            ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            if (::iconv(cd, &inPos, &inLeft, &outPos, &outLeft) != static_cast<std::size_t>(-1) &&
+                outLeft == sizeof out - sizeof(char32_t))
+                table[i] = out[0];
+        }
+        ::iconv_close(cd);
+    });
+    return table;
+}
+
+void AppendUtf8(std::string& out, char32_t ch) {
+    if (ch < 0x80) {
+        out += static_cast<char>(ch);
+    } else if (ch < 0x800) {
+        out += static_cast<char>(0xC0 | (ch >> 6));
+        out += static_cast<char>(0x80 | (ch & 0x3F));
+    } else if (ch < 0x10000) {
+        out += static_cast<char>(0xE0 | (ch >> 12));
+        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (ch & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (ch >> 18));
+        out += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (ch & 0x3F));
+    }
+}
+
+} // namespace
+
+bool FitsIso2022Jp(const CString& source) {
+    const std::string_view text = source.str();
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length;
+        const char32_t ch = DecodeUtf8(text, i, length);
+        i += length;
+        if (ch == Broken)
+            return false;
+        if (ch < 0x80 || IsHalfWidthKana(ch))
+            continue;
+        const unsigned short jis = JisFor(ch);
+        const std::size_t index = ((jis >> 8) - 0x21) * 94 + ((jis & 0xFF) - 0x21);
+        if (StandardJis()[index] != ch)
+            return false;
+    }
+    return true;
+}
+
+CString CleanUtf8(const CString& source) {
+    const std::string_view text = source.str();
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length;
+        const char32_t ch = DecodeUtf8(text, i, length);
+        if (ch == Broken)
+            AppendUtf8(out, Replacement);
+        else if (SwitchesReader(ch))
+            AppendUtf8(out, 0x3013); // 〓
+        else
+            out.append(text.substr(i, length));
+        i += length;
+    }
+    return CString(std::move(out));
+}
+
+void ToEncodedWords(const CString& source, std::size_t firstLineRoom, CString& out,
+                    MailCharset charset) {
+    const bool utf8 = charset == MailCharset::Utf8;
+    const std::string_view Open = utf8 ? "=?UTF-8?B?" : "=?ISO-2022-JP?B?";
     constexpr std::string_view Close = "?=";
     constexpr std::size_t MaxWord = 75;
-    // The JIS bytes a word of room characters can carry (4 Base64 per 3).
+    // The bytes a word of room characters can carry (4 Base64 per 3).
     auto capacity = [&](std::size_t room) {
         const std::size_t text =
             room > Open.size() + Close.size() ? room - Open.size() - Close.size() : 0;
         return text / 4 * 3;
     };
-    auto word = [&](const std::string& jis) {
-        return std::string(Open) + Base64Encode(jis).str() + std::string(Close);
+    auto word = [&](const std::string& bytes) {
+        return std::string(Open) + Base64Encode(bytes).str() + std::string(Close);
+    };
+    auto encoded = [&](const std::string& text) {
+        CString bytes;
+        if (utf8)
+            bytes = CleanUtf8(CString(text));
+        else
+            ToJis(CString(text), bytes);
+        return bytes.str();
     };
 
     const std::string& text = source.str();
     std::string result;
-    std::string chunk;    // source characters of the word being filled
-    std::string chunkJis; // their conversion
+    std::string chunk;      // source characters of the word being filled
+    std::string chunkBytes; // their encoding
     std::size_t limit = capacity(std::min(MaxWord, firstLineRoom));
     std::size_t i = 0;
     while (i < text.size()) {
-        // One UTF-8 character (a broken sequence counts byte by byte).
-        std::size_t length = 1;
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead >= 0xC0 && lead < 0xE0)
-            length = 2;
-        else if (lead >= 0xE0 && lead < 0xF0)
-            length = 3;
-        else if (lead >= 0xF0 && lead < 0xF8)
-            length = 4;
-        length = std::min(length, text.size() - i);
+        const std::size_t length = CString::CharLength(text, i);
         const std::string candidate = chunk + text.substr(i, length);
-        CString jis;
-        ToJis(CString(candidate), jis);
+        const std::string bytes = encoded(candidate);
         // A word holds at least one character, or the text would never end.
-        if (!chunk.empty() && jis.str().size() > limit) {
+        if (!chunk.empty() && bytes.size() > limit) {
             if (!result.empty())
                 result += "\r\n ";
-            result += word(chunkJis);
+            result += word(chunkBytes);
             chunk.clear();
-            chunkJis.clear();
+            chunkBytes.clear();
             limit = capacity(MaxWord);
             continue; // the same character opens the next word
         }
         chunk = candidate;
-        chunkJis = jis.str();
+        chunkBytes = bytes;
         i += length;
     }
-    if (!result.empty())
-        result += "\r\n ";
-    result += word(chunkJis);
+    if (!chunk.empty()) {
+        if (!result.empty())
+            result += "\r\n ";
+        result += word(chunkBytes);
+    }
     out = CString(std::move(result));
 }
 

@@ -4,6 +4,8 @@
 #include "nvktl/ProgramFolder.h"
 
 #include <dlfcn.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,6 +62,8 @@ bool CFelicaReader::loadLibrary() {
     exports.pollingAndGetCardInformation = lookUp<felica_polling_and_get_card_information_fn>(
         library, "polling_and_get_card_information");
     exports.disposeLibrary = lookUp<felica_dispose_library_fn>(library, "dispose_library");
+    exports.cardChangeDescriptor =
+        lookUp<felica_card_change_descriptor_fn>(library, "card_change_descriptor");
     if (!exports.initializeLibrary || !exports.openReaderWriterAuto ||
         !exports.pollingAndGetCardInformation || !exports.disposeLibrary) {
         dlclose(library);
@@ -108,6 +112,24 @@ void CFelicaReader::unloadLibrary(bool reportFailure) {
     m_exports = {};
     if (!disposed && reportFailure) {
         showMessage(kCloseFailed);
+    }
+}
+
+int CFelicaReader::changeDescriptor() const {
+    if (!m_readerOpen || !m_exports.cardChangeDescriptor) {
+        return -1;
+    }
+    return m_exports.cardChangeDescriptor();
+}
+
+void CFelicaReader::drainChanges() const {
+    // Only what is there is read, whether or not the library opened the
+    // descriptor not to block; 4 KiB take an eventfd's counter or a queue of
+    // inotify events alike.
+    pollfd ready{changeDescriptor(), POLLIN, 0};
+    char buffer[4096];
+    while (ready.fd >= 0 && ::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) &&
+           ::read(ready.fd, buffer, sizeof buffer) > 0) {
     }
 }
 

@@ -45,6 +45,12 @@ public:
     // not open. Beeps once when the ID differs from the previous poll's.
     NVKTL::CString getCardId();
 
+    // A descriptor that turns readable when the cards on the reader may have
+    // changed, while the reader is open; -1 when the library cannot tell (the
+    // caller then relies on polling). drainChanges() reads it empty again.
+    int changeDescriptor() const;
+    void drainChanges() const;
+
     // True once every poll for at least the failure delay has failed (the
     // library reported an error, not merely no card); false again after the
     // first poll that works.
@@ -63,6 +69,8 @@ private:
         felica_open_reader_writer_auto_fn openReaderWriterAuto = nullptr;
         felica_polling_and_get_card_information_fn pollingAndGetCardInformation = nullptr;
         felica_dispose_library_fn disposeLibrary = nullptr;
+        // Optional.
+        felica_card_change_descriptor_fn cardChangeDescriptor = nullptr;
     };
 
     bool loadLibrary();

@@ -1,7 +1,9 @@
 /* The interface of a FeliCa reader library: four C functions, loaded at run
  * time by name. Every function returns non-zero on success and 0 on failure.
- * The terminal ships two implementations (lib/felica.so is the one it loads):
- * a simulated reader driven by poston-card, and a PC/SC reader. */
+ * A fifth, card_change_descriptor, is optional: without it the terminal finds
+ * cards by polling alone. The terminal ships two implementations
+ * (lib/felica.so is the one it loads): a simulated reader driven by
+ * poston-card, and a PC/SC reader. */
 #ifndef POSTON_READER_FELICA_H
 #define POSTON_READER_FELICA_H
 
@@ -31,12 +33,18 @@ int polling_and_get_card_information(felica_polling* polling, unsigned char* num
                                      felica_card_information* card_information);
 /* Once, before the library is unloaded. */
 int dispose_library(void);
+/* Optional. A file descriptor, open from open_reader_writer_auto until
+ * dispose_library, that becomes readable when the cards on the reader may have
+ * changed; the caller reads it empty (it does not block) and then polls.
+ * -1 when the library cannot tell. The caller never closes it. */
+int card_change_descriptor(void);
 
 typedef int (*felica_initialize_library_fn)(void);
 typedef int (*felica_open_reader_writer_auto_fn)(void);
 typedef int (*felica_polling_and_get_card_information_fn)(felica_polling*, unsigned char*,
                                                           felica_card_information*);
 typedef int (*felica_dispose_library_fn)(void);
+typedef int (*felica_card_change_descriptor_fn)(void);
 
 #ifdef __cplusplus
 }

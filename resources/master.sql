@@ -3,7 +3,7 @@
 -- The build turns this script into data/master.mdb.
 
 PRAGMA page_size = 4096;
-PRAGMA user_version = 3;
+PRAGMA user_version = 4;
 
 BEGIN;
 
@@ -25,9 +25,11 @@ CREATE TABLE t_user (
     order_id  INTEGER
 );
 
+-- Addresses compare without regard to letter case (COLLATE NOCASE):
+-- Taro@x.jp and taro@x.jp are one mailbox.
 CREATE TABLE t_mail (
     user_id TEXT,
-    mail    TEXT
+    mail    TEXT COLLATE NOCASE
 );
 
 -- terminal: the name of the terminal that recorded the visit, when several
@@ -58,19 +60,23 @@ CREATE TABLE t_mail_error (
 -- change of the user's addresses or card never redirects it.
 -- state: '1' due, '2' sent, '3' not sent. A due delivery is taken up once
 -- next_try has passed (empty: at once); claim_until marks it as being sent
--- by a terminal until that time.
+-- by a terminal until that time. message_id and message_date (a stamp) are
+-- fixed at the first try and carried by every later one, so that a receiver
+-- can tell a repeat.
 CREATE TABLE t_send (
-    send_id     INTEGER PRIMARY KEY AUTOINCREMENT,
-    login_id    INTEGER,
-    mail        TEXT,
-    user_name   TEXT,
-    group_name  TEXT,
-    state       TEXT,
-    tries       INTEGER,
-    next_try    TEXT,
-    last_error  TEXT,
-    sent_date   TEXT,
-    claim_until TEXT
+    send_id      INTEGER PRIMARY KEY AUTOINCREMENT,
+    login_id     INTEGER,
+    mail         TEXT COLLATE NOCASE,
+    user_name    TEXT,
+    group_name   TEXT,
+    state        TEXT,
+    tries        INTEGER,
+    next_try     TEXT,
+    last_error   TEXT,
+    sent_date    TEXT,
+    claim_until  TEXT,
+    message_id   TEXT,
+    message_date TEXT
 );
 
 CREATE TABLE t_def_data (
@@ -78,8 +84,9 @@ CREATE TABLE t_def_data (
     column_value TEXT
 );
 
--- One address is stored once per user, so it never receives the same
--- notification twice; the index also serves the joins on user_id.
+-- One address is stored once per user, whatever its letter case, so it never
+-- receives the same notification twice; the index also serves the joins on
+-- user_id.
 CREATE UNIQUE INDEX t_mail_user_mail ON t_mail (user_id, mail);
 -- The send thread's due visits: state '1', oldest first, answered from the
 -- index alone.
@@ -115,5 +122,7 @@ INSERT INTO t_def_data (column_name, column_value) VALUES ('kido_type', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('setting_disp', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('window_top', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('window_left', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('error_list_width', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('error_list_height', NULL);
 
 COMMIT;

@@ -4,16 +4,21 @@
 #include "nvktl/CMapStringToString.h"
 #include "screens/CAboutDlg.h"
 #include "screens/CCardPollCache.h"
+#include "screens/CCardWatch.h"
 #include "screens/CProgressStatusBar.h"
 #include "screens/IApplication.h"
 #include "screens/QtText.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -64,6 +69,36 @@ void CBaseDialog::clearDefaultButtons(QWidget* window) {
     }
 }
 
+void CBaseDialog::pressOnEnter(QWidget* focused, QAbstractButton* fallback) {
+    QAbstractButton* button = qobject_cast<QPushButton*>(focused);
+    if (button == nullptr)
+        button = fallback;
+    if (button != nullptr && button->isEnabled() && button->isVisible())
+        button->click();
+}
+
+void CBaseDialog::focusFirstField(QWidget* window) {
+    QWidget* list = nullptr;
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain()) {
+        if (!w->isEnabled() || !w->isVisibleTo(window) || !(w->focusPolicy() & Qt::TabFocus))
+            continue;
+        const auto* line = qobject_cast<QLineEdit*>(w);
+        const auto* text = qobject_cast<QPlainTextEdit*>(w);
+        if ((line != nullptr && !line->isReadOnly()) || (text != nullptr && !text->isReadOnly())) {
+            w->setFocus();
+            return;
+        }
+        if (list == nullptr && (qobject_cast<QAbstractItemView*>(w) || qobject_cast<QComboBox*>(w)))
+            list = w;
+    }
+    if (list != nullptr)
+        list->setFocus();
+}
+
+void CBaseDialog::setEnterButton(QAbstractButton* button, QWidget* field) {
+    m_enterButtons[field] = button;
+}
+
 void CBaseDialog::setVisible(bool visible) {
     if (visible && !m_initialised) {
         m_initialised = true;
@@ -86,6 +121,7 @@ void CBaseDialog::setVisible(bool visible) {
 bool CBaseDialog::OnInitDialog() {
     clearDefaultButtons(this);
     connectSharedButtons();
+    focusFirstField(this);
     startBaseTimer();
     attachSendThread();
 
@@ -150,6 +186,28 @@ int CBaseDialog::setScreenTimer(int id, int periodMs) {
     }
     timer->start(periodMs);
     return id;
+}
+
+int CBaseDialog::setCardTimer(int id, int periodMs) {
+    setScreenTimer(id, periodMs);
+    if (m_cardTimers.insert(id).second)
+        connect(&CCardWatch::instance(), &CCardWatch::cardsChanged, this,
+                [this, id] { lookAtReader(id); });
+    // A card that lies there as the screen opens (the next visitor in a
+    // queue) is seen now, not one period later; and the screen's first
+    // frame already shows what the look found.
+    lookAtReader(id);
+    return id;
+}
+
+void CBaseDialog::lookAtReader(int id) {
+    // Not while stopped around a sub-screen, nor inside its own handler (a
+    // message box it shows runs the event loop).
+    if (m_inCardTick || !isScreenTimerActive(id))
+        return;
+    m_inCardTick = true;
+    OnTimer(id);
+    m_inCardTick = false;
 }
 
 void CBaseDialog::killScreenTimer(int id) {
@@ -219,10 +277,14 @@ void CBaseDialog::OnCancel() {
 void CBaseDialog::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        // Enter ends no screen; a focused button is pressed with Space.
+    case Qt::Key_Enter: {
         event->accept();
+        auto found = m_enterButtons.find(focusWidget());
+        if (found == m_enterButtons.end())
+            found = m_enterButtons.find(nullptr);
+        pressOnEnter(focusWidget(), found == m_enterButtons.end() ? nullptr : found->second);
         return;
+    }
     case Qt::Key_Escape:
         event->accept();
         OnCancel();
@@ -250,7 +312,10 @@ void CBaseDialog::showAboutBox() {
 }
 
 DataResult CBaseDialog::OnDataRequest(CDataRequest& request) {
-    return runDataRequest(request);
+    const DataResult result = runDataRequest(request);
+    if (const auto* waiting = std::get_if<DataRequest::GetWaitingCount>(&request.operation))
+        OnWaitingCount(waiting->count);
+    return result;
 }
 
 void CBaseDialog::OnProgressStart(int position, int maximum) {
@@ -302,26 +367,10 @@ void CBaseDialog::hideAndShrink(QWidget* control) {
     layOutStatusBar();
 }
 
-int CBaseDialog::leadingNumber(const CString& text) {
-    const char* p = text.c_str();
-    while (*p == ' ' || *p == '\t')
-        ++p;
-    bool negative = false;
-    if (*p == '-' || *p == '+')
-        negative = *p++ == '-';
-    long long value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + (*p - '0');
-        if (value > 1000000000)
-            break; // far beyond any desktop
-    }
-    return static_cast<int>(negative ? -value : value);
-}
-
 void CBaseDialog::placeFromSettings(const CMapStringToString& settings) {
     const CString top = settings.Value("window_top");
     const CString left = settings.Value("window_left");
     if (top.IsEmpty() || left.IsEmpty())
         return;
-    centreWindowOn(leadingNumber(left), leadingNumber(top));
+    centreWindowOn(NVKTL::LeadingNumber(left.str()), NVKTL::LeadingNumber(top.str()));
 }

@@ -5,6 +5,7 @@
 #include "screens/ScreenCode.h"
 
 #include <map>
+#include <set>
 
 // moc cannot parse the standard headers that nvktl/CString.h pulls in, so
 // headers with Q_OBJECT only declare it.
@@ -17,6 +18,7 @@ enum class DataResult;
 class CMapStringToString;
 
 class CProgressStatusBar;
+class QAbstractButton;
 class QTimer;
 
 // The common base of the program's screens. It gives every screen the program
@@ -33,11 +35,12 @@ class QTimer;
 //
 // Layouts come from .ui files under resources/. Every widget's objectName is
 // its role followed by its kind ("endButton", "greetingLabel"); a dialog's is
-// its class name. Where a numeric control id is still needed, it is the
-// dynamic property "controlId", never the name.
+// its class name. The first field a person types in has the focus when the
+// screen opens.
 //
-// Keys: Enter ends no screen and presses no button (no push button is ever a
-// default button); Escape and the window's close box call OnCancel, which
+// Keys: Enter presses the focused push button, else the button the screen set
+// for the focused field or for the whole screen (setEnterButton), and ends no
+// screen by itself; Escape and the window's close box call OnCancel, which
 // ends the screen with UserConfirmation unless the screen says otherwise.
 class CBaseDialog : public QDialog {
     Q_OBJECT
@@ -63,6 +66,11 @@ public:
     // Stops the base timer and the screen's own timer id (around a modal
     // sub-screen).
     void killScreenTimer(int id);
+    // setScreenTimer for a timer that polls the reader for a card: besides
+    // its ticks, the timer's handler runs at once (within this call, so a
+    // screen may end while it initialises) and whenever the cards on the
+    // reader change while the timer is active.
+    int setCardTimer(int id, int periodMs);
 
     // A tick of the base timer or of one of the screen's timers. Screens
     // override it, handle their own ids, and pass every tick they do not
@@ -74,6 +82,9 @@ public:
     virtual void OnProgressStart(int position, int maximum);
     virtual void OnProgressEnd();
     virtual void OnStatusText(const CString& text);
+    // The number of mails waiting for another try, each time the send thread
+    // has counted them.
+    virtual void OnWaitingCount(int /*count*/) {}
 
     // The about box; the base timer stops while it is open.
     void showAboutBox();
@@ -87,8 +98,14 @@ public:
     // The font for Japanese text, in points (0 keeps the default size).
     static QFont japaneseFont(int pointSize = 0);
     // Every push button of the screen loses the default and auto-default
-    // roles, so Enter never presses one.
+    // roles: Enter is the screen's own (pressOnEnter).
     static void clearDefaultButtons(QWidget* window);
+    // Enter: clicks the focused push button, else fallback, when that one is
+    // enabled and visible.
+    static void pressOnEnter(QWidget* focused, QAbstractButton* fallback);
+    // Focuses the first editable text field in the tab order, else the first
+    // list or combo box; without either the focus stays where Qt puts it.
+    static void focusFirstField(QWidget* window);
 
 protected:
     // Runs once before the window is first shown. Derived screens call the
@@ -102,6 +119,9 @@ protected:
     // Connects "endButton" ("終了") to OnEnd and "backButton" ("戻る") to
     // OnBack, where the screen has them.
     void connectSharedButtons();
+    // The button Enter presses: the screen's main one, or with field the one
+    // for that field while it has the focus.
+    void setEnterButton(QAbstractButton* button, QWidget* field = nullptr);
 
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -119,9 +139,6 @@ protected:
     // Centres the window on the saved point when the settings hold both
     // window_left and window_top (decimal text; leading number only).
     void placeFromSettings(const CMapStringToString& settings);
-    // atoi-style: leading blanks, an optional sign and the leading digits; a
-    // text without digits is 0.
-    static int leadingNumber(const CString& text);
 
 private:
     void startBaseTimer();
@@ -130,11 +147,17 @@ private:
     void attachSendThread();
     void detachSendThread();
     void stopAllTimers();
+    void lookAtReader(int id);
 
     unsigned m_templateId;
     int m_baseTimerId = 0;
     QTimer* m_baseTimer;
     std::map<int, QTimer*> m_screenTimers;
+    // By field; nullptr for the whole screen.
+    std::map<QWidget*, QAbstractButton*> m_enterButtons;
+    // The ids of setCardTimer, and whether one of their handlers is running.
+    std::set<int> m_cardTimers;
+    bool m_inCardTick = false;
     CProgressStatusBar* m_statusBar = nullptr;
     bool m_initialised = false;
     bool m_inInit = false;

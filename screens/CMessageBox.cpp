@@ -38,8 +38,9 @@ CMessageBox::Answer run(QWidget* parent, CMessageBox::Kind kind, const CString& 
     box.setText(qt(text));
     box.setFont(CBaseDialog::japaneseFont());
     box.setWindowIcon(CBaseDialog::programIcon());
-    if (kind == CMessageBox::OkBox) {
-        box.setIcon(QMessageBox::Information);
+    if (kind != CMessageBox::YesNoBox) {
+        box.setIcon(kind == CMessageBox::WarningBox ? QMessageBox::Warning
+                                                    : QMessageBox::Information);
         QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         box.setDefaultButton(ok);
         box.setEscapeButton(ok);
@@ -58,13 +59,21 @@ CMessageBox::Answer run(QWidget* parent, CMessageBox::Kind kind, const CString& 
 } // namespace
 
 void CMessageBox::ok(QWidget* parent, const CString& text, const CString& caption) {
+    show(parent, OkBox, text, caption);
+}
+
+void CMessageBox::warn(QWidget* parent, const CString& text, const CString& caption) {
+    show(parent, WarningBox, text, caption);
+}
+
+void CMessageBox::show(QWidget* parent, Kind kind, const CString& text, const CString& caption) {
     Script& s = script();
     if (s.scripted) {
-        s.shown.push_back({OkBox, text, caption});
+        s.shown.push_back({kind, text, caption});
         scriptedAnswer(Ok);
         return;
     }
-    run(parent, OkBox, text, caption);
+    run(parent, kind, text, caption);
 }
 
 CMessageBox::Answer CMessageBox::yesNo(QWidget* parent, const CString& text,

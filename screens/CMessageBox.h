@@ -6,8 +6,9 @@
 
 class QWidget;
 
-// The program's message boxes: an OK box for refusals, errors and results, a
-// Yes/No box for confirmations, each with the screen's caption. Runs on the
+// The program's message boxes, each with the screen's caption: an OK box for
+// results, the same with the warning icon for refusals and errors, a Yes/No
+// box for confirmations. Runs on the
 // user-interface thread; the box is modal and keeps the event loop (and so the
 // send thread's requests) running while it is open.
 //
@@ -18,7 +19,7 @@ class QWidget;
 class CMessageBox {
 public:
     enum Answer { Ok, Yes, No };
-    enum Kind { OkBox, YesNoBox };
+    enum Kind { OkBox, WarningBox, YesNoBox };
 
     struct Record {
         Kind kind;
@@ -27,6 +28,8 @@ public:
     };
 
     static void ok(QWidget* parent, const CString& text, const CString& caption);
+    // Why something cannot go ahead, or did not.
+    static void warn(QWidget* parent, const CString& text, const CString& caption);
     // Yes or No.
     static Answer yesNo(QWidget* parent, const CString& text, const CString& caption);
 
@@ -37,4 +40,7 @@ public:
     static const std::vector<Record>& shown();
     // Scripted mode off, answers and records cleared.
     static void resetForTesting();
+
+private:
+    static void show(QWidget* parent, Kind kind, const CString& text, const CString& caption);
 };

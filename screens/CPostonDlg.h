@@ -14,13 +14,16 @@ class QPushButton;
 // polls the reader and ends with Greeting for a registered user's card (its message
 // text is then the card id), with AdminMenu when an administrator passed the check
 // behind "諸設定", and with Leave when the window is closed. It restores and
-// saves its centre on the desktop and can start minimised.
+// saves its centre on the desktop and can start minimised. While mails wait
+// for another try, a badge beside "諸設定" says how many.
 class CPostonDlg : public CBaseDialog {
     Q_OBJECT
 public:
     static constexpr unsigned kTemplateId = 102;
     static constexpr int kResultGreeting = resultOf(ScreenCode::Greeting);
     static constexpr int kResultLeave = resultOf(ScreenCode::Leave);
+    // printf format of the badge, with the number of waiting mails.
+    static constexpr const char* kWaiting = "未送信 %d件";
 
     // The administrator's card check behind "諸設定": a modal sub-screen that
     // returns 1 when an administrator's card was presented. The application
@@ -42,6 +45,7 @@ public:
 protected:
     bool OnInitDialog() override;
     void OnCancel() override;
+    void OnWaitingCount(int count) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -52,5 +56,6 @@ private:
     void writeCentre(const QPoint& centre);
 
     std::unique_ptr<Ui::CPostonDlg> m_ui;
-    std::unique_ptr<CString> m_message;
+    struct Texts;
+    std::unique_ptr<Texts> m_texts;
 };

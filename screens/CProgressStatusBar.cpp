@@ -1,9 +1,12 @@
 #include "screens/CProgressStatusBar.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 constexpr int kStatusPaneWidth = 100;
@@ -14,6 +17,7 @@ CProgressStatusBar::CProgressStatusBar(QWidget* parent) : QStatusBar(parent) {
     m_panes[0] = new QLabel(QStringLiteral(" "), this);
     m_panes[0]->setObjectName(QStringLiteral("statusTextLabel"));
     m_panes[0]->setFixedWidth(kStatusPaneWidth);
+    m_statusText = m_panes[0]->text();
     m_panes[1] = new QLabel(this);
     m_panes[1]->setObjectName(QStringLiteral("progressPaneLabel"));
     addWidget(m_panes[0], 0);
@@ -25,6 +29,7 @@ CProgressStatusBar::CProgressStatusBar(QWidget* parent) : QStatusBar(parent) {
     m_about->setAutoRaise(true);
     m_about->setFocusPolicy(Qt::NoFocus);
     m_about->setToolTip(QStringLiteral("NVKぽすとん のﾊﾞｰｼﾞｮﾝ情報"));
+    m_about->setAccessibleName(m_about->toolTip());
     addPermanentWidget(m_about);
     connect(m_about, &QToolButton::clicked, this, &CProgressStatusBar::aboutRequested);
 
@@ -43,13 +48,37 @@ QLabel* CProgressStatusBar::pane(int index) const {
 }
 
 void CProgressStatusBar::setPaneText(int pane, const QString& text) {
-    if (QLabel* label = this->pane(pane))
+    if (pane == 0) {
+        m_statusText = text;
+        showStatusText();
+    } else if (QLabel* label = this->pane(pane)) {
         label->setText(text);
+    }
 }
 
 QString CProgressStatusBar::paneText(int pane) const {
+    if (pane == 0)
+        return m_statusText;
     QLabel* label = this->pane(pane);
     return label ? label->text() : QString();
+}
+
+void CProgressStatusBar::showStatusText() {
+    QLabel* label = m_panes[0];
+    const QFontMetrics metrics(label->font());
+    const int frame = label->width() - label->contentsRect().width();
+    const int wanted = metrics.horizontalAdvance(m_statusText) + frame;
+    label->setFixedWidth(
+        std::clamp(wanted, kStatusPaneWidth, std::max(kStatusPaneWidth, width() / 2)));
+    const QString shown = metrics.elidedText(m_statusText, Qt::ElideRight, label->width() - frame);
+    label->setText(shown);
+    label->setToolTip(shown == m_statusText ? QString() : m_statusText);
+    label->setAccessibleName(m_statusText);
+}
+
+void CProgressStatusBar::resizeEvent(QResizeEvent* event) {
+    QStatusBar::resizeEvent(event);
+    showStatusText();
 }
 
 int CProgressStatusBar::setProgressPane(int pane) {

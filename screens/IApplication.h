@@ -34,6 +34,12 @@ public:
     virtual void detachSendWindow(CBaseDialog* window) = 0;
     // The send thread sets event once everything pending has been delivered.
     virtual void requestSendEnd(NVKTL::CEvent* event) = 0;
+    // Mails the send thread is sending now and outcomes it has not stored yet.
+    virtual int sendingCount() { return 0; }
+    // The program ends now: the send thread cuts its attempt short (but for
+    // a few seconds for the answer to a sent message) and keeps the unsent
+    // mails due for the next start.
+    virtual void sendLater() {}
     // A visit has just been recorded: its mails need not wait for the send
     // thread's next period.
     virtual void visitRecorded() {}

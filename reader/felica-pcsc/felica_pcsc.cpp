@@ -1,5 +1,6 @@
 // The reader library for PC/SC readers (pcsc-lite). Built as
 // lib/felica-pcsc.so; a terminal with a real reader uses it as lib/felica.so.
+#include "reader/felica-pcsc/CPcscWatch.h"
 #include "reader/felica-pcsc/CPcscWorker.h"
 #include "reader/felica.h"
 
@@ -20,6 +21,19 @@ constexpr milliseconds kOpenWait(3000);
 constexpr milliseconds kStopWait(2000);
 
 CPcscWorker* g_worker = nullptr;
+// Tells the caller of arriving and lifted cards between its polls.
+CPcscWatch* g_watch = nullptr;
+
+// Stops and deletes the worker or the watch; one that does not stop in time is
+// forgotten, not deleted. False then.
+template <class Thread> bool stopAndForget(Thread*& thread) {
+    const bool stopped = !thread || thread->stop(kStopWait);
+    if (stopped) {
+        delete thread;
+    }
+    thread = nullptr;
+    return stopped;
+}
 
 } // namespace
 
@@ -38,7 +52,15 @@ int initialize_library(void) {
 
 int open_reader_writer_auto(void) {
     try {
-        return g_worker && g_worker->open(kOpenWait) ? 1 : 0;
+        if (!g_worker || !g_worker->open(kOpenWait)) {
+            return 0;
+        }
+        // Without the watch the caller still finds cards by polling.
+        if (!g_watch) {
+            g_watch = new CPcscWatch();
+        }
+        g_watch->start();
+        return 1;
     } catch (...) {
         return 0;
     }
@@ -65,22 +87,18 @@ int polling_and_get_card_information(felica_polling* polling, unsigned char* num
     }
 }
 
-// A worker stuck in a call to pcscd is left behind (the library is linked to
-// stay mapped) and the close is reported as failed.
+// A worker or watch stuck in a call to pcscd is left behind (the library is
+// linked to stay mapped) and the close is reported as failed.
 int dispose_library(void) {
-    if (!g_worker) {
-        return 1;
-    }
     try {
-        if (!g_worker->stop(kStopWait)) {
-            g_worker = nullptr;
-            return 0;
-        }
-        delete g_worker;
-        g_worker = nullptr;
-        return 1;
+        const bool watchStopped = stopAndForget(g_watch);
+        return stopAndForget(g_worker) && watchStopped ? 1 : 0;
     } catch (...) {
         return 0;
     }
+}
+
+int card_change_descriptor(void) {
+    return g_watch ? g_watch->descriptor() : -1;
 }
 }

@@ -1,10 +1,14 @@
 // The simulated reader library: the cards on the reader and the failures to
 // simulate come from the state file that poston-card writes into the work
 // folder beside this library's folder (lib/felica.so -> var/felica-sim.state).
+// Changes of the state file are watched through inotify, so the terminal
+// hears of a card as it is laid.
 #include "reader/felica-sim/CSimulatedReaderState.h"
 #include "reader/felica.h"
 
 #include <dlfcn.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +19,8 @@ namespace {
 
 bool g_initialized = false;
 bool g_open = false;
+// The inotify descriptor watching the state file's folder, -1 without one.
+int g_changes = -1;
 
 // A fixed PMm: the simulated cards all claim the same chip.
 constexpr unsigned char kPmm[8] = {0x01, 0x20, 0x22, 0x04, 0x27, 0x67, 0xFF, 0xFF};
@@ -37,6 +43,28 @@ bool readState(CSimulatedReaderState& state) {
     return !path.empty() && state.load(path);
 }
 
+// poston-card replaces the file by a rename; a file written in place counts
+// too. Other files of the folder wake the caller for nothing, which costs
+// one poll.
+void watchState() {
+    const std::filesystem::path folder = std::filesystem::path(stateFile()).parent_path();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    g_changes = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (g_changes >= 0 &&
+        inotify_add_watch(g_changes, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+        ::close(g_changes);
+        g_changes = -1;
+    }
+}
+
+void stopWatching() {
+    if (g_changes >= 0) {
+        ::close(g_changes);
+    }
+    g_changes = -1;
+}
+
 } // namespace
 
 extern "C" {
@@ -57,6 +85,9 @@ int open_reader_writer_auto(void) {
         return 0;
     }
     g_open = true;
+    if (g_changes < 0) {
+        watchState();
+    }
     return 1;
 }
 
@@ -82,8 +113,13 @@ int polling_and_get_card_information(felica_polling* polling, unsigned char* num
 int dispose_library(void) {
     g_initialized = false;
     g_open = false;
+    stopWatching();
     CSimulatedReaderState state;
     readState(state);
     return state.failure == CSimulatedReaderState::Failure::Dispose ? 0 : 1;
+}
+
+int card_change_descriptor(void) {
+    return g_open ? g_changes : -1;
 }
 }

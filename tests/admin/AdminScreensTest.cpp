@@ -8,6 +8,7 @@
 #include "admin/CAdminMenuDlg.h"
 #include "admin/CAdminScreens.h"
 #include "admin/CChkAdmin2Dlg.h"
+#include "admin/CChkAdminDlg.h"
 #include "admin/CDefSetDlg.h"
 #include "admin/CDelGroupDlg.h"
 #include "admin/CDelUserDlg.h"
@@ -18,13 +19,17 @@
 #include "admin/CUpdGroupDlg.h"
 #include "admin/CUpdUserDlg.h"
 #include "admin/CUserForm.h"
+#include "admin/NameCheck.h"
 #include "admin/StoreTogether.h"
+#include "screens/CAboutDlg.h"
+#include "screens/CMainDlg.h"
 #include "screens/CPostonDlg.h"
 #include "screens/CScreenTable.h"
 
 #include <QLabel>
 
 #include <functional>
+#include <map>
 
 using namespace adminsteps;
 
@@ -46,14 +51,46 @@ std::unique_ptr<CBaseDialog> changeUser() {
     return screen;
 }
 
+// What a screen reader says for a control: its accessible name, else the
+// text of the label it is the buddy of, else a button's own text.
+QString spokenName(QWidget* control) {
+    if (!control->accessibleName().isEmpty())
+        return control->accessibleName();
+    for (QLabel* label : control->window()->findChildren<QLabel*>())
+        if (label->buddy() == control)
+            return label->text();
+    auto* button = qobject_cast<QAbstractButton*>(control);
+    return button != nullptr ? button->text() : QString();
+}
+
+// Each control's name, those on other tab pages included.
+QStringList controlNames(QWidget* screen) {
+    QStringList names;
+    for (QWidget* w : screen->findChildren<QWidget*>()) {
+        const bool control = w->inherits("QAbstractButton") || w->inherits("QLineEdit") ||
+                             w->inherits("QComboBox") || w->inherits("QPlainTextEdit") ||
+                             w->inherits("QTableWidget") || w->inherits("QListWidget");
+        const bool putAway = w->testAttribute(Qt::WA_WState_ExplicitShowHide) && w->isHidden();
+        if (control && !putAway && w->window() == screen)
+            names << spokenName(w);
+    }
+    return names;
+}
+
 using AdminScreensTest = testsupport::ScreenTest;
 
-TEST_F(AdminScreensTest, EveryScreenIsLeftForTheScreenItsButtonsAndKeysName) {
+// Every screen also names each of its controls once, for a screen reader,
+// and opens with the focus where a person starts.
+TEST_F(AdminScreensTest, EveryScreenNamesEachControlOnceAndIsLeftWhereItsButtonsAndKeysSay) {
     // How: a button's role, "escape" or "close" (the close box).
     using S = ScreenCode;
     const int cancelled = CChkAdmin2Dlg::kResultCancelled;
     // clang-format off
-    const std::tuple<Make, const char*, int> cases[] = {
+    const std::map<std::string, std::string> firstFields = {{"CAddUserDlg", "nameEdit"}, {"CUpdUserDlg", "nameEdit"},
+        {"CChkAdminDlg", "nameEdit"}, {"CAddGroupDlg", "groupNameEdit"}, {"CUpdGroupDlg", "groupNameEdit"}, {"CDefSetDlg", "senderNameEdit"},
+        {"CDelGroupDlg", "groupList"}, {"CSelGroupDlg", "groupList"}, {"CMailErrorDlg", "errorList"}, {"CDelUserDlg", "groupCombo"},
+        {"CSelUserDlg", "groupCombo"}};
+    const std::tuple<std::function<std::unique_ptr<QDialog>()>, const char*, int> cases[] = {
         // The change screens' back buttons are taken in the selection flow.
         {make<CAddUserDlg>, "escape", resultOf(S::AdminMenu)}, {make<CAddUserDlg>, "endButton", resultOf(S::UserConfirmation)},
         {changeUser, "escape", resultOf(S::UserSelection)}, {changeGroup, "escape", resultOf(S::GroupSelection)},
@@ -76,14 +113,26 @@ TEST_F(AdminScreensTest, EveryScreenIsLeftForTheScreenItsButtonsAndKeysName) {
         {make<CAdminMenuDlg>, "escape", resultOf(S::UserConfirmation)},
         // The administrator card check is only given up.
         {make<CChkAdmin2Dlg>, "endButton", cancelled}, {make<CChkAdmin2Dlg>, "backButton", cancelled},
-        {make<CChkAdmin2Dlg>, "escape", cancelled}};
+        {make<CChkAdmin2Dlg>, "escape", cancelled},
+        // The screens outside the menu.
+        {make<CPostonDlg>, "escape", resultOf(S::Leave)}, {make<CMainDlg>, "endButton", resultOf(S::UserConfirmation)},
+        {[] { return std::make_unique<CChkAdminDlg>(); }, "endButton", CChkAdminDlg::kResultLeft},
+        {[] { return std::make_unique<CAboutDlg>(); }, "escape", QDialog::Rejected}};
     // clang-format on
     data.addUser(kCard, "山田");
     for (const auto& [makeScreen, how, result] : cases) {
-        const std::unique_ptr<CBaseDialog> screen = makeScreen();
-        SCOPED_TRACE(screen->objectName().toStdString() + " " + how);
-        EXPECT_EQ(screen->objectName().toStdString().substr(0, 1), "C"); // its class name
+        const std::unique_ptr<QDialog> screen = makeScreen();
+        const std::string name = screen->objectName().toStdString();
+        SCOPED_TRACE(name + " " + how);
+        EXPECT_EQ(name.substr(0, 1), "C"); // its class name
         screen->show();
+        const QStringList names = controlNames(screen.get());
+        EXPECT_FALSE(names.contains(QString())) << names.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(QStringList(names).removeDuplicates(), 0);
+        if (auto first = firstFields.find(name); first != firstFields.end()) {
+            EXPECT_EQ(screen->focusWidget(),
+                      screen->findChild<QWidget*>(qs(first->second.c_str())));
+        }
         if (std::string(how) == "escape")
             testsupport::pressKey(screen.get(), Qt::Key_Escape);
         else if (std::string(how) == "close")
@@ -155,6 +204,7 @@ TEST_P(RefusalTest, AnActionThatCannotGoAheadSaysWhyAndChangesNothing) {
     present(app, *dlg, GetParam().poll);
     perform(dlg.get(), GetParam().steps);
     EXPECT_EQ(lastShown(), GetParam().message);
+    EXPECT_NE(CMessageBox::shown().back().kind, CMessageBox::OkBox); // a warning or a question
     EXPECT_EQ(data.snapshot(), before);
     EXPECT_EQ(data.query("SELECT * FROM t_def_data ORDER BY column_name"), settings);
     EXPECT_TRUE(dlg->isVisible());
@@ -173,7 +223,9 @@ const Refusal kRefusals[] = {
     {"RegistrationWithoutCard", make<CAddUserDlg>, kNone, nullptr, {"nameEdit=新人", "registerButton"}, kPutCard},
     {"RegistrationReaderError", make<CAddUserDlg>, CardPoll::readerError(), nullptr, {"nameEdit=新人", "registerButton"},
      userform::kReaderError},
-    {"RegistrationWithoutName", make<CAddUserDlg>, kNew, nullptr, {"registerButton"}, CUserForm::kNoName},
+    // Enter presses the main button.
+    {"RegistrationWithoutName", make<CAddUserDlg>, kNew, nullptr, {"enter"}, CUserForm::kNoName},
+    {"RegistrationLongName", make<CAddUserDlg>, kNew, nullptr, {"nameEdit=" + std::string(51, 'x'), "registerButton"}, kNameTooLong},
     {"RegistrationBadAddress", make<CAddUserDlg>, kNew, nullptr, {"nameEdit=新", "addressEdit=x", "registerButton"}, kBadAddress},
     {"RegistrationDeclined", make<CAddUserDlg>, kNew, nullptr, {"nameEdit=新", "no", "registerButton"}, CAddUserDlg::kConfirm},
     {"OverwriteDeclined", make<CAddUserDlg>, CardPoll::card(CString(kCard)), nullptr, {"nameEdit=新", "yes", "no", "registerButton"},
@@ -183,30 +235,34 @@ const Refusal kRefusals[] = {
     // Another user's card would merge the two users and mail both families.
     {"ChangeToAnotherUsersCard", changeUser, CardPoll::card(CString(kOther)), nullptr, {"registerButton"},
      "このカードはすでに [佐藤]さんのカードとして登録されています。"},
-    {"ChangeIntoAdminsWithoutCard", changeUser, kNone, nullptr, {"groupCombo=管理者", "registerButton"}, kPutCard},
+    {"ChangeIntoAdminsWithoutCard", changeUser, kNone, nullptr, {"yes", "groupCombo=管理者", "registerButton"}, kPutCard},
     {"ChangeBadAddress", changeUser, kNone, nullptr, {"addressEdit=a b@x.jp", "registerButton"}, kBadAddress},
-    {"CardChangeDeclined", changeUser, kNew, nullptr, {"yes", "no", "registerButton"}, CUpdUserDlg::kCardChanged},
+    {"CardChangeDeclined", changeUser, kNew, nullptr, {"yes", "no", "enter"}, CUpdUserDlg::kCardChanged},
     {"ChangeNotStored", changeUser, kNew, "t_mail", {"yes", "yes", "registerButton"}, kNotStored},
-    {"UserDeletionUnmarked", make<CDelUserDlg>, kNone, nullptr, {"deleteButton"}, "削除するユーザが選択されていません"},
+    {"UserDeletionUnmarked", make<CDelUserDlg>, kNone, nullptr, {"enter"}, "削除するユーザが選択されていません"},
     {"UserDeletionNotStored", make<CDelUserDlg>, kNone, "t_mail", {"groupCombo=一般", "userList=山田", "yes", "deleteButton"},
      kNotStored},
-    {"UserSelectionUnchosen", make<CSelUserDlg>, kNone, nullptr, {"selectButton"}, kNothing},
-    {"GroupWithoutName", make<CAddGroupDlg>, kNone, nullptr, {"registerButton"}, kNoGroupName},
+    {"UserSelectionUnchosen", make<CSelUserDlg>, kNone, nullptr, {"enter"}, kNothing},
+    {"GroupWithoutName", make<CAddGroupDlg>, kNone, nullptr, {"enter"}, kNoGroupName},
+    {"GroupLongName", make<CAddGroupDlg>, kNone, nullptr, {"groupNameEdit=" + std::string(51, 'x'), "registerButton"}, kNameTooLong},
     {"GroupThatExists", make<CAddGroupDlg>, kNone, nullptr, {"groupNameEdit=一般", "yes", "registerButton"},
      "このグループはすでに存在しています。"},
     {"GroupNotStored", make<CAddGroupDlg>, kNone, "t_group", {"groupNameEdit=新", "yes", "registerButton"}, kNotStored},
-    {"GroupChangeWithoutName", changeGroup, kNone, nullptr, {"groupNameEdit=", "registerButton"}, kNoGroupName},
+    {"GroupChangeWithoutName", changeGroup, kNone, nullptr, {"groupNameEdit=", "enter"}, kNoGroupName},
     {"GroupChangeNotStored", changeGroup, kNone, "t_group", {"groupNameEdit=改名", "yes", "registerButton"}, kNotStored},
-    {"GroupDeletionUnmarked", make<CDelGroupDlg>, kNone, nullptr, {"deleteButton"}, "削除するグループが選択されていません"},
+    {"GroupDeletionUnmarked", make<CDelGroupDlg>, kNone, nullptr, {"enter"}, "削除するグループが選択されていません"},
     {"GroupDeletionNotStored", make<CDelGroupDlg>, kNone, "t_group", {"groupList=一般", "yes", "yes", "deleteButton"}, kNotStored},
-    {"GroupSelectionUnchosen", make<CSelGroupDlg>, kNone, nullptr, {"selectButton"}, kNothing},
-    {"SettingsWithoutName", make<CDefSetDlg>, kNone, nullptr, {"senderNameEdit=", "registerButton"}, CDefSetDlg::kNoAdminName},
+    {"GroupSelectionUnchosen", make<CSelGroupDlg>, kNone, nullptr, {"enter"}, kNothing},
+    {"SettingsWithoutName", make<CDefSetDlg>, kNone, nullptr, {"senderNameEdit=", "enter"}, CDefSetDlg::kNoAdminName},
     {"SettingsWithoutSubject", make<CDefSetDlg>, kNone, nullptr, {"subjectEdit=", "registerButton"}, CDefSetDlg::kNoAdminName},
     {"SettingsWithoutServer", make<CDefSetDlg>, kNone, nullptr, {"serverEdit=", "registerButton"}, CDefSetDlg::kNoServer},
     {"SettingsWithoutPort", make<CDefSetDlg>, kNone, nullptr, {"portEdit=", "accountEdit=", "registerButton"}, CDefSetDlg::kNoPort},
     {"SettingsWithoutAccount", make<CDefSetDlg>, kNone, nullptr, {"accountEdit=", "passwordEdit=", "registerButton"},
      CDefSetDlg::kNoAccount},
     {"SettingsWithoutPassword", make<CDefSetDlg>, kNone, nullptr, {"passwordEdit=", "registerButton"}, CDefSetDlg::kNoPassword},
+    // What a box leaves out is dropped only when the administrator agrees.
+    {"SettingsServerKept", make<CDefSetDlg>, kNone, nullptr, {"smtpCheck=off", "no", "registerButton"}, CDefSetDlg::kDropServer},
+    {"SettingsAccountKept", make<CDefSetDlg>, kNone, nullptr, {"authCheck=off", "no", "registerButton"}, CDefSetDlg::kDropAccount},
     // The sender address goes into every notification's envelope.
     {"SettingsBadSender", make<CDefSetDlg>, kNone, nullptr, {"senderNameEdit=", "senderAddressEdit=a @x.jp", "registerButton"},
      kBadAddress},
@@ -215,7 +271,7 @@ const Refusal kRefusals[] = {
     {"TestSendWithoutAddress", make<CDefSetDlg>, kNone, nullptr, {"senderAddressEdit=", "testSendButton"},
      CDefSetDlg::kNoTestAddress},
     {"SettingsNotStored", make<CDefSetDlg>, kNone, "t_def_data", {"registerButton"}, kNotStored},
-    {"OperationNotStored", make<CKidoSetDlg>, kNone, "t_def_data", {"minimizeCheck", "registerButton"}, kNotStored},
+    {"OperationNotStored", make<CKidoSetDlg>, kNone, "t_def_data", {"minimizeCheck", "enter"}, kNotStored},
 };
 // clang-format on
 
@@ -242,6 +298,7 @@ TEST_P(StoredTest, AnActionStoresWhatTheScreenShows) {
     dlg->show();
     perform(dlg.get(), GetParam().steps);
     EXPECT_EQ(lastShown(), GetParam().message);
+    EXPECT_EQ(CMessageBox::shown().back().kind, CMessageBox::OkBox);
     EXPECT_EQ(data.text(GetParam().query), GetParam().values);
 }
 
@@ -262,10 +319,10 @@ const Stored kStored[] = {
      "SELECT group_name, order_id FROM t_group WHERE group_id = 2", "営業部 7;", {"groupNameEdit=営業部", "yes", "registerButton"}},
     // What the boxes leave out is stored as NULL.
     {"WithoutSmtp", make<CDefSetDlg>, nullptr, "登録しました", kMail,
-     "<null>;desk@example.jp;<null>;<null>;<null>;<null>;来訪;受付;", {"smtpCheck=off", "registerButton"}},
+     "<null>;desk@example.jp;<null>;<null>;<null>;<null>;来訪;受付;", {"smtpCheck=off", "yes", "registerButton"}},
     {"WithoutAuthentication", make<CDefSetDlg>, nullptr, "登録しました", kMail,
      "<null>;desk@example.jp;<null>;tls;smtp.example.jp;587;来訪;受付;",
-     {"authCheck=off", "securityCombo=SSL/TLS", "registerButton"}},
+     {"authCheck=off", "yes", "securityCombo=SSL/TLS", "registerButton"}},
     {"WithoutSenderTheBoardsAdministrator", make<CDefSetDlg>, nullptr, "登録しました", kMail,
      "<null>;<null>;<null>;<null>;<null>;<null>;伝言板管理者;伝言板管理者;", {"senderAddressEdit=", "yes", "registerButton"}},
     {"OperationBothTicked", make<CKidoSetDlg>, kNoKido, "登録しました", kKido, "minimam;main;",

@@ -21,14 +21,16 @@ using Answer = CMessageBox::Answer;
 inline constexpr const char* kCard = "0123456789ABCDEF";
 inline constexpr const char* kOther = "1111111111111111";
 inline constexpr const char* kNewCard = "FEDCBA9876543210";
-inline constexpr const char* kPutCard = "カードをFeRiCaにセットしてください。";
+inline constexpr const char* kPutCard = "カードをFeLiCaにセットしてください。";
 inline constexpr const char* kBadAddress =
     "メールアドレスに空白や改行が含まれているか、@がありません";
 
 inline void click(QWidget* screen, const char* role) {
     control<QAbstractButton>(screen, role)->click();
 }
+// Typing goes where the focus is.
 inline void type(QWidget* screen, const char* role, const std::string& text) {
+    control<QLineEdit>(screen, role)->setFocus();
     control<QLineEdit>(screen, role)->setText(QString::fromStdString(text));
 }
 inline std::string text(QWidget* screen, const char* role) {
@@ -69,11 +71,12 @@ inline std::string caption() {
     return CMessageBox::shown().empty() ? "" : CMessageBox::shown().back().caption.str();
 }
 
-// Steps, each done as the control's kind asks: "role" presses a button or
-// ticks a check box, "role=value" types into an edit, marks the list entry or
-// chooses the combo box entry of that text, or sets a check box ("off"
-// clears it); "yes" and "no" answer the next message box (an OK box takes an
-// answer too); "" does nothing.
+// Steps, each done as the control's kind asks: "role" presses a button, ticks
+// a check box or double-clicks the list's marked entry, "role=value" types
+// into an edit, marks the list entry or chooses the combo box entry of that
+// text by hand, or sets a check box ("off" clears it); "enter" presses Enter
+// where the focus is; "yes" and "no" answer the next message box (an OK box
+// takes an answer too); "" does nothing.
 using Steps = std::vector<std::string>;
 inline void perform(QWidget* screen, const Steps& steps) {
     for (const std::string& step : steps) {
@@ -84,18 +87,24 @@ inline void perform(QWidget* screen, const Steps& steps) {
             continue;
         } else if (role == "yes" || role == "no") {
             CMessageBox::setNextAnswer(role == "yes" ? Answer::Yes : Answer::No);
+        } else if (role == "enter") {
+            QWidget* focused = screen->focusWidget();
+            testsupport::pressKey(focused ? focused : screen, Qt::Key_Return);
         } else if (role.ends_with("Button")) {
             click(screen, role.c_str());
         } else if (role.ends_with("Edit")) {
             type(screen, role.c_str(), value);
         } else if (role.ends_with("List")) {
+            auto* list = control<QListWidget>(screen, role.c_str());
+            if (equals == std::string::npos)
+                emit list->itemDoubleClicked(list->selectedItems().value(0));
             for (QListWidgetItem* item :
-                 control<QListWidget>(screen, role.c_str())
-                     ->findItems(QString::fromStdString(value), Qt::MatchExactly))
+                 list->findItems(QString::fromStdString(value), Qt::MatchExactly))
                 item->setSelected(true);
         } else if (role.ends_with("Combo")) {
             auto* combo = control<QComboBox>(screen, role.c_str());
             combo->setCurrentIndex(combo->findText(QString::fromStdString(value)));
+            emit combo->activated(combo->currentIndex());
         } else {
             control<QCheckBox>(screen, role.c_str())->setChecked(value != "off");
         }

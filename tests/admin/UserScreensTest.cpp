@@ -6,6 +6,7 @@
 #include "admin/CAddUserDlg.h"
 #include "admin/CChkAdminDlg.h"
 #include "admin/CUpdUserDlg.h"
+#include "admin/CUserForm.h"
 #include "data/CDbAccess.h"
 
 #include <QPlainTextEdit>
@@ -48,6 +49,24 @@ TEST_F(UserScreensTest, TheAddressListIsSortedWithoutRegardToCase) {
     control<QListWidget>(dlg, "addressList")->item(0)->setSelected(true);
     click(dlg, "deleteAddressButton");
     EXPECT_EQ(listed(dlg, "addressList").substr(0, 12) + text(dlg, "addressEdit"), "B@example.jp");
+    perform(dlg, {"addressEdit=0@example.jp", "enter"}); // Enter there adds it
+    EXPECT_EQ(listed(dlg, "addressList").substr(0, 12), "0@example.jp");
+}
+
+// A card opens the administrator menu only for a group chosen on purpose.
+TEST_F(UserScreensTest, TheAdministratorsGroupIsNeverChosenUnasked) {
+    CAddUserDlg dlg;
+    dlg.show();
+    auto* groups = control<QComboBox>(&dlg, "groupCombo");
+    EXPECT_EQ(groups->currentText(), qs("一般")); // the first after the administrators'
+    perform(&dlg, {"no", "groupCombo=管理者"});
+    EXPECT_EQ(groups->currentText().toStdString() + shown(),
+              std::string("一般") + CUserForm::kAdminChosen);
+    present(app, dlg, kCard);
+    perform(&dlg, {"yes", "groupCombo=管理者", "nameEdit=副管理", "yes", "registerButton"});
+    // Stored in that group, which is not kept for the next card.
+    EXPECT_EQ(data.value("SELECT group_id FROM t_user") + groups->currentText().toStdString(),
+              "1一般");
 }
 
 // The class is added in the group sub-screen and chosen afterwards; the
@@ -158,8 +177,7 @@ TEST_F(FirstAdministratorTest, RefusalsLeaveTheProgramAndStoreNothing) {
         {kCard, "管理", "no", CChkAdminDlg::kConfirm},
     };
     for (const auto& [card, name, step, message] : cases) {
-        EXPECT_EQ(check(card, {std::string("nameEdit=") + name, step, "registerButton"}),
-                  ScreenCode::Leave);
+        EXPECT_EQ(check(card, {std::string("nameEdit=") + name, step, "enter"}), ScreenCode::Leave);
         EXPECT_EQ(lastShown(), message);
     }
     EXPECT_EQ(check(kCard, {}), ScreenCode::Leave);

@@ -44,7 +44,11 @@ TEST_F(MigrationTest, EveryTableArrivesWithItsIdsAgainAndAfterAnInterruptedRun) 
         INSERT INTO t_group VALUES (5, '5組', 'M', 'x', 3);
         INSERT INTO t_user VALUES ('T1', 'it''s me', 't1@x.jp', 1, 1);
         INSERT INTO t_user VALUES ('U5', 'five', NULL, 5, 2);
+        DROP TABLE t_mail;
+        CREATE TABLE t_mail (user_id TEXT, mail TEXT);
+        CREATE UNIQUE INDEX t_mail_user_mail ON t_mail (user_id, mail);
         INSERT INTO t_mail VALUES ('T1', 't1@x.jp');
+        INSERT INTO t_mail VALUES ('T1', 'T1@X.JP');
         INSERT INTO t_mail VALUES ('U5', 'u5@x.jp');
         INSERT INTO t_login (login_id, user_id, login_date, ret_send, ret_send_date, terminal)
             VALUES (3, 'T1', '20261201080000000', '2', '20261201080001000', '入口');
@@ -65,24 +69,30 @@ TEST_F(MigrationTest, EveryTableArrivesWithItsIdsAgainAndAfterAnInterruptedRun) 
                   "3 T1 20261201080000000 2 20261201080001000 入口 <null>;7 U5 "
                   "20261202080000000 1 <null> <null> <null>;");
         EXPECT_EQ(data.text("SELECT * FROM t_mail_error"), "4 3 T1 t1@x.jp 20261201080001000 x'y;");
-        EXPECT_EQ(data.text("SELECT login_id, mail, user_name, group_name, state, claim_until "
-                            "FROM t_send"),
+        EXPECT_EQ(data.text("SELECT login_id, mail, user_name, group_name, state, claim_until, "
+                            "message_id, message_date FROM t_send"),
                   deliveries);
         EXPECT_EQ(listFolder(data.folder()), backup + ";poston.mdb;");
     };
     placeMasterCopy(data);
     CDbAccess db;
     EXPECT_EQ(db.migrateData(nullptr), 0);
-    // The due visit goes to the addresses of this moment.
-    expectContents("7 u5@x.jp five 5組 1 <null>;");
+    // The due visit goes to the addresses of this moment; a second spelling
+    // of an address is the same mailbox and arrives once.
+    expectContents("7 u5@x.jp five 5組 1 <null> <null> <null>;");
     EXPECT_EQ(readBytes(data.file(backup)), oldFile);
     EXPECT_EQ(fileMode(data.path()), 0600u);
 
-    // Again, from a file that keeps deliveries, after a run that stopped
-    // half-way and left a partly filled work file and its journal.
-    data.script(
-        "UPDATE t_send SET claim_until = '20991231000000000'; INSERT INTO t_send (login_id, "
-        "mail, user_name, group_name, state, tries) VALUES (3, 't1@x.jp', 'T', 'G', '2', 1)");
+    // Again, from a file that keeps deliveries (one from before the Date was
+    // kept), after a run that stopped half-way and left a partly filled work
+    // file and its journal. Of two deliveries of one visit to spellings of
+    // one address, the one that went out stays.
+    data.script("DROP INDEX t_send_login_mail; CREATE UNIQUE INDEX t_send_login_mail ON t_send "
+                "(login_id, mail COLLATE BINARY);"
+                "UPDATE t_send SET claim_until = '20991231000000000', message_id = '<a@x.jp>';"
+                "INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) VALUES "
+                "(3, 'T1@x.jp', 'T', 'G', '1', 0), (3, 't1@x.jp', 'T', 'G', '2', 1);"
+                "ALTER TABLE t_send DROP COLUMN message_date");
     fs::remove(data.file(backup));
     placeMasterCopy(data);
     fs::copy_file(data.path(), data.file("poston.mdb.new"));
@@ -90,7 +100,8 @@ TEST_F(MigrationTest, EveryTableArrivesWithItsIdsAgainAndAfterAnInterruptedRun) 
     writeBytes(data.file("poston.mdb.new-journal"), std::string(1024, 'j'));
     EXPECT_EQ(db.migrateData(nullptr), 0);
     // Kept deliveries arrive as they were, without their claims.
-    expectContents("7 u5@x.jp five 5組 1 <null>;3 t1@x.jp T G 2 <null>;");
+    expectContents(
+        "7 u5@x.jp five 5組 1 <null> <a@x.jp> <null>;3 t1@x.jp T G 2 <null> <null> <null>;");
     // The same object goes on with the new file, after the kept ids.
     CString loginId;
     EXPECT_EQ(db.addLogin("T1", "20261205101530123", loginId) + db.saveGroup("", "new", 5), 0);
@@ -160,6 +171,14 @@ TEST(DataFolderTest, AMasterCopyIsLaidOutForANewFolderOrANewerMasterFile) {
         }
     }
     ::umask(saved);
+    // A data file of an older layout than the master file's is migrated,
+    // however recently it was read.
+    TestDataFile data;
+    queryFile(data.path(), "PRAGMA user_version = 2");
+    fs::copy_file(masterFile(), data.file("master.mdb"));
+    const timeval old[2] = {{1'000'000, 0}, {1'000'000, 0}};
+    ::utimes(data.file("master.mdb").c_str(), old);
+    EXPECT_TRUE(CDataFiles::prepare(data.folder()));
 }
 
 } // namespace

@@ -58,11 +58,13 @@ TEST(ServerSchemaTest, OlderTablesAreUpgradedWholeOrNotAtAllAndNewerOnesAreRefus
     const auto connection = connect(uri);
     std::string detail;
     ASSERT_EQ(CServerSchema::ensure(*connection, detail, 1), State::Created) << detail;
-    ASSERT_EQ(connection->runScript(
-                  "INSERT INTO t_user VALUES ('U', 'u', NULL, 2, 1);"
-                  "INSERT INTO t_login (user_id, login_date, ret_send) VALUES ('U', '2026', '1');"
-                  "INSERT INTO t_send (login_id, mail, state, tries) VALUES (1, 'u@x.jp', '1', 0)"),
-              0);
+    ASSERT_EQ(
+        connection->runScript(
+            "INSERT INTO t_user VALUES ('U', 'u', NULL, 2, 1);"
+            "INSERT INTO t_login (user_id, login_date, ret_send) VALUES ('U', '2026', '1');"
+            "INSERT INTO t_send (login_id, mail, state, tries) VALUES (1, 'u@x.jp', '1', 0);"
+            "INSERT INTO t_mail (user_id, mail) VALUES ('U', 'Taro@x.jp'), ('U', 'taro@x.jp')"),
+        0);
     // A step that fails (its index exists already) leaves the tables as
     // they were, at their version.
     ASSERT_EQ(connection->runScript("CREATE INDEX t_login_user ON t_login (user_id)"), 0);
@@ -76,16 +78,20 @@ TEST(ServerSchemaTest, OlderTablesAreUpgradedWholeOrNotAtAllAndNewerOnesAreRefus
     ASSERT_TRUE(CServerSchema::read(*connection, found));
     EXPECT_EQ(found.version, CServerSchema::kVersion);
 
-    // The rows are kept, with the new columns; tables of a newer version are
-    // used while they let this version write, and refused once they do not.
+    // The rows are kept, with the new columns, and of two spellings of one
+    // address the first; tables of a newer version are used while they let
+    // this version write, and refused once they do not.
     std::string kept;
     const IDbConnection::RowVisitor take = [&kept](CMapStringToString& row) {
-        kept = (row.Value("state") + row.Value("claimed_by") + row.Value("user_id")).str();
+        kept += (row.Value("state") + row.Value("claimed_by") + row.Value("message_id") +
+                 row.Value("user_id") + " ")
+                    .str();
     };
-    connection->runStatement("SELECT s.state, s.claimed_by, b.user_id FROM t_send s JOIN t_login b "
-                             "USING (login_id)",
+    connection->runStatement("SELECT s.state, s.claimed_by, s.message_id, b.user_id FROM t_send s "
+                             "JOIN t_login b USING (login_id) UNION ALL SELECT NULL, NULL, NULL, "
+                             "mail FROM t_mail",
                              nullptr, &take);
-    EXPECT_EQ(kept, "1U");
+    EXPECT_EQ(kept, "1U Taro@x.jp ");
     for (const auto& [minWriter, state] : {std::pair{CServerSchema::kVersion, State::Current},
                                            std::pair{CServerSchema::kVersion + 1, State::TooNew}}) {
         connection->runScript("UPDATE t_schema SET version = 99, min_writer = " +

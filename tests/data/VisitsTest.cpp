@@ -103,6 +103,13 @@ TEST_P(VisitsTest, OutcomesRenewTheVisitsSummaryAndItsErrorRow) {
     EXPECT_EQ(state(id), "1 20261205101600000;a@x.jp 2 0;b@x.jp 1 1;c@x.jp 1 0;");
     EXPECT_EQ(data.text("SELECT next_try, last_error FROM t_send WHERE tries = 1"),
               "20261205102000000 busy;");
+    // The waiting one is listed, and hurried it is due at once.
+    NVKTL::vector<CMapStringToString*> waiting;
+    EXPECT_EQ(db.getWaitingList(&waiting), 0);
+    EXPECT_EQ(joined(takeRows(waiting), {"mail", "login_date", "tries", "next_try", "last_error"}),
+              std::string("b@x.jp ") + now + " 1 20261205102000000 busy;");
+    EXPECT_EQ(db.hurryDelivery(send(id, "b@x.jp")), 0);
+    EXPECT_EQ(data.text("SELECT next_try FROM t_send WHERE tries = 1"), "<null>;");
     EXPECT_EQ(db.sendDelivery(send(id, "b@x.jp"), "20261205102000000"), 0);
     EXPECT_EQ(db.failDelivery(send(id, "c@x.jp"), "20261205103000000", "no"), 0);
     EXPECT_EQ(state(id), "3 20261205103000000;a@x.jp 2 0;b@x.jp 2 1;c@x.jp 3 1;");
@@ -123,6 +130,9 @@ TEST_P(VisitsTest, OutcomesRenewTheVisitsSummaryAndItsErrorRow) {
     const CString errorNo = data.value("SELECT error_no FROM t_mail_error WHERE mail = 'c@x.jp'");
     EXPECT_EQ(db.resendMailError(errorNo, now), 0);
     EXPECT_EQ(state(id), std::string("1 ") + now + ";a@x.jp 2 0;b@x.jp 2 1;c@x.jp 1 0;");
+    // Rows whose delivery is due again stay out of the list until they fail again.
+    db.getMailErrorList(&rows);
+    EXPECT_EQ(joined(takeRows(rows), {"mail"}), "");
     // An outcome that cannot be stored whole is not stored at all.
     const std::string other = visit("ONE");
     data.refuseWrites("t_mail_error");
@@ -130,19 +140,28 @@ TEST_P(VisitsTest, OutcomesRenewTheVisitsSummaryAndItsErrorRow) {
     EXPECT_EQ(state(other), "1 <null>;o@x.jp 1 0;");
 }
 
-TEST_P(VisitsTest, AClaimTakesADeliveryOnceUntilReleasedOrRunOutAndAWithdrawnVisitEndsUnsent) {
+TEST_P(VisitsTest, AClaimTakesADeliveryOnceUntilReleasedOrRunOutAndKeepsItsFirstMessageId) {
     const CString one = send(visit("ONE"), "o@x.jp");
     const char* until = "20261205101630123";
-    EXPECT_EQ(db.claimDelivery(one, now, until), 0);
-    EXPECT_EQ(db.claimDelivery(one, now, until), -1);
+    // Each try proposes a Message-ID and Date; the delivery keeps its first.
+    std::string kept;
+    auto claim = [&](const char* claimUntil) {
+        CString id("<" + std::string(claimUntil) + "@x.jp>"), date(claimUntil);
+        const int result = db.claimDelivery(one, now, claimUntil, id, date);
+        kept = id.str() + " " + date.str();
+        return result;
+    };
+    EXPECT_EQ(claim(until), 0);
+    EXPECT_EQ(claim(until), -1);
     EXPECT_EQ(due(), "");
     EXPECT_EQ(db.releaseDelivery(one), 0);
-    EXPECT_EQ(db.claimDelivery(one, now, "20261205101530122"), 0);
-    EXPECT_EQ(db.claimDelivery(one, now, until), 0); // the first claim has run out
+    EXPECT_EQ(claim("20261205101530122"), 0);
+    EXPECT_EQ(claim(until), 0); // the first claim has run out
+    EXPECT_EQ(kept, "<20261205101630123@x.jp> 20261205101630123");
     EXPECT_EQ(db.releaseClaims(), 0);
     EXPECT_EQ(due(), "o@x.jp;");
     db.sendDelivery(one, now);
-    EXPECT_EQ(db.claimDelivery(one, now, until), -1);
+    EXPECT_EQ(claim(until), -1);
 
     const std::string three = visit("THREE");
     db.sendDelivery(send(three, "a@x.jp"), now);

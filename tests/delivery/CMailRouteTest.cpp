@@ -3,6 +3,7 @@
 // name server (dnsmasq) gives them.
 #include "delivery/CMailRoute.h"
 #include "delivery/CMailSession.h"
+#include "nvktl/CEvent.h"
 
 #include "tests/support/TestDataFile.h"
 #include "tools/dns-test-server/DnsTestServer.h"
@@ -13,6 +14,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -167,15 +169,16 @@ TEST_F(MailRouteTest, BadPortsAddressesWithLineBreaksAndAClosedServerNeverReachT
 // The zone as dnsmasq options ("domain host preference address"); dnsmasq
 // answers with a domain's exchangers in the reverse of their order here.
 // retry.test's second is a CNAME of b.poston.test; nullmx.test's root
-// exchanger says it takes no mail; nomx.test has an address but no MX.
+// exchanger says it takes no mail; nomx.test has an address but no MX,
+// empty.test neither.
 std::vector<std::string> zone() {
     std::vector<std::string> options = {
-        "--host-record=nomx.test,127.0.0.2", "--mx-host=noaddr.test,lost.noaddr.test,10",
-        "--mx-host=nullmx.test,.,10", "--mx-host=retry.test,second.retry.test,20",
-        "--cname=second.retry.test,b.poston.test"};
-    for (const char* e : {"poston z 0 3", "poston a2 10 3", "poston c 30 2", "poston a 10 2",
-                          "poston b 20 3", "retry first 10 2", "order x30 30 4", "order x10 10 2",
-                          "order x20 20 3", "nullmx b 20 2"}) {
+        "--host-record=nomx.test,127.0.0.2",         "--txt-record=empty.test,nothing",
+        "--mx-host=noaddr.test,lost.noaddr.test,10", "--mx-host=nullmx.test,.,10",
+        "--mx-host=retry.test,second.retry.test,20", "--cname=second.retry.test,b.poston.test"};
+    for (const char* e :
+         {"poston b 20 3", "retry first 10 2", "order x65535 65535 4", "order x10 10 2",
+          "order x10000 10000 3", "equal one 10 2", "equal two 10 3", "truncated t 10 2"}) {
         char domain[16], host[16], address[4];
         int preference = 0;
         std::sscanf(e, "%15s %15s %d %3s", domain, host, &preference, address);
@@ -225,8 +228,9 @@ protected:
 };
 
 TEST_F(MailRouteExchangerTest, ExchangersAreTriedByPreferenceUntilOneTakesTheMail) {
-    Replies refusingData;
+    Replies refusingData, offering;
     refusingData.data = "554 5.3.4 No data\r\n";
+    offering.ehlo = "250-peer.test\r\n250-AUTH PLAIN\r\n250 STARTTLS\r\n";
     const struct {
         const char* recipient;
         std::vector<Replies> peers; // on .2, .3, .4
@@ -235,22 +239,40 @@ TEST_F(MailRouteExchangerTest, ExchangersAreTriedByPreferenceUntilOneTakesTheMai
     } cases[] = {
         {"v@retry.test", {refusing(), {}}, 0, {".2", ".3"}},
         {"v@RETRY.Test", {refusing(), {}}, 0, {".2", ".3"}}, // names are not case-sensitive
-        // The answer lists 20, 10, 30; the last code is returned.
+        // The answer lists 65535, 10, 10000; the last code is returned.
         {"v@order.test", {refusing(), refusing(), refusingData}, -16, {".2", ".3", ".4"}},
-        // Of a and a2 (10) only the first listed is tried: z (0), a, b (20), c (30).
-        {"v@poston.test", {{}, refusing()}, 0, {".3", ".2"}},
-        {"v@poston.test", {refusing(), refusing()}, -15, {".3", ".2", ".3", ".2"}},
+        {"v@nomx.test", {offering}, 0, {".2"}}, // the domain is its own exchanger
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.recipient);
         ASSERT_NO_FATAL_FAILURE(listen(c.peers));
-        EXPECT_EQ(c.code, deliver(settingsFor(c.recipient)));
+        // The configured server's account is never an exchanger's.
+        CMapStringToString settings = settingsFor(c.recipient);
+        settings.SetAt("mail_acount", "poston");
+        settings.SetAt("mail_password", "secret");
+        EXPECT_EQ(c.code, deliver(settings));
         EXPECT_EQ(c.tried, tried());
         std::size_t mails = 0;
         for (const auto& peer : peers)
             mails += peer->mails().size();
         EXPECT_EQ(c.code ? 0u : 1u, mails);
     }
+    // STARTTLS is asked for when offered (refused here: the mail goes on in
+    // the clear); no AUTH.
+    Commands plain = session({"v@nomx.test"});
+    plain.insert(plain.begin() + 1, "STARTTLS");
+    EXPECT_EQ(commandsOf(*peers[0]), std::vector<Commands>{plain});
+    // Of two equal exchangers, either may come first; one that is down only
+    // passes the mail to the other.
+    Replies down;
+    down.greeting = "421 4.3.2 Not now\r\n";
+    ASSERT_NO_FATAL_FAILURE(listen({{}, down}));
+    std::set<Commands> orders;
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(0, deliver(settingsFor("v@equal.test")));
+        orders.insert(tried());
+    }
+    EXPECT_EQ(orders, (std::set<Commands>{{".2"}, {".3", ".2"}}));
 }
 
 TEST_F(MailRouteExchangerTest, WithoutAUsableExchangerOrNameServerNothingIsConnected) {
@@ -258,22 +280,37 @@ TEST_F(MailRouteExchangerTest, WithoutAUsableExchangerOrNameServerNothingIsConne
     // Only an answer that may change later leaves -1 (tried again); a domain
     // that does not exist or takes no mail, and an address without a domain
     // to ask for, fail for good.
+    const int noMail = static_cast<int>(NVKTL::SmtpResult::NoMailDomain);
     const std::pair<const char*, int> cases[] = {
-        {"v@nomx.test", -1},
-        {"v@noaddr.test", -1},
-        {"v@missing.test", CMailRoute::kNoMailDomain},
-        {"v@", -15},
-        {"v@nullmx.test", CMailRoute::kNoMailDomain},
-        {"v", -15},
+        {"v@noaddr.test", -1},     {"v@missing.test", noMail},
+        {"v@empty.test", noMail},  {"v@", -15},
+        {"v@nullmx.test", noMail}, {"v", -15},
         {"v@RETRY.TEST x", -15},
     };
     for (const auto& [recipient, code] : cases)
         EXPECT_EQ(code, deliver(settingsFor(recipient))) << recipient;
-    // A silent name server is given up after bounded tries: -1.
-    DnsSilentServer silent;
-    CMailRoute::setNameServer("127.0.0.1", silent.port());
-    EXPECT_EQ(-1, deliver(settingsFor("v@retry.test")));
     EXPECT_TRUE(log.names().empty());
+    // A name server that is silent, or truncates its answer and never
+    // answers over TCP, is given up by the bound: -1, and other domains'
+    // mails still go out through it; an abort gives up at once.
+    DnsSilentServer silent;
+    DnsTruncatingServer truncating(dns.port(), "truncated.test");
+    NVKTL::CEvent abort;
+    CMailRoute::Limits bounded, aborted;
+    bounded.replyMs = 2000;
+    aborted.abortHandle = abort.handle();
+    abort.set();
+    for (const int port : {silent.port(), truncating.port()}) {
+        CMailRoute::setNameServer("127.0.0.1", port);
+        // The configured server's name is looked up the same way.
+        for (const auto& limits : {bounded, aborted})
+            for (const auto& settings : {settingsFor("v@truncated.test"),
+                                         settingsFor("v@x.test", "t.truncated.test", "25")})
+                EXPECT_EQ(-1, CMailRoute::deliverMail(settings, kMessage, nullptr, limits));
+    }
+    EXPECT_TRUE(log.names().empty());
+    EXPECT_EQ(0, deliver(settingsFor("v@retry.test")));
+    EXPECT_EQ(Commands{".2"}, tried());
 }
 
 TEST_F(MailRouteExchangerTest, OnlyAServerWithAPortBypassesTheExchangersAndItsFailureIsFinal) {

@@ -14,9 +14,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+using ::testing::AnyOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -71,6 +73,11 @@ protected:
     static bool rested(CSendThread& thread) {
         return iotest::waitUntil([&] { return !thread.isRunning(); });
     }
+    // Mail goes to a real server on loopback.
+    void useServer(const smtptest::ScriptedSmtpPeer& peer) {
+        data.setSetting("mail_server_ip", "127.0.0.1");
+        data.setSetting("mail_server_port", std::to_string(peer.port()));
+    }
 
     testsupport::TestDataFile data;
     SendTarget target;
@@ -92,7 +99,8 @@ TEST_F(SendThreadTest, EachAddressEndsSentWaitingForItsNextTryOrListed) {
         {"no reply in time", {{-3, 0}}, false, "11"},
         {"address refused before the wire", {{-15, 0}}, false, "33"},
         {"refused certificate", {{-22, 0}}, false, "33"},
-        {"domain that takes no mail", {{CMailRoute::kNoMailDomain, 0}}, false, "33"},
+        {"domain that takes no mail", {{-24, 0}}, false, "33"},
+        {"TLS handshake cut off", {{-25, 0}}, false, "11"},
         {"passing, but tried for a day", {{-15, 421}}, true, "33"},
     };
     // Only a delivery given up reaches the operator's journal.
@@ -306,8 +314,7 @@ TEST_F(SendThreadTest, ARealServerGetsTheNotificationsOfABatchInOneSessionInIso2
     data.setSetting("mail_user", "受付");
     data.setSetting("mail_subject", "来訪のお知らせ");
     data.setSetting("title", "stale"); // the mail's own keys go over the settings
-    data.setSetting("mail_server_ip", "127.0.0.1");
-    data.setSetting("mail_server_port", std::to_string(peer.port()));
+    useServer(peer);
     // Line breaks in a group name put an end-of-data line and ".NET班" at the
     // start of lines.
     data.query("UPDATE t_group SET group_name = replace('x|.|MAIL FROM:<e@x.jp>|.NET班', '|', "
@@ -349,15 +356,85 @@ TEST_F(SendThreadTest, ARealServerGetsTheNotificationsOfABatchInOneSessionInIso2
     ::tzset();
 }
 
-TEST(NotificationTest, ShortVisitTimesAndOddSendersAreMadeSafe) {
+// A server that answers the end of the message after 35 s has the mail: it
+// is sent once. One that drops the connection instead of answering may have
+// it: the next try carries the same Message-ID and Date.
+TEST_F(SendThreadTest, ASlowOrLostAnswerToTheMessageNeverMakesASecondMailOfItsOwn) {
+    smtptest::Replies slow, dropping;
+    slow.message = "<pause 35000>250 2.0.0 Queued\r\n";
+    dropping.messagesDropped = 1;
+    for (const smtptest::Replies& replies : {slow, dropping}) {
+        smtptest::ScriptedSmtpPeer peer(replies);
+        useServer(peer);
+        const std::string visit = data.addVisit(A1, now());
+        CSendThread thread;
+        thread.setRetryTiming(1, CSendThread::kGiveUpMs);
+        thread.setWindow(&target);
+        ASSERT_TRUE(
+            iotest::waitUntil([&] { return state(visit) == "2"; }, std::chrono::seconds(60)));
+        thread.resetWindow();
+        const auto mails = peer.mails();
+        ASSERT_EQ(mails.size(), replies.messagesDropped + 1u);
+        EXPECT_EQ(mails.front().message, mails.back().message); // Message-ID and Date too
+        data.script("DELETE FROM t_send");
+    }
+}
+
+// The program ends while a mail is in flight: an answer that comes within the
+// grace is stored, and a mail that got no answer stays due without a try
+// counted; nothing is lost or sent again by the next start.
+TEST_F(SendThreadTest, AnAbortedAttemptStoresWhatTheServerAnsweredAndKeepsTheRestDue) {
+    smtptest::Replies late;
+    late.message = "<pause 500>250 2.0.0 Queued\r\n";
+    for (const std::string outcome : {"2 0 1", "1 0 0"}) {
+        const bool answered = outcome == "2 0 1"; // else the server never greets
+        const auto peer = answered ? std::make_unique<smtptest::ScriptedSmtpPeer>(late)
+                                   : std::make_unique<smtptest::ScriptedSmtpPeer>(
+                                         std::vector<std::string>{"<silent>"});
+        useServer(*peer);
+        const std::string visit = data.addVisit(A1, now());
+        CSendThread thread;
+        thread.setWindow(&target);
+        ASSERT_TRUE(iotest::waitUntil([&] { return thread.sendingCount() == 1; }));
+        ASSERT_TRUE(peer->waitForMails(answered ? 1 : 0, std::chrono::seconds(10)));
+        // As at exit: the window goes, the attempt is cut short, the worker
+        // stops, and what it could not store is stored.
+        thread.resetWindow();
+        thread.abortAttempts();
+        thread.stop();
+        EXPECT_EQ(thread.storeKeptChanges(runDataRequest), 0u);
+        const auto delivery = data.deliveries(visit).at(0);
+        EXPECT_EQ(delivery.state + " " + std::to_string(delivery.tries) + " " +
+                      std::to_string(peer->mails().size()),
+                  outcome);
+        EXPECT_EQ(data.value("SELECT count(*) FROM t_send WHERE claim_until IS NOT NULL"), "0");
+        data.script("DELETE FROM t_send");
+    }
+}
+
+TEST(NotificationTest, ShortVisitTimesOddSendersAndStoredHeadersAreMadeSafe) {
     // Parts beyond the end of a short text are empty; nothing reads past it.
     EXPECT_EQ(CNotification::visitTime("2026120"), "2026年12月0日 時分");
     EXPECT_EQ(CNotification::visitTime(""), "年月日 時分");
-    // A sender address that is no plain domain never reaches the identifier.
-    CMapStringToString odd;
-    odd.SetAt("mail_address", "x@a b>\r\nBcc: y");
-    EXPECT_THAT(CNotification::buildMessage(odd, NVKTL::CTime()).str(),
-                HasSubstr("@poston.invalid>\r\n"));
+    // A sender address that is no plain domain never reaches the identifier;
+    // a stored Message-ID and Date are a delivery's own, but only when fit
+    // for a header line; an empty name or subject gives no encoded word.
+    const struct {
+        std::string sender, id, date;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"x@a b>\r\nBcc: y", "", "", {"From: <x@a b>Bcc: y>", "Subject: \r\n", "@poston.invalid>"}},
+        {"x@x.jp", "<5.a@x.jp>", "20260105103000000", {"<5.a@x.jp>\r\n", "05 Jan 2026 10:30"}},
+        {"x@x.jp", "<a@x.jp>\r\nBcc: y", "2026010510300", {"To: <>\r\n", "@x.jp>\r\n"}},
+    };
+    for (const auto& c : cases) {
+        const CMapStringToString mail = testsupport::textMap(
+            {{"mail_address", c.sender}, {"message_id", c.id}, {"message_date", c.date}});
+        const std::string message = CNotification::buildMessage(mail, NVKTL::CTime()).str();
+        for (const std::string& line : c.lines)
+            EXPECT_THAT(message, HasSubstr(line));
+        EXPECT_THAT(message, Not(AnyOf(HasSubstr("Bcc: y\r\n"), HasSubstr("?B?\?="))));
+    }
 }
 
 } // namespace

@@ -3,11 +3,14 @@
 // throw-away CA that only SSL_CERT_FILE makes trusted (the system's store does
 // not know it, so a passing verification proves that the variable is
 // honoured); every mail received is read back with Python's email package.
+// As a recipient's exchanger, the same server gets the mail encrypted without
+// any certificate check.
 #include "delivery/CMailRoute.h"
 #include "delivery/CNotification.h"
 #include "nvktl/CTime.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestDataFile.h"
+#include "tools/dns-test-server/DnsTestServer.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +42,13 @@ TEST(TlsDeliveryTest, DeliversInsideTlsWithEveryMechanismOnlyToAValidTrustedCert
         {"tls", "127.0.0.1", "PLAIN", "other", -22, true},      // no such address in it
         {"starttls", "localhost", "PLAIN", "expired", -22, true},
         {"starttls", "localhost", "PLAIN", "good", -22, false},
+        // No server configured: example.jp's exchanger is the peer.
+        {"starttls", "", "NONE", "other", 0, false},
     };
+    DnsTestServer dns;
+    ASSERT_EQ("", dns.start({"--mx-host=example.jp,mx.example.jp,10",
+                             "--host-record=mx.example.jp,127.0.0.1"}));
+    CMailRoute::setNameServer("127.0.0.1", dns.port());
     for (const auto& c : cases) {
         const std::string trusted = c.trusted ? certs : "/nonexistent/";
         ::setenv("SSL_CERT_FILE", (trusted + "ca.pem").c_str(), 1);
@@ -49,11 +58,12 @@ TEST(TlsDeliveryTest, DeliversInsideTlsWithEveryMechanismOnlyToAValidTrustedCert
             {"/usr/bin/python3", TLS_SMTP_PEER, "serve", certs, c.mode, c.cert, c.mechanism});
         const int port = peer.announcedPort();
         ASSERT_NE(port, 0);
+        CMailRoute::setMxPort(port);
         const CMapStringToString map = testsupport::textMap(
             {{"mail_user", "受付"},
              {"mail_address", "desk@example.jp"},
              {"mail_server_ip", c.server},
-             {"mail_server_port", std::to_string(port)},
+             {"mail_server_port", *c.server ? std::to_string(port) : ""},
              {"mail_security", c.mode},
              {"mail_acount", "tim"},
              {"mail_password", "tanstaaftanstaaf"},
@@ -91,6 +101,7 @@ TEST(TlsDeliveryTest, DeliversInsideTlsWithEveryMechanismOnlyToAValidTrustedCert
     }
     ::unsetenv("SSL_CERT_FILE");
     ::unsetenv("SSL_CERT_DIR");
+    CMailRoute::resetDefaults();
     testsupport::removeTree(certs);
 }
 

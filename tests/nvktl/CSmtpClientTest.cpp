@@ -1,10 +1,14 @@
 #include "nvktl/CSmtpClient.h"
+#include "nvktl/CEvent.h"
 #include "tools/smtp-test-peer/ScriptedSmtpPeer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <optional>
+#include <thread>
 
 using NVKTL::CSmtpClient;
 using NVKTL::CString;
@@ -37,20 +41,23 @@ struct Session {
 };
 using ClientSetup = std::function<void(CSmtpClient&)>;
 
+// Plays script on a peer of its own, or talks to the peer at port.
 Session Play(const Lines& script, const ClientSetup& setup = {}, unsigned timeout = 3000,
-             const std::string& message = Message, const char* helo = "example.com") {
-    smtptest::ScriptedSmtpPeer peer(script);
+             const std::string& message = Message, const char* helo = "example.com", int port = 0) {
+    std::optional<smtptest::ScriptedSmtpPeer> own;
+    if (port == 0)
+        port = own.emplace(script).port();
     CSmtpClient client(helo);
     client.SetTimeout(timeout);
     client.SetFrom("a@example.com");
     client.AddTo("b@example.org");
     if (setup)
         setup(client);
-    const SmtpResult result = client.SendMail("127.0.0.1", peer.port(), CString(message));
+    const SmtpResult result = client.SendMail("127.0.0.1", port, CString(message));
     client.Close();
     Lines commands;
     // A stalled TLS handshake leaves binary records on the wire: only text counts.
-    for (const std::string& command : peer.commands())
+    for (const std::string& command : own ? own->commands() : Lines{})
         if (std::all_of(command.begin(), command.end(),
                         [](char c) { return (c >= ' ' && c < 0x7F) || c == '\r' || c == '\n'; }))
             commands.push_back(command.substr(0, command.size() - 2));
@@ -92,9 +99,10 @@ const Case Cases[] = {
     {"220 hi|250-h\n250-AUTH PLAIN LOGIN CRAM-MD5\n250 ok|504", SmtpResult::CramMd5Refused, 2,
      "AUTH CRAM-MD5", Tim},
     {"220 hi|250-h\n250 AUTH PLAIN LOGIN|504", SmtpResult::LoginRefused, 2, "AUTH LOGIN", Tim},
-    {"220 hi|250 AUTH LOGIN|334 dXNlcm5hbWU6", SmtpResult::LoginNoUserPrompt, 2, "AUTH LOGIN", Tim},
     {Login + "|535 no", SmtpResult::LoginUserRefused, 3, "dGlt", Tim},
-    {Login + "|334 VXNlcm5hbWU6", SmtpResult::LoginNoPasswordPrompt, 3, "dGlt", Tim},
+    // The prompts are free text ("User Name", "Password" with a NUL here).
+    {"220 hi|250 AUTH LOGIN|334 VXNlciBOYW1lAA==|334 UGFzc3dvcmQA|535 no",
+     SmtpResult::LoginPasswordRejected, 4, "dGFuc3RhYWZ0YW5zdGFhZg==", Tim},
     // Nothing to authenticate with: the old "AUTH=" form, no password.
     {"220 hi|250-h\n250 AUTH=LOGIN PLAIN|550 no", SmtpResult::BadSender, 2, Mail, Tim},
     {"220 hi|250 AUTH CRAM-MD5|550", SmtpResult::BadSender, 2, Mail,
@@ -104,6 +112,13 @@ const Case Cases[] = {
     {"220 hi|250 h|250 ok|250 ok|503 no", SmtpResult::DataRefused, 4, "DATA"},
     {"220 hi|250 h|250 ok|250 ok|354 go|452 full", SmtpResult::MessageRefused, 5,
      Message + "\r\n."},
+    // The answer to the message may take far longer than any other.
+    {"220 hi|250 h|250 ok|250 ok|354 go|25<pause 1200>0 ok|221",
+     SmtpResult::Ok,
+     6,
+     "QUIT",
+     {},
+     300},
     // Control characters never reach the wire.
     {Through, SmtpResult::BadSender, 1, "EHLO example.com",
      [](CSmtpClient& client) { client.SetFrom("<a@example.com\r\nRCPT TO:<x@evil.example>"); }},
@@ -113,9 +128,16 @@ const Case Cases[] = {
     {"220 hi|250 h", SmtpResult::NoStartTls, 1, "EHLO example.com", Encrypted(Security::StartTls)},
     {OffersTls + "|454 no", SmtpResult::StartTlsRefused, 2, "STARTTLS",
      Encrypted(Security::StartTls)},
+    // A handshake that stalls or loses its connection passes; one with a
+    // peer that does not speak TLS does not.
     {OffersTls + "|220 go|<silent>", SmtpResult::TlsTimedOut, 2, "STARTTLS",
      Encrypted(Security::StartTls), 300},
     {"<silent>", SmtpResult::TlsTimedOut, 0, "", Encrypted(Security::Tls), 300},
+    {OffersTls + "|220 go\n<pause 100><reset>", SmtpResult::TlsDropped, 2, "STARTTLS",
+     Encrypted(Security::StartTls)},
+    {"<close>", SmtpResult::TlsDropped, 0, "", Encrypted(Security::Tls)},
+    {OffersTls + "|220 go\n<pause 100>not TLS", SmtpResult::TlsFailed, 2, "STARTTLS",
+     Encrypted(Security::StartTls)},
 };
 
 class CSmtpClientSession : public ::testing::TestWithParam<Case> {};
@@ -167,6 +189,31 @@ TEST(CSmtpClientTest, EveryWaitOnTheServerIsBounded) {
         big += std::string(998, 'x') + "\r\n";
     EXPECT_EQ(Play(Script("220 hi|250 h|250 ok|250 ok|354 go|<stall>"), {}, 200, big).result,
               SmtpResult::SendFailed);
+}
+
+// The program ends before a greeting comes, or while the answer to a sent
+// message is awaited: the first wait ends at once, the answer still counts.
+TEST(CSmtpClientTest, AnAbortEndsEveryWaitAtOnceButLetsASentMessageBeAnswered) {
+    smtptest::Replies late;
+    late.message = "<pause 1000>250 2.0.0 Queued\r\n";
+    for (const bool sent : {false, true}) {
+        NVKTL::CEvent abort;
+        const auto peer = sent ? std::make_unique<smtptest::ScriptedSmtpPeer>(late)
+                               : std::make_unique<smtptest::ScriptedSmtpPeer>(Lines{"<silent>"});
+        if (!sent)
+            abort.set();
+        std::thread ending([&] {
+            if (sent && peer->waitForMails(1, std::chrono::seconds(10)))
+                abort.set();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const Session session = Play(
+            {}, [&](CSmtpClient& client) { client.SetAbortHandle(abort.handle()); }, 20000, Message,
+            "example.com", peer->port());
+        EXPECT_EQ(session.result, sent ? SmtpResult::Ok : SmtpResult::NoReply);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        ending.join();
+    }
 }
 
 } // namespace

@@ -87,6 +87,18 @@ TEST(ToJisTest, EveryIbmExtensionBecomesATwinThatReadsAsTheSameCharacter) {
     EXPECT_EQ(checked, 388);
 }
 
+// What the common decoders (glibc, Python, WHATWG) read back exactly from
+// ISO-2022-JP; the rest makes the mail UTF-8.
+TEST(ToJisTest, OnlyStandardJisX0208AndKanaFitIso2022Jp) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},    {"山田 太郎 abc", true}, {"ｶﾞｸ", true}, {"〜−∵熙", true}, {"髙橋", false},
+        {"﨑", false}, {"德", false},           {"①", false},  {"～", false},    {"😀", false},
+        {"é", false},  {"a\xff", false},
+    };
+    for (const auto& [text, fits] : cases)
+        EXPECT_EQ(NVKTL::FitsIso2022Jp(CString(text)), fits) << text;
+}
+
 TEST(ToEncodedWordsTest, WordsFitTheirLinesAndEndInAscii) {
     CString words;
     NVKTL::ToEncodedWords(CString("受付 ぽすとん" + std::string(60, 'x') + "来訪のお知らせ"), 30,
@@ -101,6 +113,14 @@ TEST(ToEncodedWordsTest, WordsFitTheirLinesAndEndInAscii) {
         EXPECT_TRUE(escape == std::string::npos || jis.compare(escape, 3, "\x1b(B") == 0) << word;
     }
     EXPECT_GT(count, 2u); // the server tests read the words back
+    // UTF-8 words end between two characters too; an empty text is no word.
+    NVKTL::ToEncodedWords(CString(std::string(44, 'x') + "😀髙"), 75, words,
+                          NVKTL::MailCharset::Utf8);
+    EXPECT_EQ(words.str(),
+              "=?UTF-8?B?eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHg=?="
+              "\r\n =?UTF-8?B?8J+YgOmrmQ==?=");
+    NVKTL::ToEncodedWords(CString(), 75, words);
+    EXPECT_EQ(words.str(), "");
 }
 
 // The AUTH steps against the server run Base64 (with and without padding) and

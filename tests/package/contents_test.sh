@@ -39,7 +39,7 @@ for pair in "Version $version" "Architecture amd64" "Recommends pcscd, libccid";
     read -r name value <<<"$pair"
     check "$name is $value" test "$(field "$name")" = "$value"
 done
-for dependency in libqt6widgets6 libsqlite3-0 libpq5 libssl3 libpcsclite1 libc6 fonts-noto-cjk adduser; do
+for dependency in libqt6widgets6 libsqlite3-0 libpq5 libssl3 libc-ares2 libpcsclite1 libc6 fonts-noto-cjk adduser; do
     check "Depends names $dependency" grep -qE "(^|, )$dependency( |,|$)" <<<"$(field Depends)"
 done
 

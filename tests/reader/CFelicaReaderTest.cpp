@@ -3,12 +3,15 @@
 // answers, and what it tells the user.
 #include "reader/CFelicaReader.h"
 #include "nvktl/CJournal.h"
+#include "reader/felica-sim/CSimulatedReaderState.h"
 #include "tests/support/TestDataFile.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <poll.h>
 #include <thread>
 #include <tuple>
 
@@ -140,6 +143,32 @@ TEST(FelicaReaderTest, APollGivesTheCardOnlyForExactlyOneAndBeepsOncePerPresenta
     ASSERT_TRUE(reader.openReader());
     g_fake.events.clear();
     EXPECT_EQ(reader.getCardId().str() + " " + g_fake.events, "0000000000000000 beep ");
+}
+
+// A descriptor that turns readable as a card is laid or lifted; none from a
+// library that cannot tell (the fake), which leaves the caller to its polls.
+TEST(FelicaReaderTest, TheSimulatedReaderTellsOfEveryChangeOfItsCards) {
+    const std::string base = testsupport::makeTempFolder("poston-reader-");
+    std::filesystem::create_directories(base + "lib");
+    std::filesystem::copy_file(SIMULATED_FELICA_LIBRARY, base + "lib/felica.so");
+    g_fake = FakeLibrary();
+    CFelicaReader fake = binding(), simulated = binding(base + "lib/felica.so");
+    ASSERT_TRUE(fake.openReader() && simulated.openReader());
+    EXPECT_EQ(fake.changeDescriptor(), -1);
+    pollfd changes{simulated.changeDescriptor(), POLLIN, 0};
+    for (const std::string card : {"0123456789ABCDEF", ""}) {
+        CSimulatedReaderState state;
+        if (CSimulatedReaderState::Idm idm; CSimulatedReaderState::parseCardId(card, idm))
+            state.cards.push_back(idm);
+        state.save(CSimulatedReaderState::fileFor(base));
+        ASSERT_EQ(::poll(&changes, 1, 5000), 1) << card;
+        simulated.drainChanges();
+        EXPECT_EQ(::poll(&changes, 1, 0), 0);
+        EXPECT_EQ(simulated.getCardId().str(), card.empty() ? "no" : card);
+    }
+    simulated.closeReader();
+    EXPECT_EQ(simulated.changeDescriptor(), -1);
+    testsupport::removeTree(base);
 }
 
 } // namespace

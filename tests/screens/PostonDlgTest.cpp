@@ -1,4 +1,6 @@
 // The user confirmation screen: cards, messages, settings button, saved centre.
+#include "data/CDataRequest.h"
+#include "screens/CCardWatch.h"
 #include "screens/CPostonDlg.h"
 #include "tests/support/qt/ScreenTest.h"
 
@@ -22,7 +24,7 @@ protected:
     QPushButton* settings = nullptr;
 };
 
-TEST_F(PostonDlgTest, MessagesFollowTheReaderAndARegisteredCardEndsWithMinusTwo) {
+TEST_F(PostonDlgTest, MessagesAndTheBadgeFollowTheReaderAndTheMailsAndACardEndsWithMinusTwo) {
     // The poll, whether the reader keeps failing, and the message shown.
     const std::tuple<CardPoll, bool, const char*> steps[] = {
         {CardPoll::noCard(), false, kPrompt},
@@ -31,16 +33,39 @@ TEST_F(PostonDlgTest, MessagesFollowTheReaderAndARegisteredCardEndsWithMinusTwo)
         {CardPoll::noCard(), true, kReaderError},
         {CardPoll::noCard(), false, kPrompt},
     };
+    // A card that lies there as the screen opens is seen before any tick.
+    app.setCard(CardPoll::card(CString(kCard)));
+    CPostonDlg first;
+    open(first);
+    EXPECT_EQ(-2, first.result());
+    app.setCard(CardPoll::noCard());
+    data.addUser("1111111111111111", "佐藤", "2", {"a@x.jp", "b@x.jp"});
+    data.query("UPDATE t_send SET tries = 1 WHERE login_id = ?",
+               {data.addVisit("1111111111111111", "20261201080000000")});
     CPostonDlg screen;
     open(screen);
     auto* message = control<QLabel>(&screen, "messageLabel");
-    EXPECT_EQ(QString(), message->text());
+    auto* badge = control<QLabel>(&screen, "waitingLabel");
+    const QRect button = settings->geometry();
+    // The prompt shows from the first frame, the waiting mails beside it.
+    EXPECT_EQ(message->text() + (badge->isVisible() ? badge->text() : QString()),
+              qs(kPrompt) + qs("未送信 2件"));
     for (const auto& [poll, failing, shown] : steps) {
         app.setCard(poll);
         app.setReaderFailing(failing);
         screen.OnTimer(100);
         EXPECT_EQ(qs(shown), message->text()) << shown;
     }
+    // The send thread counts again once they have gone out; nothing moves.
+    data.query("UPDATE t_send SET state = '2'");
+    CDataRequest count{DataRequest::GetWaitingCount{}};
+    screen.OnDataRequest(count);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_FALSE(badge->isVisible() || settings->geometry() != button);
+    // So is a card the reader tells of.
+    app.setCard(CardPoll::card(CString("FEDCBA9876543210")));
+    CCardWatch::announce();
+    EXPECT_EQ(qs("ユーザではありません。"), message->text());
     // The screen's own timer finds the registered card by itself.
     app.setCard(CardPoll::card(CString(kCard)));
     ASSERT_TRUE(waitProcessingEvents([&] { return !screen.isVisible(); }));
@@ -68,6 +93,10 @@ TEST_F(PostonDlgTest, SettingsButtonLeadsThroughTheAdministratorCheckUnlessItSit
             CPostonDlg::setAdminCheck([&](QWidget* parent) {
                 timersStopped = parent == &screen && !screen.isScreenTimerActive(100) &&
                                 screen.baseTimerId() == 0;
+                // A card laid meanwhile belongs to the check, not to this screen.
+                app.setCard(CardPoll::card(CString(kCard)));
+                CCardWatch::announce();
+                app.setCard(CardPoll::noCard());
                 return check;
             });
         settings->click();

@@ -3,9 +3,8 @@
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/vector.h"
 
-#include <map>
-
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>

@@ -97,11 +97,15 @@ TEST_F(SyncTest, WhileTheServerIsAwayVisitsAreRecordedAndGoUpOnceTheRosterFollow
 }
 
 TEST_F(SyncTest, AClaimHoldsForOneTerminalUntilItRunsOutAndAStartFreesOnlyItsOwn) {
+    // Each terminal proposes its own Message-ID; the delivery keeps the first.
+    CString messageId;
     const std::string login = server.addVisit("CARD1", "20261205");
     const CString a = server.sendId(login, "a@x.jp"), b = server.sendId(login, "b@x.jp");
-    const auto claim = [this](long long terminal, const CString& send, const char* until) {
+    const auto claim = [&](long long terminal, const CString& send, const char* until) {
         server.becomeTerminal(terminal, "受付" + std::to_string(terminal));
-        return CDbAccess().claimDelivery(send, "20261205000000000", until);
+        messageId = CString("<" + std::to_string(terminal) + "@x.jp>");
+        CString date("20261205000000000");
+        return CDbAccess().claimDelivery(send, "20261205000000000", until, messageId, date);
     };
     const char* longLease = "20261205000100000";
     EXPECT_EQ(claim(1, a, longLease), 0);
@@ -115,6 +119,7 @@ TEST_F(SyncTest, AClaimHoldsForOneTerminalUntilItRunsOutAndAStartFreesOnlyItsOwn
     EXPECT_EQ(claim(2, b, "20261205000000050"), 0);
     EXPECT_EQ(claim(1, b, longLease), -1);
     EXPECT_TRUE(iotest::waitUntil([&] { return claim(1, b, longLease) == 0; }));
+    EXPECT_EQ(messageId, CString("<2@x.jp>"));
 }
 
 } // namespace

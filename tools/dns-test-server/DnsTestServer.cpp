@@ -12,12 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -237,4 +239,108 @@ DnsSilentServer::DnsSilentServer() {
 DnsSilentServer::~DnsSilentServer() {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+namespace {
+
+// The name a query asks about, in lower case with dots; empty when broken.
+std::string questionName(const std::string& query) {
+    std::string name;
+    for (std::size_t at = 12; at < query.size();) {
+        const auto length = static_cast<unsigned char>(query[at]);
+        if (length == 0)
+            return name;
+        if (length > 63 || at + 1 + length > query.size())
+            return {};
+        if (!name.empty())
+            name += '.';
+        for (std::size_t i = at + 1; i <= at + length; ++i)
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(query[i])));
+        at += 1 + length;
+    }
+    return {};
+}
+
+} // namespace
+
+DnsTruncatingServer::DnsTruncatingServer(int upstreamPort, std::string truncated)
+    : m_upstreamPort(upstreamPort), m_truncated(std::move(truncated)) {
+    for (int attempt = 0; attempt < 20 && m_port == 0; ++attempt) {
+        m_udp = bindLoopback(SOCK_DGRAM, 0);
+        const int port = m_udp < 0 ? 0 : iotest::portOf(m_udp);
+        m_tcp = port == 0 ? -1 : bindLoopback(SOCK_STREAM, port);
+        if (m_tcp >= 0 && ::listen(m_tcp, 8) == 0) {
+            m_port = port;
+            break;
+        }
+        for (int* fd : {&m_udp, &m_tcp})
+            if (*fd >= 0)
+                ::close(std::exchange(*fd, -1));
+    }
+    if (m_port != 0)
+        m_thread = std::thread([this] { serve(); });
+}
+
+DnsTruncatingServer::~DnsTruncatingServer() {
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    for (int fd : m_held)
+        ::close(fd);
+    for (int fd : {m_udp, m_tcp})
+        if (fd >= 0)
+            ::close(fd);
+}
+
+void DnsTruncatingServer::serve() {
+    while (!m_stop) {
+        pollfd fds[2] = {{m_udp, POLLIN, 0}, {m_tcp, POLLIN, 0}};
+        if (::poll(fds, 2, 50) <= 0)
+            continue;
+        if (fds[1].revents & POLLIN) {
+            const int held = ::accept4(m_tcp, nullptr, nullptr, SOCK_CLOEXEC);
+            if (held >= 0)
+                m_held.push_back(held); // answered never
+        }
+        if (fds[0].revents & POLLIN) {
+            char buffer[4096];
+            sockaddr_in client{};
+            socklen_t size = sizeof client;
+            const ssize_t n = ::recvfrom(m_udp, buffer, sizeof buffer, 0,
+                                         reinterpret_cast<sockaddr*>(&client), &size);
+            if (n >= 12)
+                answer(std::string(buffer, static_cast<std::size_t>(n)), client);
+        }
+    }
+}
+
+void DnsTruncatingServer::answer(const std::string& query, const sockaddr_in& client) {
+    const std::string name = questionName(query);
+    std::string reply;
+    if (name.size() >= m_truncated.size() &&
+        name.compare(name.size() - m_truncated.size(), m_truncated.size(), m_truncated) == 0) {
+        // The header with QR and TC set, the question, no record.
+        reply = query;
+        reply[2] = static_cast<char>(reply[2] | 0x82);
+        reply[3] = static_cast<char>(0x80);
+        for (int i = 6; i < 12; ++i)
+            reply[static_cast<std::size_t>(i)] = 0;
+    } else {
+        const int upstream = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in server = loopback(m_upstreamPort);
+        char buffer[4096];
+        if (upstream >= 0 &&
+            ::sendto(upstream, query.data(), query.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&server), sizeof server) >= 0 &&
+            iotest::readable(upstream, 2000)) {
+            const ssize_t n = ::recv(upstream, buffer, sizeof buffer, 0);
+            if (n > 0)
+                reply.assign(buffer, static_cast<std::size_t>(n));
+        }
+        if (upstream >= 0)
+            ::close(upstream);
+    }
+    if (!reply.empty())
+        ::sendto(m_udp, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&client),
+                 sizeof client);
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
+
+#include <netinet/in.h>
 
 // A real name server for the tests: Debian's dnsmasq, answering only from the
 // records it is given (no upstream, no hosts file), on 127.0.0.1 and a free
@@ -45,4 +49,32 @@ public:
 private:
     int m_fd = -1;
     int m_port = 0;
+};
+
+// A name server in front of another (a test's dnsmasq) on 127.0.0.1, UDP and
+// TCP on one port: it passes UDP queries on and their answers back, except
+// for names ending in truncated, which get an empty answer with the
+// truncation bit set; a client then asks again over TCP, where this server
+// accepts and never answers. Stopped on destruction.
+class DnsTruncatingServer {
+public:
+    DnsTruncatingServer(int upstreamPort, std::string truncated);
+    DnsTruncatingServer(const DnsTruncatingServer&) = delete;
+    DnsTruncatingServer& operator=(const DnsTruncatingServer&) = delete;
+    ~DnsTruncatingServer();
+    // 0 when no port was free for both.
+    int port() const { return m_port; }
+
+private:
+    void serve();
+    void answer(const std::string& query, const sockaddr_in& client);
+
+    int m_upstreamPort;
+    std::string m_truncated;
+    int m_udp = -1;
+    int m_tcp = -1;
+    int m_port = 0;
+    std::vector<int> m_held;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 
 namespace smtptest {
@@ -161,12 +162,21 @@ bool ScriptedSmtpPeer::reply(int fd, const std::string& text, bool delayed) {
     if (delayed)
         std::this_thread::sleep_for(m_options.delay);
     for (std::size_t start = 0;;) {
-        const std::size_t mark = text.find("<pause ", start);
+        std::size_t mark = std::string::npos;
+        for (const char* kind : {"<pause ", Close, Reset})
+            mark = std::min(mark, text.find(kind, start));
         const std::size_t length = mark == std::string::npos ? mark : mark - start;
         if (!iotest::LoopbackPeer::writeAll(fd, text.substr(start, length)))
             return false;
         if (mark == std::string::npos)
             return true;
+        if (text.compare(mark, 7, Reset) == 0) {
+            const linger abrupt{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
+            return false;
+        }
+        if (text.compare(mark, 7, Close) == 0)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(text.substr(mark + 7))));
         start = text.find('>', mark) + 1;
     }
@@ -242,12 +252,18 @@ void ScriptedSmtpPeer::answerReplies(int fd, std::size_t session) {
         if (!readUntil(fd, buffer, "\r\n.\r\n", message))
             return;
         std::this_thread::sleep_for(m_options.delay);
-        if (r.message.compare(0, 1, "2") == 0) {
+        // Pauses before the reply do not change what it says.
+        std::string said = r.message;
+        while (said.compare(0, 7, "<pause ") == 0)
+            said.erase(0, said.find('>') + 1);
+        bool drop = false;
+        if (said.compare(0, 1, "2") == 0) {
             std::lock_guard<std::mutex> guard(m_lock);
             m_sessions[session].mails.push_back(
                 {recipient, message.substr(2), std::chrono::steady_clock::now()});
+            drop = m_dropped < r.messagesDropped && ++m_dropped > 0;
         }
-        if (!reply(fd, r.message, false) || r.closeAfterMessage)
+        if (drop || !reply(fd, r.message, false) || r.closeAfterMessage)
             return;
     }
 }

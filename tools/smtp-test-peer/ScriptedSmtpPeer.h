@@ -23,6 +23,10 @@ struct Replies {
     // Ends the session after the first accepted message, as a server that
     // drops idle clients does.
     bool closeAfterMessage = false;
+    // The first this many messages are taken (and recorded) but the
+    // connection is closed instead of answering them, as a server that fails
+    // just then does.
+    int messagesDropped = 0;
 };
 
 // The names of the peers in the order they were connected to, shared by several.
@@ -62,10 +66,11 @@ struct Session {
 // - a script for one connection: the first entry is the greeting; every
 //   further entry is played after the peer has read the client's next
 //   command (one line, or the whole data after a 354 reply to "DATA"). An
-//   entry is the reply text, or one of the actions below. A reply text may
-//   hold "<pause N>" marks: the peer writes what comes before, waits N
-//   milliseconds, then writes on. After the last entry the peer records what
-//   the client still sends until the client closes;
+//   entry is the reply text, or one of the actions below. A reply text (also
+//   one of Replies) may hold "<pause N>" marks: the peer writes what comes
+//   before, waits N milliseconds, then writes on; and the marks of Close and
+//   Reset, which end the connection there. After the last entry the peer
+//   records what the client still sends until the client closes;
 // - fixed replies for as many sessions as come, each on a thread of its own.
 // Every wait is bounded; the destructor ends every session still open.
 class ScriptedSmtpPeer {
@@ -74,6 +79,8 @@ public:
     static constexpr const char* Close = "<close>";
     // Answer nothing; record what comes until the client closes.
     static constexpr const char* Silent = "<silent>";
+    // Reset the connection (RST) instead of answering (also inside a reply).
+    static constexpr const char* Reset = "<reset>";
 
     explicit ScriptedSmtpPeer(std::vector<std::string> script, PeerOptions options = {});
     explicit ScriptedSmtpPeer(Replies replies, PeerOptions options = {});
@@ -123,6 +130,7 @@ private:
     mutable std::mutex m_lock;
     std::vector<Session> m_sessions;
     std::set<int> m_open;
+    int m_dropped = 0; // messages taken without an answer
     std::vector<std::thread> m_workers;
     std::thread m_thread;
 };

@@ -8,7 +8,9 @@
   tls_smtp_peer.py serve DIR MODE CERT MECHANISM
       MODE starttls: STARTTLS required before anything else, AUTH only inside
       TLS; MODE tls: TLS from the first byte. CERT names the certificate;
-      MECHANISM (CRAM-MD5, LOGIN or PLAIN) is the only one offered. Prints
+      MECHANISM (CRAM-MD5, LOGIN or PLAIN) is the only one offered, with
+      aiosmtpd's own LOGIN prompts ("User Name", "Password"); NONE: no AUTH,
+      any sender is taken (a mail exchanger). Prints
       "PORT <n>", writes every message to DIR/message-<n>.eml and the session
       (mechanism, TLS version, sender, recipients) to DIR/message-<n>.txt.
       Ends when its standard input closes.
@@ -106,7 +108,7 @@ def serve(folder, mode, cert, mechanism):
             if not tls and server.transport.get_extra_info("ssl_object") is not None:
                 tls = server.transport.get_extra_info("ssl_object").version()
             with open(base + ".txt", "w") as f:
-                f.write("\n".join([str(session.auth_data and session.auth_data[0]), tls,
+                f.write("\n".join([(session.auth_data and session.auth_data[0]) or "NONE", tls,
                                    envelope.mail_from] + list(envelope.rcpt_tos)) + "\n")
             return "250 OK queued"
 
@@ -118,9 +120,6 @@ def serve(folder, mode, cert, mechanism):
         return AuthResult(success=ok, auth_data=(used,))
 
     class Server(SMTP):
-        AuthLoginUsernameChallenge = "Username:"
-        AuthLoginPasswordChallenge = "Password:"
-
         async def auth_CRAM__MD5(self, _, args):
             challenge = b"<1896.697170952@postoffice.example.net>"
             answer = await self.challenge_auth(challenge)
@@ -132,11 +131,12 @@ def serve(folder, mode, cert, mechanism):
                 digest, expected))
 
     def factory():
-        kwargs = dict(authenticator=authenticator, auth_required=True, auth_require_tls=True,
+        kwargs = dict(authenticator=authenticator, auth_required=mechanism != "NONE",
+                      auth_require_tls=True,
                       auth_exclude_mechanism=[m for m in MECHANISMS if m != mechanism],
                       hostname="peer.example")
         if mode == "starttls":
-            kwargs.update(tls_context=context, require_starttls=True)
+            kwargs.update(tls_context=context, require_starttls=mechanism != "NONE")
         else:
             # aiosmtpd only knows of TLS it started itself; this connection is
             # encrypted from its first byte.

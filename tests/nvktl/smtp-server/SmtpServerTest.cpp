@@ -2,12 +2,14 @@
 // 127.0.0.1) with each AUTH mechanism, plain and over TLS; the messages received are read back
 // with independent decoders: Python's email package and the WHATWG ISO-2022-JP decoder of Node.
 #include "delivery/CNotification.h"
+#include "nvktl/Base64.h"
 #include "nvktl/CSmtpClient.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestDataFile.h"
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
 #include <memory>
 
 using NVKTL::CSmtpClient;
@@ -44,6 +46,27 @@ struct SmtpServer {
     std::unique_ptr<proctest::Child> child;
     int port = 0;
 };
+
+// The text without the characters given (the line breaks where a line was
+// wrapped).
+std::string Without(std::string text, std::string_view characters) {
+    std::erase_if(text, [&](char c) { return characters.find(c) != characters.npos; });
+    return text;
+}
+
+// The body as glibc's iconv reads it (a UTF-8 body comes as Base64).
+std::string Iconv(const std::string& charset, std::string body) {
+    if (charset == "utf-8")
+        body = std::string(NVKTL::Base64Decode(body).View());
+    iconv_t cd = ::iconv_open("UTF-8", charset.c_str());
+    std::string out(body.size() * 4 + 16, '\0');
+    char *in = body.data(), *to = out.data();
+    std::size_t inLeft = body.size(), outLeft = out.size();
+    const bool read = ::iconv(cd, &in, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
+    ::iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return read ? out : "(iconv refused it)";
+}
 
 // A notification as the send thread composes it.
 CString Notification(const std::string& visitor, const std::string& subject,
@@ -104,16 +127,46 @@ TEST_P(SmtpServerTest, AuthenticatesAndDeliversAMessageThatDecodes) {
                   "\nType: text/plain "
                   "iso-2022-jp\nDefects: 0\nBody:\n「ぽすとん」にアクセスしました。\n[ 山田 "
                   "太郎 ]さん\n2026年12月06日 10時15分\n..NET班より\n\n");
-    // NEC and IBM characters and half-width kana read back in a mail reader.
-    const std::string visitor = "ｶﾞｸ 髙﨑①";
-    EXPECT_EQ(Send(server.port, c.tls, "tanstaaftanstaaf",
-                   Notification(visitor, "来訪: " + visitor, "㈱ポストン Ⅲ ⅲ\r\n")),
-              SmtpResult::Ok);
-    const proctest::Output node =
-        RunTool({"node", PeerDir + "/decode-iso2022jp.js", server.file(2, ".eml")});
-    EXPECT_EQ(node.text, "From: 受付 ぽすとん <poston@example.com>\nTo: ガク 髙﨑① "
-                         "<taro@example.org>\nSubject: 来訪: ガク 髙﨑①\nBody:\n㈱ポストン Ⅲ "
-                         "ⅲ\r\n\r\n");
+    // Names as written: ISO-2022-JP when they fit it (half-width kana as
+    // full-width), else the whole mail in UTF-8; a name of 600 characters
+    // puts no line over 998 octets. Python's email package, the WHATWG
+    // decoders and glibc's iconv all read each back exactly.
+    std::string longName;
+    while (longName.size() < 600 * 3)
+        longName += "長";
+    const struct {
+        std::string name, shown, charset;
+    } names[] = {{"ｶﾞｸ 山田", "ガク 山田", "iso-2022-jp"},
+                 {"髙橋 﨑 德 ①😀", "髙橋 﨑 德 ①😀", "utf-8"},
+                 {longName, longName, "iso-2022-jp"}};
+    int sent = 1;
+    for (const auto& n : names) {
+        const char* visit = "20261205101530123";
+        const std::string body = CNotification::body("開発部", n.name, visit).str();
+        ASSERT_EQ(Send(server.port, c.tls, "tanstaaftanstaaf",
+                       Notification(n.name, "来訪: " + n.name, body)),
+                  SmtpResult::Ok);
+        const std::string eml = server.file(++sent, ".eml");
+        const std::string raw = testsupport::readBytes(eml);
+        for (std::size_t at = 0, end; (end = raw.find("\r\n", at)) != raw.npos; at = end + 2)
+            EXPECT_LE(end - at, 998u) << n.charset;
+        const std::string expected =
+            Without(CNotification::body("開発部", n.shown, visit).str(), "\r\n");
+        const std::string python =
+            RunTool({"/usr/bin/python3", PeerDir + "/check-message.py", eml}).text;
+        EXPECT_NE(python.find("\nSubject: 来訪: " + n.shown + "\nType: text/plain " + n.charset +
+                              "\nDefects: 0\n"),
+                  std::string::npos)
+            << python;
+        EXPECT_EQ(Without(python.substr(python.find("Body:\n") + 6), "\r\n"), expected);
+        const std::string node = RunTool({"node", PeerDir + "/decode-message.js", eml}).text;
+        EXPECT_EQ(node.substr(0, node.find("Body:\n")),
+                  "From: 受付 ぽすとん <poston@example.com>\nTo: " + n.shown +
+                      " <taro@example.org>\nSubject: 来訪: " + n.shown + "\n");
+        EXPECT_EQ(Without(node.substr(node.find("Body:\n") + 6), "\r\n"), expected);
+        EXPECT_EQ(Without(Iconv(n.charset, raw.substr(raw.find("\r\n\r\n") + 4)), "\r\n"),
+                  expected);
+    }
     // A wrong password is refused by the server at that mechanism's step.
     EXPECT_EQ(Send(server.port, c.tls, "wrong", Notification("a", "b", "c\r\n")), c.wrongPassword);
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <poll.h>
 #include <thread>
 
 namespace {
@@ -42,6 +43,13 @@ protected:
             second ? daemon.secondSlotPort() : daemon.firstSlotPort()));
         EXPECT_TRUE(cards.back()->insert(milliseconds(5000))) << "vpcd did not take the card";
         return *cards.back();
+    }
+    // True when the library tells of a change within kSettle; reads it empty.
+    bool changeSeen() {
+        pollfd ready{reader.changeDescriptor(), POLLIN, 0};
+        const bool seen = ::poll(&ready, 1, static_cast<int>(kSettle.count())) == 1;
+        reader.drainChanges();
+        return seen;
     }
     // Polls as the screens do until the result is the wanted one or the time
     // is up; returns the last result.
@@ -84,19 +92,23 @@ TEST_F(PcscReaderTest, AWrongIdmAnswerIsNoCardAndACardThatIsNoFelicaIsLeftAlone)
     EXPECT_EQ(beeps, 1);
 }
 
-// Cards count on either reader. A pcscd that is killed or stops answering
-// never hangs the caller: a slow poll answers with the card last seen for a
-// short while (it must not look like a lifted card), then "no"; the card is
-// found again afterwards.
+// Cards count on either reader, and each arrival and removal is told as it
+// happens. A pcscd that is killed or stops answering never hangs the caller:
+// a slow poll answers with the card last seen for a short while (it must not
+// look like a lifted card), then "no"; the card is found and watched again
+// afterwards.
 TEST_F(PcscReaderTest, CardsAreReadAsPresentedAndAPcscdThatStopsOrRestartsGivesNoUntilBack) {
     EXPECT_EQ(reader.getCardId().str(), "no");
+    reader.drainChanges();
     CVirtualFelicaCard& first = insert(kIdmA);
+    EXPECT_TRUE(changeSeen());
     EXPECT_EQ(pollUntil(kIdA), kIdA);
     CVirtualFelicaCard& second = insert(kIdmB, true);
     EXPECT_EQ(pollUntil("no"), "no"); // two cards
     first.remove();
     EXPECT_EQ(pollUntil(kIdB), kIdB);
     second.remove();
+    EXPECT_TRUE(changeSeen());
     insert(kIdmA);
     ASSERT_EQ(pollUntil(kIdA), kIdA);
     ASSERT_TRUE(daemon.pause());
@@ -109,6 +121,9 @@ TEST_F(PcscReaderTest, CardsAreReadAsPresentedAndAPcscdThatStopsOrRestartsGivesN
     ASSERT_TRUE(daemon.start(kDaemonStart)) << daemon.error();
     EXPECT_EQ(pollUntil(kIdA), kIdA);
     EXPECT_EQ(beeps, 5);
+    reader.drainChanges();
+    insert(kIdmB, true);
+    EXPECT_TRUE(changeSeen());
 }
 
 } // namespace

@@ -35,6 +35,8 @@ public:
     void attachSendWindow(CBaseDialog* window) override;
     void detachSendWindow(CBaseDialog* window) override;
     void requestSendEnd(NVKTL::CEvent* event) override { endEvent = event; }
+    int sendingCount() override { return sending; }
+    void sendLater() override { ++laterRequests; }
     void visitRecorded() override { ++visitsAnnounced; }
 
     CBaseDialog* boundScreen() const { return dispatcher.boundScreen(); }
@@ -44,6 +46,8 @@ public:
     int detaches = 0;
     int visitsAnnounced = 0;
     NVKTL::CEvent* endEvent = nullptr;
+    std::atomic<int> sending{0};
+    int laterRequests = 0;
 
 private:
     IApplication* m_previous;

@@ -1,0 +1,6 @@
+#include "screens/CCardWatch.h"
+
+CCardWatch& CCardWatch::instance() {
+    static CCardWatch watch;
+    return watch;
+}

@@ -93,7 +93,8 @@ void CAddUserDlg::OnRegister() {
     const CString groupId = m_form->groupId();
     // An overwritten card drops its former holder's addresses with the rest.
     const bool stored = storeTogether(db, [&] {
-        return db.saveUser(card, name, typed, groupId, db.getUserMaxOrder() + 1) == 0 &&
+        return db.saveUser(card, name, typed, groupId, db.getUserMaxOrder() + 1,
+                           m_form->noticeOff()) == 0 &&
                db.deleteMail(card) == 0 && addAddresses(db, card, typed, m_form->addresses());
     });
     if (!stored) {

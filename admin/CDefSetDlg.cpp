@@ -4,6 +4,7 @@
 #include "admin/StoreTogether.h"
 #include "data/CDbAccess.h"
 #include "delivery/CMailRoute.h"
+#include "delivery/CMailTexts.h"
 #include "delivery/CNotification.h"
 #include "nvktl/CSmtpClient.h"
 #include "nvktl/CTime.h"
@@ -16,6 +17,7 @@
 #include <QEventLoop>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QRegularExpressionValidator>
 
 #include <algorithm>
@@ -35,6 +37,9 @@ const char* const kMailSecurity = "mail_security";
 // The stored values of the encryption choice, in the order of its list.
 const char* const kSecurityValues[] = {"", "starttls", "tls"};
 const char* const kSecurityPorts[] = {"", "587", "465"};
+
+// The kinds in the order of the text tabs.
+constexpr VisitKind kKinds[] = {VisitKind::Visit, VisitKind::Arrival, VisitKind::Departure};
 
 int securityIndex(const CString& value) {
     for (int i = 0; i < 3; ++i) {
@@ -73,6 +78,24 @@ CDefSetDlg::CDefSetDlg(QWidget* parent)
     connect(m_ui->securityCombo, &QComboBox::activated, this, &CDefSetDlg::OnSecurityChosen);
     for (QCheckBox* box : {m_ui->smtpCheck, m_ui->authCheck})
         connect(box, &QCheckBox::toggled, this, &CDefSetDlg::followCheckBoxes);
+    connect(m_ui->previewButton, &QPushButton::clicked, this, &CDefSetDlg::OnPreview);
+    m_ui->placeholderLabel->setText(
+        qt(CString(kPlaceholderHelp) + CMailTexts::placeholderList() + kEmptyIsDefault));
+    // An empty text is the default one, shown greyed where it goes.
+    for (const VisitKind kind : kKinds)
+        bodyEdit(kind)->setPlaceholderText(qt(CMailTexts::defaultBody(kind)));
+}
+
+QPlainTextEdit* CDefSetDlg::bodyEdit(VisitKind kind) const {
+    return kind == VisitKind::Arrival     ? m_ui->arrivalBodyEdit
+           : kind == VisitKind::Departure ? m_ui->departureBodyEdit
+                                          : m_ui->visitBodyEdit;
+}
+
+QLineEdit* CDefSetDlg::subjectEdit(VisitKind kind) const {
+    return kind == VisitKind::Arrival     ? m_ui->arrivalSubjectEdit
+           : kind == VisitKind::Departure ? m_ui->departureSubjectEdit
+                                          : m_ui->subjectEdit;
 }
 
 CDefSetDlg::~CDefSetDlg() = default;
@@ -92,6 +115,11 @@ bool CDefSetDlg::OnInitDialog() {
     m_mailAccount = values.Value(kMailAccount);
     m_mailPassword = values.Value(kMailPassword);
     m_mailSecurity = values.Value(kMailSecurity);
+    for (const VisitKind kind : kKinds) {
+        if (kind != VisitKind::Visit)
+            m_mailTexts.SetAt(CMailTexts::subjectKey(kind), values.Value(CMailTexts::subjectKey(kind)));
+        m_mailTexts.SetAt(CMailTexts::bodyKey(kind), values.Value(CMailTexts::bodyKey(kind)));
+    }
 
     if (m_mailServer.IsEmpty() || m_mailPort.IsEmpty()) {
         m_useSmtp = 0;
@@ -135,6 +163,20 @@ void CDefSetDlg::updateData(bool fromControls) {
             *field.member = cs(field.edit->text());
         else
             field.edit->setText(qt(*field.member));
+    }
+    for (const VisitKind kind : kKinds) {
+        const char* body = CMailTexts::bodyKey(kind);
+        if (fromControls)
+            m_mailTexts.SetAt(body, cs(bodyEdit(kind)->toPlainText()));
+        else
+            bodyEdit(kind)->setPlainText(qt(m_mailTexts.Value(body)));
+        if (kind == VisitKind::Visit)
+            continue;
+        const char* subject = CMailTexts::subjectKey(kind);
+        if (fromControls)
+            m_mailTexts.SetAt(subject, cs(subjectEdit(kind)->text()));
+        else
+            subjectEdit(kind)->setText(qt(m_mailTexts.Value(subject)));
     }
     if (fromControls) {
         m_useSmtp = m_ui->smtpCheck->isChecked() ? 1 : 0;
@@ -200,6 +242,8 @@ bool CDefSetDlg::checkValues() {
         CMessageBox::warn(this, CString(kNoAdminName), caption);
         return false;
     }
+    if (!checkMailTexts())
+        return false;
     if (m_useSmtp != 0) {
         if (m_mailServer.IsEmpty()) {
             CMessageBox::warn(this, CString(kNoServer), caption);
@@ -251,7 +295,55 @@ CMapStringToString CDefSetDlg::storedValues() const {
     values.SetAt(CString(kMailAccount), m_mailAccount);
     values.SetAt(CString(kMailPassword), m_mailPassword);
     values.SetAt(CString(kMailSecurity), m_mailSecurity);
+    for (const auto& [key, text] : m_mailTexts)
+        values.SetAt(key, text);
     return values;
+}
+
+bool CDefSetDlg::checkMailTexts() {
+    for (int tab = 0; tab < 3; ++tab) {
+        const VisitKind kind = kKinds[tab];
+        const CString texts[] = {subjectEdit(kind) ? cs(subjectEdit(kind)->text()) : CString(),
+                                 cs(bodyEdit(kind)->toPlainText())};
+        for (const CString& text : texts) {
+            const CString unknown = CMailTexts::unknownPlaceholder(text);
+            if (unknown.IsEmpty())
+                continue;
+            m_ui->mailTextTabs->setCurrentIndex(tab);
+            CMessageBox::warn(this,
+                              CString("「") + unknown + kUnknownPlaceholder +
+                                  CMailTexts::placeholderList() + kPlaceholderEnd,
+                              CString(kCaption));
+            return false;
+        }
+    }
+    return true;
+}
+
+CMapStringToString CDefSetDlg::sampleMail(const NVKTL::CTime& now) {
+    // The visit of the shown tab's kind, made by the administrator, with
+    // the texts on the screen.
+    updateData(true);
+    CMapStringToString row = storedValues();
+    row.SetAt("from_name", m_mailUser);
+    row.SetAt("from_mail", m_mailAddress);
+    row.SetAt("group_name", CString(kCaption));
+    row.SetAt("login_date", now.Stamp());
+    row.SetAt("login_kind",
+              CString(CVisitRule::kindText(kKinds[std::clamp(m_ui->mailTextTabs->currentIndex(), 0, 2)])));
+    return CNotification::mailRequest(row);
+}
+
+void CDefSetDlg::OnPreview() {
+    if (!checkMailTexts())
+        return;
+    NVKTL::CTime now;
+    now.SetNow();
+    const CMapStringToString mail = sampleMail(now);
+    CMessageBox::ok(this,
+                    CString(kPreviewSubject) + mail.Value("title") + "\r\n\r\n" +
+                        CNotification::normalizeLineEnds(mail.Value("body").str()),
+                    CString(kPreviewCaption));
 }
 
 void CDefSetDlg::OnRegister() {
@@ -307,14 +399,11 @@ void CDefSetDlg::OnTestSend() {
     if (!checkValues())
         return;
 
-    CMapStringToString settings = storedValues();
     NVKTL::CTime now;
     now.SetNow();
-    const CString loginDate = now.Stamp();
-    settings.SetAt("recv_name", m_mailUser);
-    settings.SetAt("recv_mail", m_mailAddress);
-    settings.SetAt("title", m_mailSubject);
-    settings.SetAt("body", CNotification::body(CString(kCaption), m_mailUser, loginDate));
+    CMapStringToString settings = storedValues();
+    for (const auto& [key, value] : sampleMail(now))
+        settings.SetAt(key, value);
     const CString message = CNotification::buildMessage(settings, now);
 
     setBusy(true);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "nvktl/CString.h"
+#include "nvktl/CMapStringToString.h"
+#include "nvktl/CTime.h"
 #include "screens/CBaseDialog.h"
 
 #include <memory>
@@ -9,9 +10,13 @@ namespace Ui {
 class CDefSetDlg;
 }
 class QLineEdit;
+class QPlainTextEdit;
+enum class VisitKind;
 
-// Mail settings: sender name and address, subject, and optionally an SMTP
-// server with port, its encryption and an authentication account. The two check boxes are
+// Mail settings: sender name and address, subject, the mail texts of each
+// kind of visit (CMailTexts: placeholders checked, a preview as a parent sees
+// the mail), and optionally an SMTP server with port, its encryption and an
+// authentication account. The two check boxes are
 // not stored: they are derived from the stored values when the screen opens,
 // enable the fields they govern, and decide what is kept when it saves; typed
 // values a box leaves out are dropped only when the administrator agrees.
@@ -42,6 +47,12 @@ public:
     static constexpr const char* kTestFailed = "テストメールを送信できませんでした。\r\n";
     static constexpr const char* kTestSending = "送信中…";
     static constexpr const char* kNoTestAddress = "管理者メールアドレスが入力されていません。";
+    static constexpr const char* kPlaceholderHelp = "差し込み: ";
+    static constexpr const char* kEmptyIsDefault = "　空欄のときは既定の文面です。";
+    static constexpr const char* kUnknownPlaceholder = "」は差し込みに使えません。使えるのは ";
+    static constexpr const char* kPlaceholderEnd = " です。";
+    static constexpr const char* kPreviewCaption = "メールのプレビュー";
+    static constexpr const char* kPreviewSubject = "件名: ";
     // The test send waits this long for each step of the server at most.
     static constexpr unsigned kTestTimeout = 15000;
 
@@ -53,6 +64,8 @@ public:
     // or not) to the administrator address, on a thread of its own; the
     // screen stays busy and cannot be left until the outcome is shown.
     void OnTestSend();
+    // Shows the mail of the shown tab's kind as a parent will read it.
+    void OnPreview();
     // Choosing encryption with an empty port fills in its usual port.
     void OnSecurityChosen(int index);
     // The up-down control: one step up (+1) or down (-1) from the port
@@ -73,6 +86,13 @@ private:
     // false (after saying why) when they cannot be used.
     bool checkValues();
     CMapStringToString storedValues() const;
+    // false (after saying which and showing its tab) when a text holds an
+    // unknown placeholder.
+    bool checkMailTexts();
+    // The notification of the shown tab's kind with the screen's values.
+    CMapStringToString sampleMail(const NVKTL::CTime& now);
+    QPlainTextEdit* bodyEdit(VisitKind kind) const;
+    QLineEdit* subjectEdit(VisitKind kind) const;
     void setBusy(bool busy);
     // The fields of each check box's group are enabled while it is ticked.
     void followCheckBoxes();
@@ -88,5 +108,7 @@ private:
     CString m_mailAccount;
     CString m_mailPassword;
     CString m_mailSecurity;
+    // The subjects and bodies of the kinds but mail_subject, by settings key.
+    CMapStringToString m_mailTexts;
     bool m_testRunning = false;
 };

@@ -2,6 +2,8 @@
 
 #include "admin/StoreTogether.h"
 #include "data/CDbAccess.h"
+#include "data/CVisitRule.h"
+#include "data/VisitDay.h"
 #include "ui_CKidoSetDlg.h"
 
 CKidoSetDlg::CKidoSetDlg(QWidget* parent)
@@ -10,6 +12,8 @@ CKidoSetDlg::CKidoSetDlg(QWidget* parent)
     setFont(japaneseFont());
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CKidoSetDlg::OnRegister);
     setEnterButton(m_ui->registerButton);
+    connect(m_ui->noticeModeCombo, &QComboBox::currentIndexChanged, this,
+            &CKidoSetDlg::OnModeChosen);
 }
 
 CKidoSetDlg::~CKidoSetDlg() = default;
@@ -27,7 +31,24 @@ bool CKidoSetDlg::OnInitDialog() {
     m_settingOnMain = settingDisp == "main" ? 1 : 0;
     m_ui->minimizeCheck->setChecked(m_minimize != 0);
     m_ui->settingsOnMainCheck->setChecked(m_settingOnMain != 0);
+    const CVisitRule rule(values);
+    m_ui->noticeModeCombo->setCurrentIndex(rule.inOut() ? 1 : 0);
+    m_ui->dayStartSpin->setValue(rule.dayStartHour());
+    m_ui->tapGuardSpin->setValue(rule.guardMinutes());
+    m_inOut = rule.inOut();
     return true;
+}
+
+int CKidoSetDlg::defaultGuard(bool inOut) {
+    return inOut ? CVisitRule::kInOutGuardMinutes : 0;
+}
+
+void CKidoSetDlg::OnModeChosen(int index) {
+    // A guard left at the old mode's default follows the new mode's.
+    const bool inOut = index == 1;
+    if (m_ui->tapGuardSpin->value() == defaultGuard(m_inOut))
+        m_ui->tapGuardSpin->setValue(defaultGuard(inOut));
+    m_inOut = inOut;
 }
 
 void CKidoSetDlg::OnCancel() {
@@ -40,6 +61,14 @@ void CKidoSetDlg::OnRegister() {
     CMapStringToString values;
     values.SetAt(CString("kido_type"), CString(m_minimize != 0 ? "minimam" : "normal"));
     values.SetAt(CString("setting_disp"), CString(m_settingOnMain != 0 ? "main" : "top"));
+    m_inOut = m_ui->noticeModeCombo->currentIndex() == 1;
+    values.SetAt(CString(CVisitRule::kModeKey), CString(m_inOut ? CVisitRule::kInOutMode : ""));
+    values.SetAt(CString(CVisitRule::kDayStartKey),
+                 CString(std::to_string(m_ui->dayStartSpin->value())));
+    // The mode's own default is kept as empty, so that it follows the mode.
+    const int guard = m_ui->tapGuardSpin->value();
+    values.SetAt(CString(CVisitRule::kGuardKey),
+                 guard == defaultGuard(m_inOut) ? CString() : CString(std::to_string(guard)));
     bool stored;
     {
         CDbAccess db;

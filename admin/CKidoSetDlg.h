@@ -9,9 +9,10 @@ namespace Ui {
 class CKidoSetDlg;
 }
 
-// Operation settings: whether the first screen starts minimised, and whether
+// Operation settings: whether the first screen starts minimised, whether
 // the "諸設定" button sits on the greeting screen instead of the first
-// screen. Ends with UserConfirmation ("終了") or AdminMenu ("戻る", cancel key).
+// screen, and what a touch records (CVisitRule): the notice mode (来所, or
+// 入室・退室), the hour the day starts and the double-tap guard. Ends with UserConfirmation ("終了") or AdminMenu ("戻る", cancel key).
 class CKidoSetDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 146;
@@ -22,6 +23,7 @@ public:
     ~CKidoSetDlg() override;
 
     void OnRegister();
+    void OnModeChosen(int index);
 
 protected:
     bool OnInitDialog() override;
@@ -31,4 +33,6 @@ private:
     std::unique_ptr<Ui::CKidoSetDlg> m_ui;
     int m_minimize = 0;
     int m_settingOnMain = 0;
+    bool m_inOut = false;
+    static int defaultGuard(bool inOut);
 };

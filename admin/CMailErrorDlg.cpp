@@ -68,6 +68,7 @@ bool CMailErrorDlg::OnInitDialog() {
     errors->InsertColumn(QStringLiteral("エラーID"), Qt::AlignRight, 0);
     errors->InsertColumn(QStringLiteral("ログインID"), Qt::AlignHCenter, 0);
     errors->InsertColumn(QStringLiteral("日付"), Qt::AlignHCenter, 250);
+    errors->InsertColumn(QStringLiteral("種別"), Qt::AlignHCenter, 60);
     errors->InsertColumn(QStringLiteral("グループ"), Qt::AlignHCenter, 130);
     errors->InsertColumn(QStringLiteral("名前"), Qt::AlignHCenter, 130);
     errors->InsertColumn(QStringLiteral("メールアドレス"), Qt::AlignLeft, 200);
@@ -80,6 +81,7 @@ bool CMailErrorDlg::OnInitDialog() {
     waiting->InsertColumn(QStringLiteral("送信ID"), Qt::AlignRight, 0);
     waiting->InsertColumn(QStringLiteral("メールアドレス"), Qt::AlignLeft, 200);
     waiting->InsertColumn(QStringLiteral("来訪日時"), Qt::AlignHCenter, 250);
+    waiting->InsertColumn(QStringLiteral("種別"), Qt::AlignHCenter, 60);
     waiting->InsertColumn(QStringLiteral("送信回数"), Qt::AlignRight, 80);
     waiting->InsertColumn(QStringLiteral("次の再送"), Qt::AlignHCenter, 250);
     waiting->InsertColumn(QStringLiteral("最後のエラー"), Qt::AlignLeft, 330);
@@ -91,7 +93,7 @@ bool CMailErrorDlg::OnInitDialog() {
              auto column = [&row](const char* name) { return qt(row.Value(name)); };
              return QStringList{
                  column("error_no"),   column("login_id"),  shownTime(row.Value("error_date")),
-                 column("group_name"), column("user_name"), column("mail"),
+                 column("login_kind"), column("group_name"), column("user_name"), column("mail"),
                  column("error_msg"),  column("terminal")};
          }))
         errors->AppendRow(texts);
@@ -162,6 +164,7 @@ void CMailErrorDlg::showWaiting() {
         return QStringList{qt(row.Value("send_id")),
                            qt(row.Value("mail")),
                            shownTime(row.Value("login_date")),
+                           qt(row.Value("login_kind")),
                            qt(row.Value("tries")),
                            next.IsEmpty() ? qt(CString(kDueNow)) : shownTime(next),
                            qt(row.Value("last_error"))};

@@ -29,8 +29,8 @@ public:
     static constexpr const char* kResent = "%d件を再送設定しました";
     static constexpr const char* kDeleted = "%d件の履歴を削除しました";
     static constexpr const char* kHurried = "%d件を今すぐ再送します";
-    enum Column { ErrorNo, LoginId, Date, Group, Name, Mail, ErrorText };
-    enum WaitingColumn { SendId, Address, VisitTime, Tries, NextTry, LastError };
+    enum Column { ErrorNo, LoginId, Date, Kind, Group, Name, Mail, ErrorText };
+    enum WaitingColumn { SendId, Address, VisitTime, WaitingKind, Tries, NextTry, LastError };
 
     explicit CMailErrorDlg(QWidget* parent = nullptr);
     ~CMailErrorDlg() override;

@@ -30,6 +30,7 @@ bool CUpdUserDlg::OnInitDialog() {
     m_form->fillGroups();
     m_form->selectGroup(m_oldGroupId);
     m_form->setName(m_oldName);
+    m_form->setNoticeOff(m_oldNoticeOff);
     m_form->showAddresses(m_oldAddresses);
     restartTimer();
     return true;
@@ -38,7 +39,7 @@ bool CUpdUserDlg::OnInitDialog() {
 void CUpdUserDlg::loadOldData() {
     CDbAccess db;
     CString storedMail;
-    db.getUser(m_oldCard, m_oldName, storedMail, m_oldGroupId);
+    db.getUser(m_oldCard, m_oldName, storedMail, m_oldGroupId, m_oldNoticeOff);
     CString kengen;
     CString deleteFlag;
     CString order;
@@ -112,7 +113,7 @@ void CUpdUserDlg::OnRegister() {
         if (order < 0)
             order = db.getUserMaxOrder() + 1;
         return db.deleteUser(m_oldCard) == 0 && db.deleteMail(m_oldCard) == 0 &&
-               db.saveUser(newCard, name, typed, groupId, order) == 0 &&
+               db.saveUser(newCard, name, typed, groupId, order, m_form->noticeOff()) == 0 &&
                addAddresses(db, newCard, typed, m_form->addresses());
     });
     if (!stored) {

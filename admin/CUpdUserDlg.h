@@ -49,6 +49,7 @@ private:
     std::unique_ptr<CUserForm> m_form;
     CString m_oldCard;
     CString m_oldName;
+    bool m_oldNoticeOff = false;
     CString m_oldAddresses;
     CString m_oldGroupId;
     int m_timerId = 0;

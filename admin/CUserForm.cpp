@@ -8,6 +8,7 @@
 #include "screens/CMessageBox.h"
 #include "screens/QtText.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -51,7 +52,8 @@ CUserForm::CUserForm(QWidget* screen)
       m_name(part<QLineEdit>(screen, "nameEdit")),
       m_address(part<QLineEdit>(screen, "addressEdit")),
       m_list(part<QListWidget>(screen, "addressList")),
-      m_groups(part<QComboBox>(screen, "groupCombo")) {
+      m_groups(part<QComboBox>(screen, "groupCombo")),
+      m_noticeOff(part<QCheckBox>(screen, "noticeOffCheck")) {
     auto connectButton = [this](const char* role, void (CUserForm::*action)()) {
         QObject::connect(part<QPushButton>(m_screen, role), &QPushButton::clicked, m_screen,
                          [this, action] { (this->*action)(); });
@@ -163,7 +165,16 @@ std::vector<CString> CUserForm::addresses() const {
     return texts;
 }
 
+bool CUserForm::noticeOff() const {
+    return m_noticeOff->isChecked();
+}
+
+void CUserForm::setNoticeOff(bool off) {
+    m_noticeOff->setChecked(off);
+}
+
 void CUserForm::clearUser() {
+    m_noticeOff->setChecked(false);
     m_name->clear();
     m_address->clear();
     m_list->clear();

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
@@ -39,7 +40,8 @@ void fillGroupCombo(QComboBox* combo, std::vector<CString>& groupIds);
 
 // The form shared by the user registration and change screens, found in the
 // screen's layout by role: the card field written by the card poll
-// (cardIdEdit), the name (nameEdit), the group (groupCombo) and the
+// (cardIdEdit), the name (nameEdit), the group (groupCombo), whether the
+// family is left without notices (noticeOffCheck) and the
 // addresses: the edit that takes one (addressEdit) and the list kept sorted
 // without regard to letter case (addressList) with its add, delete and
 // replace buttons. Address messages have the caption "ユーザ登録" on both.
@@ -62,6 +64,8 @@ public:
     CString name() const;
     void setName(const CString& name);
     CString typedAddress() const;
+    bool noticeOff() const;
+    void setNoticeOff(bool off);
 
     // The refusal of a name, group or typed address the screen cannot store,
     // shown with caption; false when the form is complete.
@@ -78,7 +82,7 @@ public:
     void showAddresses(const CString& stored);
     // The list's entries, in order.
     std::vector<CString> addresses() const;
-    // Name, typed address and list emptied, for the next user; a choice of
+    // Name, typed address, list and "通知しない" emptied, for the next user; a choice of
     // the administrators' group is not kept, so that it is never made unasked.
     void clearUser();
 
@@ -109,6 +113,7 @@ private:
     QLineEdit* m_address;
     QListWidget* m_list;
     QComboBox* m_groups;
+    QCheckBox* m_noticeOff;
     std::vector<CString> m_groupIds;
     // The group chosen last, by the form or accepted from a choice by hand.
     int m_shownGroup = -1;

@@ -2,6 +2,7 @@
 
 #include "data/CMdbAccess.h"
 #include "data/CStoreConfig.h"
+#include "data/CVisitRule.h"
 #include "data/SqlCatalogue.h"
 #include "nvktl/CMapStringToString.h"
 #include "nvktl/vector.h"
@@ -105,10 +106,15 @@ public:
     int getUserOrder(const CString& user_id);
     int existUser(const CString& user_id);
     int getUser(const CString& user_id, CString& user_name, CString& mail, CString& group_id);
+    // getUser that also tells whether the family is left without notices.
+    int getUser(const CString& user_id, CString& user_name, CString& mail, CString& group_id,
+                bool& noticeOff);
     int checkAdminUser(const CString& user_id);
     int existAdminUser();
+    // noticeOff: the user's visits are greeted and recorded, but no delivery
+    // is made for them.
     int saveUser(const CString& user_id, const CString& user_name, const CString& mail,
-                 const CString& group_id, long order_id);
+                 const CString& group_id, long order_id, bool noticeOff = false);
     int deleteUser(const CString& user_id);
     int addMail(const CString& user_id, const CString& mail);
     int deleteMail(const CString& user_id);
@@ -117,10 +123,27 @@ public:
     // Visits (t_login) and their deliveries (t_send). addLogin records the
     // visit and one due delivery per address the user has now, all or
     // nothing: 0 and login_id set, or -1 and nothing stored.
-    int addLogin(const CString& user_id, const CString& login_date, CString& login_id);
+    int addLogin(const CString& user_id, const CString& login_date, CString& login_id,
+                 VisitKind kind = VisitKind::Visit);
+    // A card's touch as the rule says (CVisitRule): a visit of the kind its
+    // turn gives, or nothing when it falls within the double-tap guard of
+    // the pupil's latest visit. kind is what was recorded, or what the
+    // guarded touch had already recorded.
+    enum class Touch { Recorded, AlreadyRecorded, Failed };
+    Touch addTouch(const CString& user_id, const CString& login_date, const CVisitRule& rule,
+                   VisitKind& kind, CString& login_id);
+    // The pupil's latest visit from any terminal: 0 and its stamp and kind
+    // text, or -1 when there is none.
+    int getLastVisit(const CString& user_id, CString& login_date, CString& login_kind);
+    // Each pupil's latest visit since the stamp since: user_id, login_date,
+    // login_kind.
+    int getRecentVisits(const CString& since, NVKTL::vector<CMapStringToString*>* rows);
+    // A terminal of a server keeps the latest visits the server told of
+    // (getRecentVisits there), so that its reception sees every terminal's.
+    int keepSeenVisits(const NVKTL::vector<CMapStringToString*>& rows);
     // The due deliveries whose next try has come and that nobody has claimed:
     // send_id, group_name, user_id, from_name, from_mail, login_id,
-    // login_date, tries; oldest visit first.
+    // login_date, login_kind, terminal, tries; oldest visit first.
     int getSendLogin(NVKTL::vector<CMapStringToString*>* rows);
     // Takes a due delivery for sending until the time until; -1 when it is
     // not due, already taken, or the mark could not be stored. The delivery
@@ -141,7 +164,7 @@ public:
     int failDelivery(const CString& send_id, const CString& error_date, const CString& error_msg);
     // Due deliveries that have failed at least once and wait for their next try.
     int getWaitingCount();
-    // Those deliveries, next try first: send_id, mail, login_date, tries,
+    // Those deliveries, next try first: send_id, mail, login_date, login_kind, tries,
     // next_try, last_error, user_name, group_name.
     int getWaitingList(NVKTL::vector<CMapStringToString*>* rows);
     // Makes a waiting delivery due at once; 0 when stored.
@@ -152,7 +175,7 @@ public:
     // Failed deliveries (t_mail_error), newest first; a row whose delivery is
     // due again is left out until it fails once more. The rows also name the
     // terminal that recorded the visit ("terminal", empty on a single
-    // terminal).
+    // terminal) and the visit's kind ("login_kind").
     int getMailErrorList(NVKTL::vector<CMapStringToString*>* rows);
     // 0 when the row is gone.
     int deleteMailError(const CString& error_no);

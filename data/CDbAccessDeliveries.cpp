@@ -33,12 +33,14 @@ CString terminalOrNull() {
 
 } // namespace
 
-int CDbAccess::addLogin(const CString& user_id, const CString& login_date, CString& login_id) {
+int CDbAccess::addLogin(const CString& user_id, const CString& login_date, CString& login_id,
+                        VisitKind kind) {
     const CStoreConfig config = storeConfig();
     const long long first = config.terminalId * CStoreConfig::kVisitIdsPerTerminal;
     CMapStringToString params = named({{"user_id", user_id},
                                        {"login_date", login_date},
                                        {"terminal", terminalOrNull()},
+                                       {"login_kind", CString(CVisitRule::kindText(kind))},
                                        {"first", CString(std::to_string(first))}});
     // A terminal of a server numbers its visits in a range of its own, so
     // that no two terminals ever hand out the same id.
@@ -57,6 +59,43 @@ int CDbAccess::addLogin(const CString& user_id, const CString& login_date, CStri
     if (result == 0)
         login_id = id;
     return result;
+}
+
+CDbAccess::Touch CDbAccess::addTouch(const CString& user_id, const CString& login_date,
+                                     const CVisitRule& rule, VisitKind& kind, CString& login_id) {
+    CString lastDate, lastKind;
+    getLastVisit(user_id, lastDate, lastKind);
+    const CVisitRule::Decision decision = rule.decide(lastDate, lastKind, login_date);
+    kind = decision.kind;
+    if (!decision.record)
+        return Touch::AlreadyRecorded;
+    return addLogin(user_id, login_date, login_id, kind) == 0 ? Touch::Recorded : Touch::Failed;
+}
+
+int CDbAccess::getLastVisit(const CString& user_id, CString& login_date, CString& login_kind) {
+    const CMapStringToString params = named({{"user_id", user_id}});
+    NVKTL::vector<CMapStringToString*> rows;
+    const int found = selectInto(Sql::LastVisit, &rows, &params);
+    if (found == 0) {
+        login_date = rows.at(0)->Value("login_date");
+        login_kind = rows.at(0)->Value("login_kind");
+    }
+    m_pMdb->releaseVector(&rows);
+    return found;
+}
+
+int CDbAccess::getRecentVisits(const CString& since, NVKTL::vector<CMapStringToString*>* rows) {
+    const CMapStringToString params = named({{"since", since}});
+    return selectInto(Sql::RecentVisits, rows, &params);
+}
+
+int CDbAccess::keepSeenVisits(const NVKTL::vector<CMapStringToString*>& rows) {
+    return runBatch([&] {
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (!run(Sql::SeenVisitKeep, rows.at(i)))
+                return false;
+        return true;
+    });
 }
 
 int CDbAccess::skipLogin(const CString& login_id, const CString& ret_send_date) {

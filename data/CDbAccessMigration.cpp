@@ -177,6 +177,8 @@ int CDbAccess::copyUser(IMigrationProgress* progress, IDbConnection* target) {
             row.SetAt(CString("mail"), quotedOrNull(mail));
             nullIfEmpty(row, "group_id");
             nullIfEmpty(row, "order_id");
+            // Files from before notices could be switched off have no such column.
+            row.SetAt(CString("notice_off"), quotedOrNull(row.Value("notice_off")));
             // The first address is an address of the user as well; the copy
             // of t_mail that follows does not add it twice.
             return runOn(*target, Sql::CopyUser, &row) &&
@@ -194,11 +196,14 @@ int CDbAccess::copyMail(IMigrationProgress* progress, IDbConnection* target) {
 }
 
 int CDbAccess::copyLogin(IMigrationProgress* progress, IDbConnection* target) {
-    // State and times stay as they were; the row keeps its id.
+    // State and times stay as they were; the row keeps its id. A visit
+    // from before arrivals and departures were told apart was a visit.
     return result(
         copyTable(*m_pMdb, progress, "ログイン", "t_login", [target](CMapStringToString& row) {
             for (const char* column : {"ret_send_date", "terminal", "uploaded"})
                 row.SetAt(CString(column), quotedOrNull(row.Value(column)));
+            if (row.Value("login_kind").IsEmpty())
+                row.SetAt(CString("login_kind"), CString(CVisitRule::kindText(VisitKind::Visit)));
             return runOn(*target, Sql::CopyVisit, &row);
         }));
 }

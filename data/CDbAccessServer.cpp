@@ -99,8 +99,9 @@ int CDbAccess::uploadVisits(const NVKTL::vector<CMapStringToString*>& visits,
     const CMapStringToString params = named(
         {{"visits",
           jsonRows(visits,
-                   {"login_id", "user_id", "login_date", "ret_send", "ret_send_date", "terminal"},
-                   {"ret_send_date", "terminal"})},
+                   {"login_id", "user_id", "login_date", "ret_send", "ret_send_date", "terminal",
+                    "login_kind"},
+                   {"ret_send_date", "terminal", "login_kind"})},
          {"deliveries",
           jsonRows(deliveries, {"login_id", "mail", "user_name", "group_name", "state"}, {})}});
     bool collided = false;
@@ -163,6 +164,7 @@ int CDbAccess::replaceRoster(const Roster& roster) {
         }
         for (CMapStringToString user : roster.users) {
             user.SetAt(CString("mail"), quotedOrNull(user.Value("mail")));
+            user.SetAt(CString("notice_off"), quotedOrNull(user.Value("notice_off")));
             nullIfEmpty(user, "group_id");
             nullIfEmpty(user, "order_id");
             if (!run(Sql::CopyUser, &user))

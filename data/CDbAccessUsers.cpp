@@ -30,6 +30,12 @@ int CDbAccess::existUser(const CString& user_id) {
 
 int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail,
                        CString& group_id) {
+    bool noticeOff = false;
+    return getUser(user_id, user_name, mail, group_id, noticeOff);
+}
+
+int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail,
+                       CString& group_id, bool& noticeOff) {
     const CMapStringToString params = named({{"user_id", user_id}});
     NVKTL::vector<CMapStringToString*> rows;
     const int found = selectInto(Sql::UserGet, &rows, &params);
@@ -38,6 +44,7 @@ int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail
         row->Lookup(CString("user_name"), user_name);
         row->Lookup(CString("mail"), mail);
         row->Lookup(CString("group_id"), group_id);
+        noticeOff = !row->Value("notice_off").IsEmpty();
     }
     m_pMdb->releaseVector(&rows);
     return found;
@@ -53,7 +60,7 @@ int CDbAccess::existAdminUser() {
 }
 
 int CDbAccess::saveUser(const CString& user_id, const CString& user_name, const CString& mail,
-                        const CString& group_id, long order_id) {
+                        const CString& group_id, long order_id, bool noticeOff) {
     const bool isNew = existUser(user_id) == -1;
     CString order;
     order.Format("%ld", order_id);
@@ -61,7 +68,8 @@ int CDbAccess::saveUser(const CString& user_id, const CString& user_name, const 
                                              {"user_id", user_id},
                                              {"user_name", user_name},
                                              {"mail", quotedOrNull(mail)},
-                                             {"order_id", order}});
+                                             {"order_id", order},
+                                             {"notice_off", CString(noticeOff ? "'1'" : "null")}});
     return store(isNew ? Sql::UserInsert : Sql::UserUpdate, &params);
 }
 

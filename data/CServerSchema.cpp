@@ -87,6 +87,18 @@ CREATE UNIQUE INDEX t_mail_user_mail ON t_mail (user_id, lower(mail));
 INSERT INTO t_def_data (column_name) VALUES ('error_list_width'), ('error_list_height')
     ON CONFLICT DO NOTHING;
 )sql"},
+    {5, 5, R"sql(
+-- Arrival and departure: every visit keeps its kind (those before were
+-- visits, 来所), and one pupil's family can be left without notices. A
+-- program that knows neither would mail such a family, so it may no longer
+-- write. The terminals follow each other's latest visits by date.
+ALTER TABLE t_login ADD COLUMN login_kind text NOT NULL DEFAULT '来所';
+ALTER TABLE t_user ADD COLUMN notice_off text;
+CREATE INDEX t_login_date ON t_login (login_date);
+INSERT INTO t_def_data (column_name) VALUES ('notice_mode'), ('day_start_hour'),
+    ('tap_guard_minutes'), ('mail_body'), ('mail_subject_in'), ('mail_body_in'),
+    ('mail_subject_out'), ('mail_body_out') ON CONFLICT DO NOTHING;
+)sql"},
 };
 static_assert(std::size(kSteps) == CServerSchema::kVersion, "one step per version");
 

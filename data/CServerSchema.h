@@ -11,7 +11,7 @@ class CPgConnection;
 class CServerSchema {
 public:
     // The last step this program knows.
-    static constexpr int kVersion = 4;
+    static constexpr int kVersion = 5;
 
     enum class State {
         Current,  // nothing to do (also a newer schema this version may still write)

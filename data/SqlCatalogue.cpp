@@ -25,7 +25,7 @@ constexpr CStatement serverOnly(Sql id, const char* body) {
     "INSERT INTO t_send (login_id, mail, user_name, group_name, state, tries) SELECT "             \
     "?login_id, m.mail, u.user_name, g.group_name, '1', 0 FROM t_mail m JOIN t_user u ON "         \
     "u.user_id = m.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE m.user_id = "      \
-    "'?user_id' AND m.mail <> '' ORDER BY " order
+    "'?user_id' AND m.mail <> '' AND u.notice_off IS NULL ORDER BY " order
 // A delivery's first try fixes its Message-ID and Date.
 #define KEEP_MESSAGE_IDENTITY                                                                      \
     "message_id = COALESCE(NULLIF(message_id, ''), '?message_id'), message_date = "                \
@@ -59,15 +59,18 @@ constexpr CStatement kCatalogue[] = {
     both(Sql::UserMaxOrder, "SELECT MAX(order_id) as max_id FROM t_user"),
     both(Sql::UserOrder, "SELECT order_id FROM t_user WHERE user_id = '?user_id'"),
     both(Sql::UserExists, "SELECT user_id FROM t_user WHERE user_id = '?user_id'"),
-    both(Sql::UserGet, "SELECT user_name, mail, group_id FROM t_user WHERE user_id = '?user_id'"),
+    both(Sql::UserGet, "SELECT user_name, mail, group_id, notice_off FROM t_user WHERE user_id = "
+                        "'?user_id'"),
     both(Sql::AdminCheck, "SELECT user_id FROM t_user u, t_group g WHERE u.group_id = "
                           "g.group_id AND g.kengen = 'M' AND u.user_id = '?user_id'"),
     both(Sql::AdminExists, "SELECT user_id FROM t_user u, t_group g WHERE u.group_id = "
                            "g.group_id AND g.kengen = 'M'"),
-    both(Sql::UserInsert, "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) "
-                          "VALUES ('?user_id', '?user_name', ?mail, ?group_id, ?order_id)"),
-    both(Sql::UserUpdate, "UPDATE t_user SET user_name = '?user_name', mail = ?mail, group_id = "
-                          "?group_id, order_id = ?order_id WHERE user_id = '?user_id'"),
+    both(Sql::UserInsert,
+         "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id, notice_off) VALUES "
+         "('?user_id', '?user_name', ?mail, ?group_id, ?order_id, ?notice_off)"),
+    both(Sql::UserUpdate,
+         "UPDATE t_user SET user_name = '?user_name', mail = ?mail, group_id = ?group_id, "
+         "order_id = ?order_id, notice_off = ?notice_off WHERE user_id = '?user_id'"),
     both(Sql::UserDelete, "DELETE FROM t_user WHERE user_id = '?user_id'"),
     // The same address twice for one user is refused by the unique key.
     both(Sql::MailInsert, "INSERT INTO t_mail (user_id, mail) VALUES ('?user_id', '?mail')"),
@@ -84,8 +87,9 @@ constexpr CStatement kCatalogue[] = {
 
     // Visits and deliveries. The addresses, name and group of this moment go
     // with the visit.
-    both(Sql::VisitInsert, "INSERT INTO t_login (user_id, login_date, ret_send, terminal) VALUES "
-                           "('?user_id', '?login_date', '1', ?terminal) RETURNING login_id"),
+    both(Sql::VisitInsert,
+         "INSERT INTO t_login (user_id, login_date, ret_send, terminal, login_kind) VALUES "
+         "('?user_id', '?login_date', '1', ?terminal, '?login_kind') RETURNING login_id"),
     each(Sql::VisitDeliveriesInsert, DELIVERIES_OF_VISIT(ADDRESS_ORDER_SQLITE),
          DELIVERIES_OF_VISIT(ADDRESS_ORDER_POSTGRES)),
     both(Sql::VisitWithoutDeliveries,
@@ -109,24 +113,43 @@ constexpr CStatement kCatalogue[] = {
          "t_send s WHERE s.login_id = t_login.login_id) THEN '3' ELSE '2' END, ret_send_date = "
          "'?ret_send_date' WHERE login_id = (SELECT login_id FROM t_send WHERE send_id = "
          "?send_id)"),
+    // A pupil's latest visit from any terminal: on a terminal's file its own
+    // visits and those the server last told of.
+    each(Sql::LastVisit,
+         "SELECT login_date, login_kind FROM (SELECT login_date, login_kind FROM t_login WHERE "
+         "user_id = '?user_id' UNION ALL SELECT login_date, login_kind FROM t_seen_visit WHERE "
+         "user_id = '?user_id') ORDER BY login_date DESC LIMIT 1",
+         "SELECT login_date, login_kind FROM t_login WHERE user_id = '?user_id' ORDER BY "
+         "login_date DESC LIMIT 1"),
+    // Each pupil's latest visit since a moment.
+    each(Sql::RecentVisits,
+         "SELECT user_id, max(login_date) as login_date, login_kind FROM t_login WHERE "
+         "login_date >= '?since' GROUP BY user_id ORDER BY user_id",
+         "SELECT DISTINCT ON (user_id) user_id, login_date, login_kind FROM t_login WHERE "
+         "login_date >= '?since' ORDER BY user_id, login_date DESC"),
+    fileOnly(Sql::SeenVisitKeep,
+             "INSERT INTO t_seen_visit (user_id, login_date, login_kind) VALUES ('?user_id', "
+             "'?login_date', '?login_kind') ON CONFLICT (user_id) DO UPDATE SET login_date = "
+             "excluded.login_date, login_kind = excluded.login_kind WHERE excluded.login_date > "
+             "t_seen_visit.login_date"),
     // On the terminal, a visit handed to a server is the server's to mail.
     // On the server, claims run on the server's clock.
     each(Sql::DueDeliveries,
          "SELECT s.send_id, s.group_name, b.user_id, s.user_name as from_name, s.mail as "
-         "from_mail, b.login_id, b.login_date, s.tries FROM t_send s JOIN t_login b ON "
-         "b.login_id = s.login_id WHERE s.state = '1' AND b.uploaded IS NULL AND (s.next_try IS "
+         "from_mail, b.login_id, b.login_date, b.login_kind, b.terminal, s.tries FROM t_send s "
+         "JOIN t_login b ON b.login_id = s.login_id WHERE s.state = '1' AND b.uploaded IS NULL AND (s.next_try IS "
          "NULL OR s.next_try <= '?now') AND (s.claim_until IS NULL OR s.claim_until < '?now') "
          "ORDER BY b.login_date ASC, s.send_id ASC",
          "SELECT s.send_id, s.group_name, b.user_id, s.user_name as from_name, s.mail as "
-         "from_mail, b.login_id, b.login_date, s.tries FROM t_send s JOIN t_login b ON "
-         "b.login_id = s.login_id WHERE s.state = '1' AND (s.next_try IS NULL OR s.next_try <= "
+         "from_mail, b.login_id, b.login_date, b.login_kind, b.terminal, s.tries FROM t_send s "
+         "JOIN t_login b ON b.login_id = s.login_id WHERE s.state = '1' AND (s.next_try IS NULL OR s.next_try <= "
          "'?now') AND (s.claim_until IS NULL OR s.claim_until < now()) ORDER BY b.login_date "
          "ASC, s.send_id ASC LIMIT 500"),
     both(Sql::WaitingCount,
          "SELECT count(*) as waiting FROM t_send WHERE state = '1' AND tries > 0"),
     both(Sql::WaitingList,
-         "SELECT s.send_id, s.mail, b.login_date, s.tries, s.next_try, s.last_error, "
-         "s.user_name, s.group_name FROM t_send s JOIN t_login b ON b.login_id = s.login_id "
+         "SELECT s.send_id, s.mail, b.login_date, b.login_kind, s.tries, s.next_try, "
+         "s.last_error, s.user_name, s.group_name FROM t_send s JOIN t_login b ON b.login_id = s.login_id "
          "WHERE s.state = '1' AND s.tries > 0 ORDER BY s.next_try ASC, s.send_id ASC"),
     both(Sql::DeliveryHurry,
          "UPDATE t_send SET next_try = NULL WHERE send_id = ?send_id AND state = '1'"),
@@ -186,7 +209,7 @@ constexpr CStatement kCatalogue[] = {
          "send_id = ?send_id AND state = '3'"),
     both(Sql::ErrorList,
          "SELECT e.error_no, e.login_id, e.error_date, g.group_name, u.user_name, e.mail, "
-         "e.error_msg, b.terminal FROM t_mail_error e JOIN t_user u ON e.user_id = u.user_id "
+         "e.error_msg, b.terminal, b.login_kind FROM t_mail_error e JOIN t_user u ON e.user_id = u.user_id "
          "JOIN t_group g ON u.group_id = g.group_id LEFT JOIN t_login b ON b.login_id = "
          "e.login_id WHERE NOT EXISTS (SELECT 1 FROM t_send s WHERE s.login_id = e.login_id AND "
          "s.mail = e.mail AND s.state = '1') ORDER BY e.error_date DESC"),
@@ -200,18 +223,20 @@ constexpr CStatement kCatalogue[] = {
     both(Sql::CopyGroup, "INSERT INTO t_group (group_id, group_name, kengen, delete_flg, "
                          "order_id) VALUES (?group_id, '?group_name', ?kengen, ?delete_flg, "
                          "?order_id)"),
-    both(Sql::CopyUser, "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "
-                        "('?user_id', '?user_name', ?mail, ?group_id, ?order_id)"),
+    both(Sql::CopyUser,
+         "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id, notice_off) VALUES "
+         "('?user_id', '?user_name', ?mail, ?group_id, ?order_id, ?notice_off)"),
     both(Sql::CopyUserMail,
          "INSERT INTO t_mail (user_id, mail) VALUES ('?user_id', ?mail) ON CONFLICT DO NOTHING"),
     both(Sql::CopyMail,
          "INSERT INTO t_mail (user_id, mail) VALUES ('?user_id', '?mail') ON CONFLICT DO NOTHING"),
     each(Sql::CopyVisit,
          "INSERT INTO t_login (login_id, user_id, login_date, ret_send, ret_send_date, terminal, "
-         "uploaded) VALUES (?login_id, '?user_id', '?login_date', '?ret_send', ?ret_send_date, "
-         "?terminal, ?uploaded)",
-         "INSERT INTO t_login (login_id, user_id, login_date, ret_send, ret_send_date, terminal) "
-         "VALUES (?login_id, '?user_id', '?login_date', '?ret_send', ?ret_send_date, ?terminal)"),
+         "uploaded, login_kind) VALUES (?login_id, '?user_id', '?login_date', '?ret_send', "
+         "?ret_send_date, ?terminal, ?uploaded, '?login_kind')",
+         "INSERT INTO t_login (login_id, user_id, login_date, ret_send, ret_send_date, terminal, "
+         "login_kind) VALUES (?login_id, '?user_id', '?login_date', '?ret_send', ?ret_send_date, "
+         "?terminal, '?login_kind')"),
     both(Sql::CopyError, "INSERT INTO t_mail_error (error_no, login_id, user_id, mail, "
                          "error_date, error_msg) VALUES (?error_no, ?login_id, '?user_id', "
                          "'?mail', '?error_date', '?error_msg')"),
@@ -253,7 +278,8 @@ constexpr CStatement kCatalogue[] = {
     serverOnly(Sql::RosterVersion, "SELECT version FROM t_roster_version"),
     both(Sql::RosterGroups, "SELECT group_id, group_name, kengen, delete_flg, order_id FROM "
                             "t_group ORDER BY group_id"),
-    both(Sql::RosterUsers, "SELECT user_id, user_name, mail, group_id, order_id FROM t_user"),
+    both(Sql::RosterUsers,
+         "SELECT user_id, user_name, mail, group_id, order_id, notice_off FROM t_user"),
     each(Sql::RosterMails, "SELECT user_id, mail FROM t_mail m ORDER BY " ADDRESS_ORDER_SQLITE,
          "SELECT user_id, mail FROM t_mail m ORDER BY " ADDRESS_ORDER_POSTGRES),
     both(Sql::RosterSettings, "SELECT column_name, column_value FROM t_def_data WHERE "
@@ -267,8 +293,8 @@ constexpr CStatement kCatalogue[] = {
     // The outbox of a terminal that uses a server: the visits in its own range
     // (one recorded while it used its file alone stays the file's).
     fileOnly(Sql::OutboxVisits,
-             "SELECT login_id, user_id, login_date, ret_send, ret_send_date, terminal FROM "
-             "t_login WHERE uploaded IS NULL AND login_id >= ?first ORDER BY login_id LIMIT "
+             "SELECT login_id, user_id, login_date, ret_send, ret_send_date, terminal, "
+             "login_kind FROM t_login WHERE uploaded IS NULL AND login_id >= ?first ORDER BY login_id LIMIT "
              "?limit"),
     fileOnly(Sql::OutboxDeliveries,
              "SELECT s.login_id, s.mail, s.user_name, s.group_name, s.state FROM t_send s JOIN "
@@ -290,10 +316,11 @@ constexpr CStatement kCatalogue[] = {
     // up stops what has not gone out.
     serverOnly(Sql::UploadVisits,
                "INSERT INTO t_login (login_id, user_id, login_date, ret_send, ret_send_date, "
-               "terminal) SELECT v.login_id, v.user_id, v.login_date, v.ret_send, "
-               "v.ret_send_date, v.terminal FROM json_to_recordset('?visits'::json) AS "
-               "v(login_id bigint, user_id text, login_date text, ret_send text, ret_send_date "
-               "text, terminal text) ON CONFLICT (login_id) DO UPDATE SET ret_send = '3', "
+               "terminal, login_kind) SELECT v.login_id, v.user_id, v.login_date, v.ret_send, "
+               "v.ret_send_date, v.terminal, COALESCE(v.login_kind, '来所') FROM "
+               "json_to_recordset('?visits'::json) AS v(login_id bigint, user_id text, login_date "
+               "text, ret_send text, ret_send_date text, terminal text, login_kind text) ON "
+               "CONFLICT (login_id) DO UPDATE SET ret_send = '3', "
                "ret_send_date = excluded.ret_send_date WHERE excluded.ret_send = '3' AND "
                "t_login.ret_send = '1'"),
     serverOnly(Sql::UploadDeliveries,

@@ -1,5 +1,6 @@
 #include "delivery/CNotification.h"
 
+#include "delivery/CMailTexts.h"
 #include "nvktl/Base64.h"
 #include "nvktl/CMailProtocol.h"
 #include "nvktl/JisEncoding.h"
@@ -167,21 +168,29 @@ CString CNotification::visitTime(const CString& loginDate) {
 
 CString CNotification::body(const CString& groupName, const CString& userName,
                             const CString& loginDate) {
-    std::string text = "「ぽすとん」にアクセスしました。\r\n";
-    text += "[ " + groupName.str() + " ]の\r\n";
-    text += "[ " + userName.str() + " ]さん\r\n";
-    text += "通知があった時間\r\n";
-    text += visitTime(loginDate).str() + "\r\n";
-    return CString(std::move(text));
+    return CMailTexts::fill(CMailTexts::defaultBody(VisitKind::Visit),
+                            {userName, groupName, loginDate, VisitKind::Visit, CString()});
 }
 
 CMapStringToString CNotification::mailRequest(const CMapStringToString& settings) {
     const CString name = settings.Value("from_name");
+    const VisitKind kind = CVisitRule::kindFrom(settings.Value("login_kind"));
+    const CMailTexts::Values values{name, settings.Value("group_name"),
+                                    settings.Value("login_date"), kind, settings.Value("terminal")};
+    std::string text = CMailTexts::fill(CMailTexts::body(settings, kind), values).str();
+    // The school's text may end without a line break; the mail's last line ends with one.
+    if (text.empty() || (text.back() != '\n' && text.back() != '\r'))
+        text += "\r\n";
+    // A subject is one line, whatever the settings hold.
+    std::string title = CMailTexts::fill(CMailTexts::subject(settings, kind), values).str();
+    for (char& c : title)
+        if (c == '\r' || c == '\n')
+            c = ' ';
     CMapStringToString mail;
     mail.SetAt("recv_name", name);
     mail.SetAt("recv_mail", settings.Value("from_mail"));
-    mail.SetAt("body", body(settings.Value("group_name"), name, settings.Value("login_date")));
-    mail.SetAt("title", settings.Value("mail_subject"));
+    mail.SetAt("body", CString(std::move(text)));
+    mail.SetAt("title", CString(std::move(title)));
     mail.SetAt("message_id", settings.Value("message_id"));
     mail.SetAt("message_date", settings.Value("message_date"));
     return mail;

@@ -14,13 +14,14 @@ public:
     // positions; parts beyond the end of a short text are empty.
     static CString visitTime(const CString& loginDate);
 
-    // The five body lines, each ended by CR LF.
+    // The five body lines of a visit's default text, each ended by CR LF.
     static CString body(const CString& groupName, const CString& userName,
                         const CString& loginDate);
 
     // recv_name, recv_mail, body and title for one row (settings plus the row's
-    // columns), with the row's message_id and message_date. The visitor is
-    // notified at their own address under their name.
+    // columns), with the row's message_id and message_date: the texts of the
+    // visit's kind (CMailTexts) with its values. The visitor is notified at
+    // their own address under their name.
     static CMapStringToString mailRequest(const CMapStringToString& settings);
 
     // Header lines From, To, Date, Subject, Content-Type,

@@ -21,21 +21,8 @@ constexpr const char* kSendingText = "メール送信中";
 // Shown between periods while deliveries wait for their next try.
 constexpr const char* kWaitingFormat = "再送を待っているメールが%d件あります";
 
-// Stamps are local calendar times; the arithmetic is on the calendar alone.
-CString msToStamp(long long ms) {
-    using namespace std::chrono;
-    const sys_days day = floor<days>(sys_time<milliseconds>(milliseconds(ms)));
-    const year_month_day date(day);
-    long long rest = ms - duration_cast<milliseconds>(day.time_since_epoch()).count();
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d%02u%02u%02lld%02lld%02lld%03lld", int(date.year()),
-                  unsigned(date.month()), unsigned(date.day()), rest / 3600000, rest / 60000 % 60,
-                  rest / 1000 % 60, rest % 1000);
-    return CString(text);
-}
-
 CString stampPlus(const CString& stamp, long long ms) {
-    return msToStamp(NVKTL::CTime::StampMs(stamp) + ms);
+    return NVKTL::CTime::StampPlus(stamp, ms);
 }
 
 } // namespace
@@ -208,7 +195,11 @@ bool CSendThread::deliverRow(const CMapStringToString& row, CMapStringToString& 
 
     StateChange change = outcomeChange(row, code, m_lastReply);
     if (std::holds_alternative<DataRequest::FailDelivery>(change))
-        NVKTL::CJournal::mailGivenUp(std::atoll(row.Value("login_id").c_str()), code);
+        NVKTL::CJournal::mailGivenUp(
+            std::atoll(row.Value("login_id").c_str()), code,
+            CVisitRule::kindFrom(row.Value("login_kind")) == VisitKind::Visit
+                ? nullptr
+                : row.Value("login_kind").c_str());
     const bool stored = store(change) == DataResult::Done;
     // Not stored: kept and stored before any further mail goes out.
     if (!stored)

@@ -88,8 +88,9 @@ void CJournal::migrated(int result) {
               Level::Error);
 }
 
-void CJournal::mailGivenUp(long long visitId, int resultCode) {
-    write(("mail given up: visit " + std::to_string(visitId) + ", result " +
+void CJournal::mailGivenUp(long long visitId, int resultCode, const char* kind) {
+    const std::string shownKind = kind && *kind ? " (" + clean(kind) + ")" : std::string();
+    write(("mail given up: visit " + std::to_string(visitId) + shownKind + ", result " +
            std::to_string(resultCode))
               .c_str(),
           Level::Warning);

@@ -25,8 +25,8 @@ public:
     // carried over, the migration's failure code otherwise.
     static void migrated(int result);
     // A visit's notification given up after its retries, with the delivery
-    // result code.
-    static void mailGivenUp(long long visitId, int resultCode);
+    // result code and, for an arrival or a departure, its kind.
+    static void mailGivenUp(long long visitId, int resultCode, const char* kind = nullptr);
     // The card reader stopped answering / answers again.
     static void readerFailed(const char* what);
     static void readerRecovered();

@@ -1,6 +1,7 @@
 #include "nvktl/CTime.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -123,6 +124,20 @@ long long CTime::StampMs(const CString& stamp) {
                          std::chrono::day{static_cast<unsigned>(field(6, 2))};
     return duration_cast<milliseconds>(day.time_since_epoch()).count() +
            ((field(8, 2) * 60LL + field(10, 2)) * 60 + field(12, 2)) * 1000 + field(14, 3);
+}
+
+CString CTime::StampPlus(const CString& stamp, long long ms) {
+    // Stamps are local calendar times; the arithmetic is on the calendar alone.
+    const long long total = StampMs(stamp) + ms;
+    using namespace std::chrono;
+    const sys_days day = floor<days>(sys_time<milliseconds>(milliseconds(total)));
+    const year_month_day date(day);
+    const long long rest = total - duration_cast<milliseconds>(day.time_since_epoch()).count();
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d%02u%02u%02lld%02lld%02lld%03lld", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), rest / 3600000, rest / 60000 % 60,
+                  rest / 1000 % 60, rest % 1000);
+    return CString(text);
 }
 
 void CTime::SetClockForTesting(Clock clock) {

@@ -42,6 +42,8 @@ public:
     // A stamp as milliseconds on the calendar alone (no zone), so that two
     // stamps can be subtracted; 0 for a text that is not a stamp.
     static long long StampMs(const CString& stamp);
+    // The stamp ms milliseconds later (earlier when negative).
+    static CString StampPlus(const CString& stamp, long long ms);
 
     // Tests fix "now": while a clock is set, SetNow() takes its value.
     using Clock = std::function<CTime()>;

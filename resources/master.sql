@@ -1,9 +1,9 @@
--- The master file: the seven tables with their fixed rows. Every data file
+-- The master file: the eight tables with their fixed rows. Every data file
 -- starts as a copy of it, and the program never creates or alters a table.
 -- The build turns this script into data/master.mdb.
 
 PRAGMA page_size = 4096;
-PRAGMA user_version = 4;
+PRAGMA user_version = 5;
 
 BEGIN;
 
@@ -22,7 +22,8 @@ CREATE TABLE t_user (
     user_name TEXT,
     mail      TEXT,
     group_id  INTEGER,
-    order_id  INTEGER
+    order_id  INTEGER,
+    notice_off TEXT
 );
 
 -- Addresses compare without regard to letter case (COLLATE NOCASE):
@@ -32,6 +33,7 @@ CREATE TABLE t_mail (
     mail    TEXT COLLATE NOCASE
 );
 
+-- login_kind: '来所' (a visit), '入室' (arrival) or '退室' (departure).
 -- terminal: the name of the terminal that recorded the visit, when several
 -- share a server (NULL on a terminal of its own). uploaded: '1' once the
 -- visit is on the server, or handed on with the file's data; NULL while it
@@ -43,7 +45,17 @@ CREATE TABLE t_login (
     ret_send      TEXT,
     ret_send_date TEXT,
     terminal      TEXT,
-    uploaded      TEXT
+    uploaded      TEXT,
+    login_kind    TEXT NOT NULL DEFAULT '来所'
+);
+
+-- On a terminal of a server: each pupil's latest visit recorded by another
+-- terminal, as the server last told, so that the double-tap guard and the
+-- arrival/departure turn see every entrance without waiting on the network.
+CREATE TABLE t_seen_visit (
+    user_id    TEXT PRIMARY KEY,
+    login_date TEXT,
+    login_kind TEXT
 );
 
 CREATE TABLE t_mail_error (
@@ -95,6 +107,8 @@ CREATE INDEX t_login_send ON t_login (ret_send, login_date, user_id, ret_send_da
 -- address, which also keeps a resend from adding a second one).
 CREATE INDEX t_send_due ON t_send (state, next_try);
 CREATE UNIQUE INDEX t_send_login_mail ON t_send (login_id, mail);
+-- A pupil's latest visit (the double-tap guard, arrival or departure).
+CREATE INDEX t_login_user ON t_login (user_id, login_date);
 -- The visits that wait to go up to the server.
 CREATE INDEX t_login_outbox ON t_login (login_id) WHERE uploaded IS NULL;
 -- The users of a group (lists, group deletion).
@@ -124,5 +138,13 @@ INSERT INTO t_def_data (column_name, column_value) VALUES ('window_top', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('window_left', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('error_list_width', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('error_list_height', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('notice_mode', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('day_start_hour', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('tap_guard_minutes', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_body', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_subject_in', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_body_in', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_subject_out', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_body_out', NULL);
 
 COMMIT;

@@ -18,6 +18,9 @@ struct CMainDlg::Texts {
 namespace {
 // Shown instead of the greeting when the visit could not be stored.
 const char* const kNotRecorded = "来訪を記録できませんでした。係の方にお知らせください。";
+// After the kind: "入室済みです。".
+const char* const kAlreadyRecorded = "済みです。";
+const char* const kGoodbye = "さようなら。";
 } // namespace
 
 CMainDlg::CMainDlg(QWidget* parent)
@@ -69,19 +72,29 @@ bool CMainDlg::OnInitDialog() {
     CString orderId;
     db.getGroup(groupId, groupName, kengen, deleteFlag, orderId);
 
+    CMapStringToString settings;
+    db.getDefault(settings);
+
     // One time value for the greeting and the visit.
     NVKTL::CTime now;
     now.SetNow();
     CString hourMinute;
     now.Format(hourMinute, "%H%M");
+    VisitKind kind = VisitKind::Visit;
+    const CDbAccess::Touch touch =
+        db.addTouch(m_texts->userId, now.Stamp(), CVisitRule(settings), kind, m_texts->loginId);
     const CString whom = groupName + " の " + userName + " さん、";
-    const char* const greeting = greetingFor(hourMinute);
-    m_texts->greeting = whom + greeting;
+    // A second touch within the guard is told that it counted already, so
+    // that a child who tapped twice is not left wondering.
+    const std::string greeting =
+        touch == CDbAccess::Touch::AlreadyRecorded
+            ? std::string(CVisitRule::kindText(kind)) + kAlreadyRecorded
+        : kind == VisitKind::Departure ? std::string(kGoodbye)
+                                       : std::string(greetingFor(hourMinute));
+    m_texts->greeting = whom + greeting.c_str();
     // Shown on two lines, so that a long name never splits the greeting.
     m_ui->greetingLabel->setText(qt(whom) + QLatin1Char('\n') + QString::fromUtf8(greeting));
-
-    const CString loginDate = now.Stamp();
-    if (db.addLogin(m_texts->userId, loginDate, m_texts->loginId) != 0) {
+    if (touch == CDbAccess::Touch::Failed) {
         // No greeting for a visit nobody will be told of, and no id of
         // another visit for "諸設定" to withdraw.
         m_texts->loginId = CString();
@@ -89,10 +102,9 @@ bool CMainDlg::OnInitDialog() {
         m_ui->greetingLabel->setText(QString::fromUtf8(kNotRecorded));
     }
 
-    CMapStringToString settings;
-    db.getDefault(settings);
+    // An administrator who tapped twice may still go on to the settings.
     const bool offerSettings = settings.Value("setting_disp") == "main" &&
-                               !m_texts->loginId.IsEmpty() &&
+                               touch != CDbAccess::Touch::Failed &&
                                db.checkAdminUser(m_texts->userId) == 0;
     if (!offerSettings)
         hideAndShrink(m_ui->settingsButton);

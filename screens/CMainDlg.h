@@ -9,8 +9,10 @@ class CMainDlg;
 }
 
 // The greeting screen (dialog 138): greets the card's user by group, name and
-// time of day, stores the visit (t_login, ret_send '1') for the send thread to
-// notify, and ends with UserConfirmation once the card has been lifted (also for "終了",
+// time of day (a departure with a goodbye), stores the visit (t_login,
+// ret_send '1', its kind as CVisitRule gives it) for the send thread to
+// notify, or says that a second touch within the double-tap guard counted
+// already, and ends with UserConfirmation once the card has been lifted (also for "終了",
 // "戻る" and the close box). "諸設定", offered to administrators only when
 // setting_disp is "main", marks the visit as not to be notified and ends with
 // -3.

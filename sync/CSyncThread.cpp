@@ -2,6 +2,7 @@
 
 #include "data/CDbAccess.h"
 #include "nvktl/CJournal.h"
+#include "nvktl/CTime.h"
 
 #include <chrono>
 #include <string>
@@ -37,7 +38,7 @@ bool CSyncThread::round() {
     bool answers = server.ping() == 0;
     if (answers && !m_claimsFreed)
         m_claimsFreed = server.releaseClaims() == 0;
-    answers = answers && upload();
+    answers = answers && upload() && followVisits();
     if (answers) {
         const long long version = server.getRosterVersion();
         CDbAccess::Roster roster;
@@ -58,6 +59,23 @@ bool CSyncThread::round() {
     }
     m_waiting.store(waiting);
     return answers;
+}
+
+bool CSyncThread::followVisits() {
+    const CString since =
+        NVKTL::CTime::StampPlus(NVKTL::CTime::StampNow(),
+                                -(m_visitsFollowed ? kFollowMarginMs : kFirstFollowMs));
+    CDbAccess server;
+    NVKTL::vector<CMapStringToString*> rows;
+    // No rows is an answer too; a failed read is told apart by the store.
+    if (server.getRecentVisits(since, &rows) != 0 && server.lastError() != DbError::None) {
+        server.releaseVector(&rows);
+        return false;
+    }
+    const bool kept = CDbAccess(CDbAccess::Store::Terminal).keepSeenVisits(rows) == 0;
+    server.releaseVector(&rows);
+    m_visitsFollowed = m_visitsFollowed || kept;
+    return true;
 }
 
 bool CSyncThread::upload() {

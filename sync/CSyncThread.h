@@ -13,6 +13,9 @@
 //   once and the terminal marks it only after the server's commit);
 // - the roster copy on the terminal follows the server's roster when its
 //   version has changed;
+// - each pupil's latest visit on the server (from any terminal) is kept on
+//   the terminal, so that its double-tap guard and arrival/departure turn
+//   see every entrance;
 // - on the first contact of the run, the claims this terminal left on the
 //   server (a run that was killed) are given back.
 // While the server is away every step simply fails and is tried again; the
@@ -42,9 +45,16 @@ public:
     bool serverAnswers() const { return m_answers.load(); }
     int waitingVisits() const { return m_waiting.load(); }
 
+    // How far back the latest visits are followed: the last day at the
+    // first contact, then a margin each round for late uploads and the
+    // terminals' clocks.
+    static constexpr long long kFirstFollowMs = 24LL * 3600 * 1000;
+    static constexpr long long kFollowMarginMs = 10LL * 60 * 1000;
+
 private:
     bool round();
     bool upload();
+    bool followVisits();
 
     std::function<void()> m_uploaded;
     // Rounds of this thread and followRoster from the user-interface thread
@@ -52,6 +62,7 @@ private:
     std::timed_mutex m_roundLock;
     long long m_rosterVersion = -1;
     bool m_claimsFreed = false;
+    bool m_visitsFollowed = false;
     bool m_journalled = false;
     bool m_collided = false;
     std::atomic<bool> m_answers{false};

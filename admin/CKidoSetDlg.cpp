@@ -6,12 +6,19 @@
 #include "data/VisitDay.h"
 #include "ui_CKidoSetDlg.h"
 
+#include <QLineEdit>
+#include <QSpinBox>
+
 CKidoSetDlg::CKidoSetDlg(QWidget* parent)
     : CBaseDialog(kTemplateId, parent), m_ui(std::make_unique<Ui::CKidoSetDlg>()) {
     m_ui->setupUi(this);
     setFont(japaneseFont());
     connect(m_ui->registerButton, &QPushButton::clicked, this, &CKidoSetDlg::OnRegister);
     setEnterButton(m_ui->registerButton);
+    // A screen reader meets a spin box's number field: it carries the box's name.
+    for (QSpinBox* spin : {m_ui->dayStartSpin, m_ui->tapGuardSpin})
+        if (QLineEdit* field = spin->findChild<QLineEdit*>())
+            field->setAccessibleName(spin->accessibleName());
     connect(m_ui->noticeModeCombo, &QComboBox::currentIndexChanged, this,
             &CKidoSetDlg::OnModeChosen);
 }

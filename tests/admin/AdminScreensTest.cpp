@@ -305,7 +305,8 @@ TEST_P(StoredTest, AnActionStoresWhatTheScreenShows) {
 // The settings by name: mail_acount, mail_address, mail_password,
 // mail_security, mail_server_ip, mail_server_port, mail_subject, mail_user.
 const char* const kMail = "SELECT column_value FROM t_def_data WHERE column_name LIKE 'mail_%' "
-                          "ORDER BY column_name";
+                          "AND column_name NOT LIKE 'mail_body%' AND column_name NOT LIKE "
+                          "'mail_subject_%' ORDER BY column_name";
 const char* const kKido = "SELECT column_value FROM t_def_data WHERE column_name IN ('kido_type', "
                           "'setting_disp') ORDER BY column_name";
 const char* const kNoKido =

@@ -138,7 +138,7 @@ protected:
 };
 
 TEST_F(MailErrorDlgTest, OpensNewestFirstAndAHeaderClickSortsByteWiseTheOtherWay) {
-    ASSERT_EQ(list->columnCount(), 7);
+    ASSERT_EQ(list->columnCount(), 8);
     EXPECT_TRUE(list->isColumnHidden(CMailErrorDlg::ErrorNo) &&
                 list->isColumnHidden(CMailErrorDlg::LoginId));
     EXPECT_EQ(column(CMailErrorDlg::Date),

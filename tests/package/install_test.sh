@@ -50,7 +50,7 @@ check "the first start made the data file, 0660 for the group" test "$(mode_of "
 check "no master copy waits after it" test ! -e "$master_copy"
 check "the journal has the start" grep -qx "info start" "$journal"
 
-query "INSERT INTO t_user VALUES ('00000000000000AD', '管理 花子', NULL, 1, 1);" >/dev/null
+query "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES ('00000000000000AD', '管理 花子', NULL, 1, 1);" >/dev/null
 query "INSERT INTO t_login (user_id, login_date, ret_send) VALUES ('00000000000000AD', '20261207120000000', '2');" >/dev/null
 visit=$(query "SELECT login_id FROM t_login")
 before=$(md5sum "$data/poston.mdb" "$data/master.mdb")

@@ -13,7 +13,7 @@ base="$work/base"
 mkdir -p "$base/bin" "$base/lib" "$base/data" "$base/var"
 cp "$POSTON_BUILD/bin/poston" "$POSTON_BUILD/bin/poston-card" "$base/bin/"
 cp "$POSTON_BUILD/lib/felica.so" "$base/lib/" && cp "$POSTON_BUILD/data/master.mdb" "$base/data/poston.mdb"
-sqlite3 "$base/data/poston.mdb" "INSERT INTO t_user VALUES ('00000000000000AD', '管理', NULL, 1, 1),
+sqlite3 "$base/data/poston.mdb" "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES ('00000000000000AD', '管理', NULL, 1, 1),
     ('0123456789ABCDEF', '山田 太郎', NULL, 2, 2), ('1111111111111111', '佐藤 次郎', NULL, 2, 3);"
 size=$(show_terminal true env QT_QPA_PLATFORM=xcb "$base/bin/poston")
 check "without --kiosk the first screen is a window ($size)" test -n "$size" -a "$size" != "$display_size"

@@ -177,7 +177,7 @@ TEST_F(ServerTest, TheFirstTerminalsDataGoesUpWholeAndTheNextTerminalsShareIt) {
     Terminal first, second;
     first.data.script(R"sql(
         INSERT INTO t_group VALUES (7, '7組', NULL, NULL, 3);
-        INSERT INTO t_user VALUES ('AD', '管理', NULL, 1, 1), ('P1', '一郎', 'a@x.jp', 7, 2);
+        INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES ('AD', '管理', NULL, 1, 1), ('P1', '一郎', 'a@x.jp', 7, 2);
         INSERT INTO t_mail VALUES ('P1', 'a@x.jp'), ('P1', 'b@x.jp');
         INSERT INTO t_login (login_id, user_id, login_date, ret_send)
             VALUES (5, 'P1', '20261201', '2'), (9, 'P1', '20261202', '1');

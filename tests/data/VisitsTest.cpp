@@ -1,6 +1,7 @@
 // Visits, their deliveries (one per address), the summary each visit keeps of
 // them, and the failed deliveries, on the terminal's file and on a server.
 #include "data/CDbAccess.h"
+#include "data/VisitDay.h"
 #include "nvktl/CTime.h"
 #include "tests/support/TestServerStore.h"
 
@@ -167,6 +168,81 @@ TEST_P(VisitsTest, AClaimTakesADeliveryOnceUntilReleasedOrRunOutAndKeepsItsFirst
     db.sendDelivery(send(three, "a@x.jp"), now);
     EXPECT_EQ(db.skipLogin(three, "20261205101600000"), 0);
     EXPECT_EQ(state(three), "3 20261205101600000;a@x.jp 2 0;b@x.jp 3 0;c@x.jp 3 0;");
+}
+
+// A pupil's touches in each mode: what each records (or "=kind" when the
+// double-tap guard holds it back), and the kinds stored in the end.
+TEST_P(VisitsTest, TouchesAlternateWithinADayAndTheGuardHoldsBackDoubleTaps) {
+    const struct {
+        const char* mode;
+        const char* guard;
+        std::vector<std::pair<const char*, const char*>> touches; // time, outcome
+    } cases[] = {
+        // Today's behaviour: every touch a visit, no guard unless set.
+        {"", "", {{"20261205100000000", "来所"}, {"20261205100000001", "来所"}}},
+        {"", "3", {{"20261205100000000", "来所"}, {"20261205100259999", "=来所"},
+                    {"20261205100300000", "来所"}}},
+        // In and out, a double tap, out, in again; a forgotten 退室 does not
+        // make the next morning's touch a departure (the day starts at 4:00).
+        {"inout", "", {{"20261205100000000", "入室"}, {"20261205100400000", "=入室"},
+                        {"20261205160000000", "退室"}, {"20261205170000000", "入室"},
+                        {"20261206035000000", "退室"}, {"20261206040000000", "入室"},
+                        {"20261207090000000", "入室"}}},
+        {"inout", "0", {{"20261205100000000", "入室"}, {"20261205100000500", "退室"}}},
+    };
+    for (const auto& c : cases) {
+        data.script("DELETE FROM t_send; DELETE FROM t_login");
+        const CVisitRule rule(textMap({{"notice_mode", c.mode}, {"tap_guard_minutes", c.guard}}));
+        std::string outcomes, expected, stored;
+        for (const auto& [time, outcome] : c.touches) {
+            VisitKind kind = VisitKind::Visit;
+            CString id;
+            const CDbAccess::Touch touch = db.addTouch("ONE", time, rule, kind, id);
+            const bool recorded = touch == CDbAccess::Touch::Recorded && !id.IsEmpty();
+            outcomes += std::string(recorded ? "" : "=") + CVisitRule::kindText(kind) + " ";
+            expected += outcome + std::string(" ");
+            stored += recorded ? CVisitRule::kindText(kind) + std::string(";") : "";
+        }
+        EXPECT_EQ(outcomes, expected) << c.mode << c.guard;
+        EXPECT_EQ(data.text("SELECT login_kind FROM t_login ORDER BY login_date"), stored);
+    }
+    // The send thread gets each delivery's kind with it.
+    EXPECT_EQ(due({"login_date", "login_kind"}), "20261205100000000 入室;20261205100000500 退室;");
+
+    // A pupil whose family is left out is greeted and recorded, but no
+    // delivery is made; on the terminal, a visit another terminal recorded
+    // counts for the guard and the turn.
+    ASSERT_EQ(db.saveUser("ONE", "一人", "o@x.jp", "1", 3, true), 0);
+    const std::string off = visit("ONE", "20261208090000000");
+    EXPECT_EQ(state(off), "3 <null>;");
+    CString date, kind;
+    EXPECT_EQ(db.getLastVisit("ONE", date, kind), 0);
+    EXPECT_EQ(date + " " + kind, "20261208090000000 来所");
+    NVKTL::vector<CMapStringToString*> recent;
+    EXPECT_EQ(db.getRecentVisits("20261205100000000", &recent), 0);
+    if (GetParam() == StoreKind::File) {
+        data.script("INSERT INTO t_seen_visit VALUES ('THREE', '20261208090000000', '入室')");
+        EXPECT_EQ(db.keepSeenVisits(recent), 0);
+        EXPECT_EQ(data.text("SELECT * FROM t_seen_visit ORDER BY 1"),
+                  "ONE 20261208090000000 来所;THREE 20261208090000000 入室;");
+        VisitKind seen = VisitKind::Visit;
+        CString id;
+        EXPECT_EQ(db.addTouch("THREE", "20261208090100000",
+                              CVisitRule(textMap({{"notice_mode", "inout"}})), seen, id),
+                  CDbAccess::Touch::AlreadyRecorded);
+    }
+    EXPECT_EQ(joined(takeRows(recent), {"user_id", "login_date", "login_kind"}),
+              "ONE 20261208090000000 来所;");
+}
+
+TEST(VisitDayTest, ATimeBeforeTheDaysStartBelongsToTheDayBefore) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"20270101035959999", "", "20261231"},   {"20270101040000000", "", "20270101"},
+        {"20260301000000000", "0", "20260301"},  {"20260301005900000", "1", "20260228"},
+        {"20240301005900000", "01", "20240229"}, {"20260301005900000", "24", "20260228"},
+        {"2026030100590000", "", ""}};
+    for (const auto& [stamp, hour, day] : cases)
+        EXPECT_EQ(VisitDay::dayOf(stamp, VisitDay::startHour(hour)).str(), day) << stamp << hour;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStore, VisitsTest,

@@ -271,6 +271,8 @@ const Refusal kRefusals[] = {
     {"TestSendWithoutAddress", make<CDefSetDlg>, kNone, nullptr, {"senderAddressEdit=", "testSendButton"},
      CDefSetDlg::kNoTestAddress},
     {"SettingsNotStored", make<CDefSetDlg>, kNone, "t_def_data", {"registerButton"}, kNotStored},
+    {"SettingsUnknownPlaceholder", make<CDefSetDlg>, kNone, nullptr, {"departureBodyEdit={名前}さん {氏名", "registerButton"},
+     "「{名前}」は差し込みに使えません。使えるのは {氏名} {グループ} {日時} {種別} {端末} です。"},
     {"OperationNotStored", make<CKidoSetDlg>, kNone, "t_def_data", {"minimizeCheck", "enter"}, kNotStored},
 };
 // clang-format on
@@ -309,6 +311,10 @@ const char* const kMail = "SELECT column_value FROM t_def_data WHERE column_name
                           "'mail_subject_%' ORDER BY column_name";
 const char* const kKido = "SELECT column_value FROM t_def_data WHERE column_name IN ('kido_type', "
                           "'setting_disp') ORDER BY column_name";
+const char* const kTexts = "SELECT column_value FROM t_def_data WHERE column_name LIKE 'mail_body%' "
+                           "OR column_name LIKE 'mail_subject_%' ORDER BY column_name";
+const char* const kNotice = "SELECT column_value FROM t_def_data WHERE column_name IN "
+                            "('day_start_hour', 'notice_mode', 'tap_guard_minutes') ORDER BY column_name";
 const char* const kNoKido =
     "DELETE FROM t_def_data WHERE column_name IN ('kido_type', 'setting_disp')";
 
@@ -328,6 +334,18 @@ const Stored kStored[] = {
      "<null>;<null>;<null>;<null>;<null>;<null>;伝言板管理者;伝言板管理者;", {"senderAddressEdit=", "yes", "registerButton"}},
     {"OperationBothTicked", make<CKidoSetDlg>, kNoKido, "登録しました", kKido, "minimam;main;",
      {"minimizeCheck", "settingsOnMainCheck", "registerButton"}},
+    // Empty texts stay empty: the defaults.
+    {"MailTextsOfEachKind", make<CDefSetDlg>, nullptr, "登録しました", kTexts, "<null>;<null>;{氏名} {日時};{氏名}さん入室;<null>;",
+     {"arrivalSubjectEdit={氏名}さん入室", "departureBodyEdit={氏名} {日時}", "registerButton"}},
+    // A guard at the mode's default is kept empty and follows the mode; another stays.
+    {"OperationInOut", make<CKidoSetDlg>, nullptr, "登録しました", kNotice, "4;inout;<null>;",
+     {"noticeModeCombo=入室・退室", "registerButton"}},
+    {"OperationGuardKept", make<CKidoSetDlg>, "UPDATE t_def_data SET column_value = 'inout' WHERE column_name = 'notice_mode';"
+     "UPDATE t_def_data SET column_value = '10' WHERE column_name = 'tap_guard_minutes'", "登録しました", kNotice,
+     "4;<null>;10;", {"noticeModeCombo=来所", "registerButton"}},
+    {"ChangeNoticeOff", changeUser, "INSERT INTO t_user (user_id, user_name, group_id) VALUES ('0123456789ABCDEF', '山田', 2)",
+     "変更しました。", "SELECT user_id, notice_off FROM t_user WHERE notice_off IS NOT NULL",
+     "0123456789ABCDEF 1;", {"noticeOffCheck", "yes", "registerButton"}},
     // Only the exact stored words tick the boxes.
     {"OperationExactWordsOnly", make<CKidoSetDlg>, "UPDATE t_def_data SET column_value = 'Minimam' WHERE "
      "column_name = 'kido_type'; UPDATE t_def_data SET column_value = 'main' WHERE column_name = 'setting_disp'",

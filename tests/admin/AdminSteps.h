@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 
 #include <vector>
@@ -30,6 +31,11 @@ inline void click(QWidget* screen, const char* role) {
 }
 // Typing goes where the focus is.
 inline void type(QWidget* screen, const char* role, const std::string& text) {
+    if (auto* page = screen->findChild<QPlainTextEdit*>(qs(role))) {
+        page->setFocus();
+        page->setPlainText(QString::fromStdString(text));
+        return;
+    }
     control<QLineEdit>(screen, role)->setFocus();
     control<QLineEdit>(screen, role)->setText(QString::fromStdString(text));
 }

@@ -127,3 +127,23 @@ TEST_F(MainDlgTest, SettingsButtonForAdministratorsWhenItSitsHereOtherButtonsLea
         EXPECT_EQ(shown ? "3 20260415120500007" : "1 ", visit.retSend + " " + visit.retSendDate);
     }
 }
+
+// 入室 greets by the time of day, 退室 says goodbye, and a second touch within
+// the guard records nothing and says it counted already.
+TEST_F(MainDlgTest, ArrivalsAndDeparturesAreGreetedAsSuchAndADoubleTapRecordsNothing) {
+    data.setSetting("notice_mode", "inout");
+    const std::tuple<std::uint16_t, std::uint16_t, const char*, std::size_t> cases[] = {
+        {9, 0, "一般 の 山田 太郎 さん、おはようございます。", 1},
+        {9, 4, "一般 の 山田 太郎 さん、入室済みです。", 1},
+        {15, 0, "一般 の 山田 太郎 さん、さようなら。", 2},
+        {15, 1, "一般 の 山田 太郎 さん、退室済みです。", 2}};
+    for (const auto& [hour, minute, expected, visits] : cases) {
+        clock.Set(at(hour, minute));
+        CMainDlg screen;
+        open(screen);
+        EXPECT_EQ(qs(expected), greeting);
+        EXPECT_EQ(visits, data.visits().size());
+        EXPECT_EQ(static_cast<int>(visits), app.visitsAnnounced);
+        EXPECT_EQ(screen.getLoginId().IsEmpty(), std::string(expected).find("済み") != std::string::npos);
+    }
+}

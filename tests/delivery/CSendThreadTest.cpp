@@ -7,6 +7,7 @@
 #include "nvktl/CJournal.h"
 #include "nvktl/CSmtpClient.h"
 #include "nvktl/CTime.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestDataFile.h"
 #include "tests/support/WaitUntil.h"
 #include "tools/smtp-test-peer/ScriptedSmtpPeer.h"
@@ -410,6 +411,49 @@ TEST_F(SendThreadTest, AnAbortedAttemptStoresWhatTheServerAnsweredAndKeepsTheRes
         EXPECT_EQ(data.value("SELECT count(*) FROM t_send WHERE claim_until IS NOT NULL"), "0");
         data.script("DELETE FROM t_send");
     }
+}
+
+// Each kind of visit is mailed in the school's words, or the default ones,
+// as a mail program shows it; a value is never read as a placeholder.
+TEST_F(SendThreadTest, EachKindIsMailedInItsOwnTextsWithThePlaceholdersFilledIn) {
+    smtptest::ScriptedSmtpPeer peer{smtptest::Replies{}};
+    useServer(peer);
+    data.setSetting("mail_user", "受付");
+    data.setSetting("mail_subject", "来訪のお知らせ");
+    data.setSetting("mail_subject_in", "{種別}: {氏名}");
+    data.setSetting("mail_body_out", "{グループ}の{氏名}さんが{日時}に{種別}しました。\n{端末} {x}");
+    data.query("UPDATE t_user SET user_name = '{日時}' WHERE user_id = ?", {B2});
+    const struct {
+        std::string user;
+        const char *date, *kind, *subject, *body;
+    } cases[] = {
+        {A1, "20261205090000000", "来所", "来訪のお知らせ",
+         "「ぽすとん」にアクセスしました。\n[ 一般 ]の\n[ 山田 太郎 ]さん\n通知があった時間\n"
+         "2026年12月05日 09時00分\n"},
+        {A1, "20261205100000000", "入室", "入室: 山田 太郎",
+         "「ぽすとん」に入室しました。\n[ 一般 ]の\n[ 山田 太郎 ]さん\n入室した時間\n"
+         "2026年12月05日 10時00分\n"},
+        {B2, "20261205110000000", "退室", "【退室】来訪のお知らせ",
+         "一般の{日時}さんが2026年12月05日 11時00分に退室しました。\n入口 {x}\n"}};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string visit = data.addVisit(cases[i].user, cases[i].date);
+        data.query("UPDATE t_login SET login_kind = ?, terminal = '入口' WHERE login_id = ?",
+                   {cases[i].kind, visit});
+        data.query("DELETE FROM t_send WHERE mail = 'b@example.jp'");
+    }
+    CSendThread thread;
+    thread.setWindow(&target);
+    ASSERT_TRUE(peer.waitForMails(std::size(cases), std::chrono::seconds(20)));
+    thread.resetWindow();
+    const std::string folder = testsupport::makeTempFolder("kinds");
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        testsupport::writeBytes(folder + "mail.eml", peer.mails().at(i).message);
+        const std::string shown =
+            proctest::RunTool({"/usr/bin/python3", CHECK_MESSAGE, folder + "mail.eml"}).text;
+        EXPECT_THAT(shown, HasSubstr(std::string("\nSubject: ") + cases[i].subject + "\n"));
+        EXPECT_THAT(shown, HasSubstr(std::string("\nBody:\n") + cases[i].body)) << cases[i].kind;
+    }
+    testsupport::removeTree(folder);
 }
 
 TEST(NotificationTest, ShortVisitTimesOddSendersAndStoredHeadersAreMadeSafe) {

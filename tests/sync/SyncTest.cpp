@@ -2,6 +2,7 @@
 // once it is back, exactly once however the upload is cut, and the roster
 // copy follows; claims hold across terminals.
 #include "data/CDbAccess.h"
+#include "nvktl/CTime.h"
 #include "sync/CSyncThread.h"
 #include "tests/support/TestServerStore.h"
 #include "tests/support/WaitUntil.h"
@@ -94,6 +95,35 @@ TEST_F(SyncTest, WhileTheServerIsAwayVisitsAreRecordedAndGoUpOnceTheRosterFollow
     EXPECT_TRUE(sync.runOnce());
     EXPECT_EQ(onServer(), expected);
     EXPECT_EQ(sync.waitingVisits(), 1);
+}
+
+// What another terminal recorded counts for this one's guard and turn; a
+// family left without notices is left out on every terminal; the kind goes up.
+TEST_F(SyncTest, AnotherTerminalsVisitsAndTheNoticesLeftOutReachThisTerminal) {
+    const NVKTL::CTestClock clock(NVKTL::CTime(2026, 12, 6, 5, 10, 0, 0, 0));
+    server.script("INSERT INTO t_login (login_id, user_id, login_date, ret_send, terminal, "
+                  "login_kind) VALUES (20000000001, 'CARD1', '20261205095900000', '2', '出口', "
+                  "'入室')");
+    server.addUser("CARD3", "三郎", "2", {"c@x.jp"});
+    server.script("UPDATE t_user SET notice_off = '1' WHERE user_id = 'CARD3'");
+    ASSERT_TRUE(sync.runOnce());
+    CDbAccess terminal(CDbAccess::Store::Terminal);
+    const CVisitRule rule(textMap({{"notice_mode", "inout"}}));
+    const auto touch = [&](const char* card, const char* at) {
+        VisitKind kind = VisitKind::Visit;
+        CString id;
+        const CDbAccess::Touch result = terminal.addTouch(card, at, rule, kind, id);
+        return std::string(result == CDbAccess::Touch::Recorded ? "" : "=") +
+               CVisitRule::kindText(kind);
+    };
+    EXPECT_EQ(touch("CARD1", "20261205100000000"), "=入室");
+    EXPECT_EQ(touch("CARD1", "20261205160000000") + touch("CARD3", "20261205160000000"),
+              "退室入室");
+    ASSERT_TRUE(sync.runOnce());
+    EXPECT_EQ(server.text("SELECT user_id, login_kind, ret_send, (SELECT count(*) FROM t_send s "
+                          "WHERE s.login_id = b.login_id) FROM t_login b WHERE login_date = "
+                          "'20261205160000000' ORDER BY 1"),
+              "CARD1 退室 1 2;CARD3 入室 3 0;");
 }
 
 TEST_F(SyncTest, AClaimHoldsForOneTerminalUntilItRunsOutAndAStartFreesOnlyItsOwn) {

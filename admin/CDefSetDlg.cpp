@@ -117,7 +117,8 @@ bool CDefSetDlg::OnInitDialog() {
     m_mailSecurity = values.Value(kMailSecurity);
     for (const VisitKind kind : kKinds) {
         if (kind != VisitKind::Visit)
-            m_mailTexts.SetAt(CMailTexts::subjectKey(kind), values.Value(CMailTexts::subjectKey(kind)));
+            m_mailTexts.SetAt(CMailTexts::subjectKey(kind),
+                              values.Value(CMailTexts::subjectKey(kind)));
         m_mailTexts.SetAt(CMailTexts::bodyKey(kind), values.Value(CMailTexts::bodyKey(kind)));
     }
 
@@ -329,8 +330,8 @@ CMapStringToString CDefSetDlg::sampleMail(const NVKTL::CTime& now) {
     row.SetAt("from_mail", m_mailAddress);
     row.SetAt("group_name", CString(kCaption));
     row.SetAt("login_date", now.Stamp());
-    row.SetAt("login_kind",
-              CString(CVisitRule::kindText(kKinds[std::clamp(m_ui->mailTextTabs->currentIndex(), 0, 2)])));
+    row.SetAt("login_kind", CString(CVisitRule::kindText(
+                                kKinds[std::clamp(m_ui->mailTextTabs->currentIndex(), 0, 2)])));
     return CNotification::mailRequest(row);
 }
 

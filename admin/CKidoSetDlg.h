@@ -12,7 +12,8 @@ class CKidoSetDlg;
 // Operation settings: whether the first screen starts minimised, whether
 // the "諸設定" button sits on the greeting screen instead of the first
 // screen, and what a touch records (CVisitRule): the notice mode (来所, or
-// 入室・退室), the hour the day starts and the double-tap guard. Ends with UserConfirmation ("終了") or AdminMenu ("戻る", cancel key).
+// 入室・退室), the hour the day starts and the double-tap guard. Ends with UserConfirmation
+// ("終了") or AdminMenu ("戻る", cancel key).
 class CKidoSetDlg : public CBaseDialog {
 public:
     static constexpr unsigned kTemplateId = 146;

@@ -92,9 +92,9 @@ bool CMailErrorDlg::OnInitDialog() {
     for (const QStringList& texts : textsOf(rows, [](const CMapStringToString& row) {
              auto column = [&row](const char* name) { return qt(row.Value(name)); };
              return QStringList{
-                 column("error_no"),   column("login_id"),  shownTime(row.Value("error_date")),
-                 column("login_kind"), column("group_name"), column("user_name"), column("mail"),
-                 column("error_msg"),  column("terminal")};
+                 column("error_no"),   column("login_id"),   shownTime(row.Value("error_date")),
+                 column("login_kind"), column("group_name"), column("user_name"),
+                 column("mail"),       column("error_msg"),  column("terminal")};
          }))
         errors->AppendRow(texts);
     errors->SortByColumn(Date, true);

@@ -64,7 +64,9 @@ int CDbAccess::addLogin(const CString& user_id, const CString& login_date, CStri
 CDbAccess::Touch CDbAccess::addTouch(const CString& user_id, const CString& login_date,
                                      const CVisitRule& rule, VisitKind& kind, CString& login_id) {
     CString lastDate, lastKind;
-    getLastVisit(user_id, lastDate, lastKind);
+    // Every touch a visit and no guard (the default): nothing to look up.
+    if (rule.inOut() || rule.guardMinutes() > 0)
+        getLastVisit(user_id, lastDate, lastKind);
     const CVisitRule::Decision decision = rule.decide(lastDate, lastKind, login_date);
     kind = decision.kind;
     if (!decision.record)

@@ -97,11 +97,10 @@ int CDbAccess::getOutboxCount() {
 int CDbAccess::uploadVisits(const NVKTL::vector<CMapStringToString*>& visits,
                             const NVKTL::vector<CMapStringToString*>& deliveries) {
     const CMapStringToString params = named(
-        {{"visits",
-          jsonRows(visits,
-                   {"login_id", "user_id", "login_date", "ret_send", "ret_send_date", "terminal",
-                    "login_kind"},
-                   {"ret_send_date", "terminal", "login_kind"})},
+        {{"visits", jsonRows(visits,
+                             {"login_id", "user_id", "login_date", "ret_send", "ret_send_date",
+                              "terminal", "login_kind"},
+                             {"ret_send_date", "terminal", "login_kind"})},
          {"deliveries",
           jsonRows(deliveries, {"login_id", "mail", "user_name", "group_name", "state"}, {})}});
     bool collided = false;

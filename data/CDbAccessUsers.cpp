@@ -34,8 +34,8 @@ int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail
     return getUser(user_id, user_name, mail, group_id, noticeOff);
 }
 
-int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail,
-                       CString& group_id, bool& noticeOff) {
+int CDbAccess::getUser(const CString& user_id, CString& user_name, CString& mail, CString& group_id,
+                       bool& noticeOff) {
     const CMapStringToString params = named({{"user_id", user_id}});
     NVKTL::vector<CMapStringToString*> rows;
     const int found = selectInto(Sql::UserGet, &rows, &params);

@@ -12,7 +12,8 @@ CVisitRule::CVisitRule(const CMapStringToString& settings)
 
 int CVisitRule::guardFrom(const CString& setting, int fallback) {
     const std::string& text = setting.str();
-    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return fallback;
     const int minutes = std::atoi(text.c_str());
     return minutes <= kMaxGuardMinutes ? minutes : fallback;

@@ -60,7 +60,7 @@ constexpr CStatement kCatalogue[] = {
     both(Sql::UserOrder, "SELECT order_id FROM t_user WHERE user_id = '?user_id'"),
     both(Sql::UserExists, "SELECT user_id FROM t_user WHERE user_id = '?user_id'"),
     both(Sql::UserGet, "SELECT user_name, mail, group_id, notice_off FROM t_user WHERE user_id = "
-                        "'?user_id'"),
+                       "'?user_id'"),
     both(Sql::AdminCheck, "SELECT user_id FROM t_user u, t_group g WHERE u.group_id = "
                           "g.group_id AND g.kengen = 'M' AND u.user_id = '?user_id'"),
     both(Sql::AdminExists, "SELECT user_id FROM t_user u, t_group g WHERE u.group_id = "
@@ -137,19 +137,22 @@ constexpr CStatement kCatalogue[] = {
     each(Sql::DueDeliveries,
          "SELECT s.send_id, s.group_name, b.user_id, s.user_name as from_name, s.mail as "
          "from_mail, b.login_id, b.login_date, b.login_kind, b.terminal, s.tries FROM t_send s "
-         "JOIN t_login b ON b.login_id = s.login_id WHERE s.state = '1' AND b.uploaded IS NULL AND (s.next_try IS "
+         "JOIN t_login b ON b.login_id = s.login_id WHERE s.state = '1' AND b.uploaded IS NULL AND "
+         "(s.next_try IS "
          "NULL OR s.next_try <= '?now') AND (s.claim_until IS NULL OR s.claim_until < '?now') "
          "ORDER BY b.login_date ASC, s.send_id ASC",
          "SELECT s.send_id, s.group_name, b.user_id, s.user_name as from_name, s.mail as "
          "from_mail, b.login_id, b.login_date, b.login_kind, b.terminal, s.tries FROM t_send s "
-         "JOIN t_login b ON b.login_id = s.login_id WHERE s.state = '1' AND (s.next_try IS NULL OR s.next_try <= "
+         "JOIN t_login b ON b.login_id = s.login_id WHERE s.state = '1' AND (s.next_try IS NULL OR "
+         "s.next_try <= "
          "'?now') AND (s.claim_until IS NULL OR s.claim_until < now()) ORDER BY b.login_date "
          "ASC, s.send_id ASC LIMIT 500"),
     both(Sql::WaitingCount,
          "SELECT count(*) as waiting FROM t_send WHERE state = '1' AND tries > 0"),
     both(Sql::WaitingList,
          "SELECT s.send_id, s.mail, b.login_date, b.login_kind, s.tries, s.next_try, "
-         "s.last_error, s.user_name, s.group_name FROM t_send s JOIN t_login b ON b.login_id = s.login_id "
+         "s.last_error, s.user_name, s.group_name FROM t_send s JOIN t_login b ON b.login_id = "
+         "s.login_id "
          "WHERE s.state = '1' AND s.tries > 0 ORDER BY s.next_try ASC, s.send_id ASC"),
     both(Sql::DeliveryHurry,
          "UPDATE t_send SET next_try = NULL WHERE send_id = ?send_id AND state = '1'"),
@@ -209,7 +212,8 @@ constexpr CStatement kCatalogue[] = {
          "send_id = ?send_id AND state = '3'"),
     both(Sql::ErrorList,
          "SELECT e.error_no, e.login_id, e.error_date, g.group_name, u.user_name, e.mail, "
-         "e.error_msg, b.terminal, b.login_kind FROM t_mail_error e JOIN t_user u ON e.user_id = u.user_id "
+         "e.error_msg, b.terminal, b.login_kind FROM t_mail_error e JOIN t_user u ON e.user_id = "
+         "u.user_id "
          "JOIN t_group g ON u.group_id = g.group_id LEFT JOIN t_login b ON b.login_id = "
          "e.login_id WHERE NOT EXISTS (SELECT 1 FROM t_send s WHERE s.login_id = e.login_id AND "
          "s.mail = e.mail AND s.state = '1') ORDER BY e.error_date DESC"),
@@ -294,7 +298,8 @@ constexpr CStatement kCatalogue[] = {
     // (one recorded while it used its file alone stays the file's).
     fileOnly(Sql::OutboxVisits,
              "SELECT login_id, user_id, login_date, ret_send, ret_send_date, terminal, "
-             "login_kind FROM t_login WHERE uploaded IS NULL AND login_id >= ?first ORDER BY login_id LIMIT "
+             "login_kind FROM t_login WHERE uploaded IS NULL AND login_id >= ?first ORDER BY "
+             "login_id LIMIT "
              "?limit"),
     fileOnly(Sql::OutboxDeliveries,
              "SELECT s.login_id, s.mail, s.user_name, s.group_name, s.state FROM t_send s JOIN "

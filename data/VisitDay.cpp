@@ -8,7 +8,8 @@
 
 int VisitDay::startHour(const CString& setting) {
     const std::string& text = setting.str();
-    if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 2 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return kDefaultStartHour;
     const int hour = std::atoi(text.c_str());
     return hour <= 23 ? hour : kDefaultStartHour;

@@ -94,7 +94,7 @@ CString CMailTexts::body(const CMapStringToString& settings, VisitKind kind) {
 }
 
 CString CMailTexts::defaultBody(VisitKind kind) {
-    const std::string lead = kind == VisitKind::Arrival     ? "「ぽすとん」に入室しました。"
+    const std::string lead = kind == VisitKind::Arrival ? "「ぽすとん」に入室しました。"
                              : kind == VisitKind::Departure ? "「ぽすとん」から退室しました。"
                                                             : "「ぽすとん」にアクセスしました。";
     const std::string timeLine = kind == VisitKind::Visit

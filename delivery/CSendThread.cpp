@@ -195,11 +195,11 @@ bool CSendThread::deliverRow(const CMapStringToString& row, CMapStringToString& 
 
     StateChange change = outcomeChange(row, code, m_lastReply);
     if (std::holds_alternative<DataRequest::FailDelivery>(change))
-        NVKTL::CJournal::mailGivenUp(
-            std::atoll(row.Value("login_id").c_str()), code,
-            CVisitRule::kindFrom(row.Value("login_kind")) == VisitKind::Visit
-                ? nullptr
-                : row.Value("login_kind").c_str());
+        NVKTL::CJournal::mailGivenUp(std::atoll(row.Value("login_id").c_str()), code,
+                                     CVisitRule::kindFrom(row.Value("login_kind")) ==
+                                             VisitKind::Visit
+                                         ? nullptr
+                                         : row.Value("login_kind").c_str());
     const bool stored = store(change) == DataResult::Done;
     // Not stored: kept and stored before any further mail goes out.
     if (!stored)

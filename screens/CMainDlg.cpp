@@ -86,11 +86,11 @@ bool CMainDlg::OnInitDialog() {
     const CString whom = groupName + " の " + userName + " さん、";
     // A second touch within the guard is told that it counted already, so
     // that a child who tapped twice is not left wondering.
-    const std::string greeting =
-        touch == CDbAccess::Touch::AlreadyRecorded
-            ? std::string(CVisitRule::kindText(kind)) + kAlreadyRecorded
-        : kind == VisitKind::Departure ? std::string(kGoodbye)
-                                       : std::string(greetingFor(hourMinute));
+    const std::string greeting = touch == CDbAccess::Touch::AlreadyRecorded
+                                     ? std::string(CVisitRule::kindText(kind)) + kAlreadyRecorded
+                                 : kind == VisitKind::Departure
+                                     ? std::string(kGoodbye)
+                                     : std::string(greetingFor(hourMinute));
     m_texts->greeting = whom + greeting.c_str();
     // Shown on two lines, so that a long name never splits the greeting.
     m_ui->greetingLabel->setText(qt(whom) + QLatin1Char('\n') + QString::fromUtf8(greeting));

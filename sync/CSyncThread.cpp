@@ -62,9 +62,8 @@ bool CSyncThread::round() {
 }
 
 bool CSyncThread::followVisits() {
-    const CString since =
-        NVKTL::CTime::StampPlus(NVKTL::CTime::StampNow(),
-                                -(m_visitsFollowed ? kFollowMarginMs : kFirstFollowMs));
+    const CString since = NVKTL::CTime::StampPlus(
+        NVKTL::CTime::StampNow(), -(m_visitsFollowed ? kFollowMarginMs : kFirstFollowMs));
     CDbAccess server;
     NVKTL::vector<CMapStringToString*> rows;
     // No rows is an answer too; a failed read is told apart by the store.
@@ -72,7 +71,8 @@ bool CSyncThread::followVisits() {
         server.releaseVector(&rows);
         return false;
     }
-    const bool kept = CDbAccess(CDbAccess::Store::Terminal).keepSeenVisits(rows) == 0;
+    const bool kept =
+        rows.size() == 0 || CDbAccess(CDbAccess::Store::Terminal).keepSeenVisits(rows) == 0;
     server.releaseVector(&rows);
     m_visitsFollowed = m_visitsFollowed || kept;
     return true;

@@ -277,8 +277,9 @@ void printPercentiles(const std::string& what, std::vector<double> values, bool 
 // One terminal on its own base folder and display.
 struct Terminal {
     Terminal(const std::string& display, const std::string& port, bool kiosk) {
-        base.exec("INSERT INTO t_user VALUES ('00000000000000AD', '管理', NULL, 1, 1);"
-                  "INSERT INTO t_user VALUES ('" +
+        base.exec("INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "
+                  "('00000000000000AD', '管理', NULL, 1, 1);"
+                  "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES ('" +
                   std::string(kPupil) +
                   "', '山田 太郎', NULL, 2, 2);"
                   "INSERT INTO t_mail VALUES ('" +

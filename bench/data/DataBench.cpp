@@ -102,11 +102,13 @@ std::string stamp(long long i) {
 // dueEvery-th visit still due.
 void fill(const std::string& file, int visits, int dueEvery, int mailErrors) {
     Database database(file);
-    database.insert("INSERT INTO t_user VALUES (?, ?, ?, 2, ?)", users, [](int i) {
-        return std::vector<std::string>{userId(i), "利用者" + std::to_string(i),
-                                        "first" + std::to_string(i) + "@example.jp",
-                                        std::to_string(i + 1)};
-    });
+    database.insert(
+        "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES (?, ?, ?, 2, ?)",
+        users, [](int i) {
+            return std::vector<std::string>{userId(i), "利用者" + std::to_string(i),
+                                            "first" + std::to_string(i) + "@example.jp",
+                                            std::to_string(i + 1)};
+        });
     database.insert("INSERT INTO t_mail VALUES (?, ?)", 2 * users, [](int i) {
         const int user = i / 2;
         return std::vector<std::string>{userId(user), (i % 2 ? "second" : "first") +

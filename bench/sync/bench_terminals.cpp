@@ -186,9 +186,12 @@ int main(int argc, char** argv) {
     sqlite3* db = nullptr;
     sqlite3_open(a.data().c_str(), &db);
     const std::string seed =
-        "INSERT INTO t_user VALUES ('00000000000000AD', '管理', NULL, 1, 1);"
-        "INSERT INTO t_user VALUES ('00000000000000A1', '一郎', NULL, 2, 2);"
-        "INSERT INTO t_user VALUES ('00000000000000B2', '二郎', NULL, 2, 3);"
+        "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "
+        "('00000000000000AD', '管理', NULL, 1, 1);"
+        "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "
+        "('00000000000000A1', '一郎', NULL, 2, 2);"
+        "INSERT INTO t_user (user_id, user_name, mail, group_id, order_id) VALUES "
+        "('00000000000000B2', '二郎', NULL, 2, 3);"
         "INSERT INTO t_mail VALUES ('00000000000000A1', 'a@x.jp'), ('00000000000000B2', "
         "'b@x.jp');"
         "UPDATE t_def_data SET column_value = 'desk@x.jp' WHERE column_name = 'mail_address';"

@@ -311,10 +311,12 @@ const char* const kMail = "SELECT column_value FROM t_def_data WHERE column_name
                           "'mail_subject_%' ORDER BY column_name";
 const char* const kKido = "SELECT column_value FROM t_def_data WHERE column_name IN ('kido_type', "
                           "'setting_disp') ORDER BY column_name";
-const char* const kTexts = "SELECT column_value FROM t_def_data WHERE column_name LIKE 'mail_body%' "
-                           "OR column_name LIKE 'mail_subject_%' ORDER BY column_name";
-const char* const kNotice = "SELECT column_value FROM t_def_data WHERE column_name IN "
-                            "('day_start_hour', 'notice_mode', 'tap_guard_minutes') ORDER BY column_name";
+const char* const kTexts =
+    "SELECT column_value FROM t_def_data WHERE column_name LIKE 'mail_body%' "
+    "OR column_name LIKE 'mail_subject_%' ORDER BY column_name";
+const char* const kNotice =
+    "SELECT column_value FROM t_def_data WHERE column_name IN "
+    "('day_start_hour', 'notice_mode', 'tap_guard_minutes') ORDER BY column_name";
 const char* const kNoKido =
     "DELETE FROM t_def_data WHERE column_name IN ('kido_type', 'setting_disp')";
 

@@ -421,7 +421,8 @@ TEST_F(SendThreadTest, EachKindIsMailedInItsOwnTextsWithThePlaceholdersFilledIn)
     data.setSetting("mail_user", "受付");
     data.setSetting("mail_subject", "来訪のお知らせ");
     data.setSetting("mail_subject_in", "{種別}: {氏名}");
-    data.setSetting("mail_body_out", "{グループ}の{氏名}さんが{日時}に{種別}しました。\n{端末} {x}");
+    data.setSetting("mail_body_out",
+                    "{グループ}の{氏名}さんが{日時}に{種別}しました。\n{端末} {x}");
     data.query("UPDATE t_user SET user_name = '{日時}' WHERE user_id = ?", {B2});
     const struct {
         std::string user;

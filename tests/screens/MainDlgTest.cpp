@@ -144,6 +144,7 @@ TEST_F(MainDlgTest, ArrivalsAndDeparturesAreGreetedAsSuchAndADoubleTapRecordsNot
         EXPECT_EQ(qs(expected), greeting);
         EXPECT_EQ(visits, data.visits().size());
         EXPECT_EQ(static_cast<int>(visits), app.visitsAnnounced);
-        EXPECT_EQ(screen.getLoginId().IsEmpty(), std::string(expected).find("済み") != std::string::npos);
+        EXPECT_EQ(screen.getLoginId().IsEmpty(),
+                  std::string(expected).find("済み") != std::string::npos);
     }
 }

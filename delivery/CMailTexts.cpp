@@ -57,28 +57,33 @@ void scan(const std::string& text, Found found, Other other) {
 
 } // namespace
 
-const char* CMailTexts::subjectKey(VisitKind kind) {
+namespace {
+
+struct Keys {
+    const char* subject;
+    const char* body;
+};
+
+Keys keysOf(VisitKind kind) {
     switch (kind) {
     case VisitKind::Arrival:
-        return "mail_subject_in";
+        return {"mail_subject_in", "mail_body_in"};
     case VisitKind::Departure:
-        return "mail_subject_out";
+        return {"mail_subject_out", "mail_body_out"};
     case VisitKind::Visit:
         break;
     }
-    return kBaseSubjectKey;
+    return {CMailTexts::kBaseSubjectKey, "mail_body"};
+}
+
+} // namespace
+
+const char* CMailTexts::subjectKey(VisitKind kind) {
+    return keysOf(kind).subject;
 }
 
 const char* CMailTexts::bodyKey(VisitKind kind) {
-    switch (kind) {
-    case VisitKind::Arrival:
-        return "mail_body_in";
-    case VisitKind::Departure:
-        return "mail_body_out";
-    case VisitKind::Visit:
-        break;
-    }
-    return "mail_body";
+    return keysOf(kind).body;
 }
 
 CString CMailTexts::subject(const CMapStringToString& settings, VisitKind kind) {

@@ -41,7 +41,6 @@
 #include <unistd.h>
 #include <vector>
 
-
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 

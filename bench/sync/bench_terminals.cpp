@@ -31,7 +31,6 @@
 #include <thread>
 #include <vector>
 
-
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Ms = std::vector<double>;

@@ -16,6 +16,7 @@
 // - card placed -> notification accepted by the peer.
 // Then a soak of kiosk touches in a row: touches that went unanswered, and the
 // resident memory after 100 touches and at the end.
+#include "bench/support/BenchProcess.h"
 #include "reader/felica-sim/CSimulatedReaderState.h"
 
 #include <sqlite3.h>
@@ -34,14 +35,11 @@
 #include <functional>
 #include <poll.h>
 #include <random>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -53,43 +51,6 @@ constexpr const char* kFirstScreen = "NVKぽすとん ～ ユーザ確認画面"
 
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// Starts argv with extra environment entries; its output goes to the file
-// output, or into a pipe whose reading end is *pipeOut.
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra,
-            const std::string& output, int* pipeOut) {
-    std::vector<std::string> env(extra);
-    for (char** entry = environ; *entry; ++entry)
-        env.emplace_back(*entry);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const auto& e : env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    int fds[2] = {-1, -1};
-    if (pipeOut) {
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return -1;
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    }
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (pipeOut) {
-        ::close(fds[1]);
-        *pipeOut = fds[0];
-    }
-    return pid;
 }
 
 void stop(pid_t pid) {
@@ -296,10 +257,11 @@ struct Terminal {
             argv.emplace_back("--kiosk");
         base.card(kPupil);
         const auto started = Clock::now();
-        pid = spawn(argv,
-                    {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display,
-                     "POSTON_INSTANCE_NAME=poston-bench-" + std::to_string(::getpid())},
-                    base.path + "/var/terminal.log", nullptr);
+        pid =
+            bench::spawnProcess(argv,
+                                {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display,
+                                 "POSTON_INSTANCE_NAME=poston-bench-" + std::to_string(::getpid())},
+                                base.path + "/var/terminal.log", nullptr);
         const bool first = waitFor([&] { return base.visits() >= 1; }, 30000);
         std::printf("  start -> first visit recorded (card already on the reader): %.1f ms%s\n",
                     msSince(started), first ? "" : " (timed out)");
@@ -328,9 +290,9 @@ int main(int argc, char** argv) {
     const int soak = argc > 2 ? std::atoi(argv[2]) : 1000;
 
     int xvfbOut = -1;
-    const pid_t xvfb =
-        spawn({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-ac", "-screen", "0", "1280x800x24"},
-              {}, {}, &xvfbOut);
+    const pid_t xvfb = bench::spawnProcess(
+        {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-ac", "-screen", "0", "1280x800x24"}, {},
+        {}, &xvfbOut);
     const std::string display = ":" + firstLine(xvfbOut, 15000);
     DisplayWatch watch(display);
     if (display == ":" || !watch.ok()) {
@@ -341,8 +303,8 @@ int main(int argc, char** argv) {
     const std::string received =
         fs::temp_directory_path() / ("poston-bench-mails-" + std::to_string(::getpid()) + ".txt");
     int sinkOut = -1;
-    const pid_t sink =
-        spawn({"/usr/bin/python3", POSTON_SMTP_SINK, received, "86400"}, {}, {}, &sinkOut);
+    const pid_t sink = bench::spawnProcess(
+        {"/usr/bin/python3", POSTON_SMTP_SINK, received, "86400"}, {}, {}, &sinkOut);
     const std::string port = firstLine(sinkOut, 15000);
     if (port.empty()) {
         std::fprintf(stderr, "the SMTP peer did not start (python3-aiosmtpd)\n");

@@ -11,6 +11,7 @@
 // let in again. Figures per terminal: card laid -> greeting shown and visit
 // stored (median, 95th percentile), with the server reachable and away;
 // card laid -> mail accepted (reachable); duplicates and losses at the end.
+#include "bench/support/BenchProcess.h"
 #include "reader/felica-sim/CSimulatedReaderState.h"
 #include "tools/delay-proxy/CDelayProxy.h"
 #include "tools/pg-test-cluster/CPgTestCluster.h"
@@ -25,13 +26,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -48,24 +46,7 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& log,
     std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen"};
     if (!instance.empty())
         env.push_back("POSTON_INSTANCE_NAME=" + instance);
-    for (char** entry = environ; *entry; ++entry)
-        env.emplace_back(*entry);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const auto& e : env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return bench::spawnProcess(argv, env, log);
 }
 
 int finish(pid_t pid, bool kill) {

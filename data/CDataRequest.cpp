@@ -24,6 +24,23 @@ struct Runner {
         r.count = db.getWaitingCount();
         return DataResult::Done;
     }
+    // The figures are read before the day is taken, so that a day is
+    // never taken without them.
+    DataResult operator()(DataRequest::TakeDaySummary& r) const {
+        CDbAccess::DaySummary summary;
+        NVKTL::vector<CMapStringToString*> rows;
+        if (db.getDaySummary(r.from, r.to, summary, &rows) != 0) {
+            db.releaseVector(&rows);
+            return DataResult::Failed;
+        }
+        r.visits = summary.visits;
+        r.sent = summary.sent;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            r.problems.push_back(*rows.at(i));
+        db.releaseVector(&rows);
+        r.taken = db.claimDaySummary(r.day) == 0;
+        return DataResult::Done;
+    }
     DataResult operator()(DataRequest::ClaimDelivery& r) const {
         return stored(db.claimDelivery(r.sendId, r.now, r.until, r.messageId, r.messageDate));
     }

@@ -4,6 +4,7 @@
 #include "nvktl/vector.h"
 
 #include <variant>
+#include <vector>
 
 // The send thread's data requests: one small struct per operation, carrying
 // its typed arguments and, for the reading ones, the place for its answer.
@@ -48,6 +49,16 @@ struct GetWaitingCount {
     int count = 0;
 };
 
+// The office's daily summary of the day begun at from, up to to: taken only
+// when no terminal has taken that day yet.
+struct TakeDaySummary {
+    static constexpr const char* name = "takeDaySummary";
+    CString day, from, to;
+    bool taken = false;
+    long long visits = 0, sent = 0;
+    std::vector<CMapStringToString> problems;
+};
+
 } // namespace DataRequest
 
 // One request. A struct, so that the screens' headers can name it without
@@ -56,7 +67,7 @@ struct CDataRequest {
     std::variant<DataRequest::GetDefault, DataRequest::GetSendLogin, DataRequest::ClaimDelivery,
                  DataRequest::ReleaseDelivery, DataRequest::SendDelivery,
                  DataRequest::RetryDelivery, DataRequest::FailDelivery,
-                 DataRequest::GetWaitingCount>
+                 DataRequest::GetWaitingCount, DataRequest::TakeDaySummary>
         operation;
 };
 

@@ -183,6 +183,62 @@ public:
     // has been sent); 0 when stored.
     int resendMailError(const CString& error_no, const CString& date);
 
+    // The office's view of the visits. A filter of the history: the visits
+    // from the stamp from up to before_date (not included), of one group
+    // (0: every group) and of the pupils whose name holds namePart (empty:
+    // every pupil). getHistory reads one page of at most limit visits,
+    // newest first, and moves the filter's point below them, so that the
+    // next call reads the next page: login_id, login_date, login_kind,
+    // terminal, user_id, user_name, group_name and, once per delivery of the
+    // visit (empty for a visit without one), mail, state, tries, next_try,
+    // last_error, sent_date. 0 when it read visits, -1 when there were none
+    // left (or the store could not be read: lastError tells).
+    struct HistoryFilter {
+        CString from, beforeDate;
+        long long beforeId = 0;
+        long long groupId = 0;
+        CString namePart;
+    };
+    int getHistory(HistoryFilter& filter, int limit, NVKTL::vector<CMapStringToString*>* rows);
+    // The pupils whose latest visit since the stamp since is an arrival
+    // (入室): user_id, login_date, terminal, user_name, group_name, in the
+    // order of the lists.
+    int getPresent(const CString& since, NVKTL::vector<CMapStringToString*>* rows);
+    // The office's summary of a day (the stamps from, to): its visits, the
+    // notices sent, and the deliveries given up for its visits together with
+    // every one still waiting (state, mail, user_name, group_name,
+    // login_date, login_kind, tries, next_try, last_error).
+    struct DaySummary {
+        long long visits = 0, sent = 0;
+    };
+    int getDaySummary(const CString& from, const CString& to, DaySummary& summary,
+                      NVKTL::vector<CMapStringToString*>* problems);
+    // 0 when the summary of day ("%Y%m%d") falls to the caller: the first to
+    // ask, of every terminal of the store; -1 when it was taken already (or
+    // the mark could not be stored, so that no summary is sent twice).
+    int claimDaySummary(const CString& day);
+    // Retention: how many visits were recorded before the stamp before, and
+    // the oldest of them; then their deletion with their deliveries and
+    // error rows, all or nothing (0 when done).
+    long long countVisitsBefore(const CString& before, CString& oldest);
+    int deleteVisitsBefore(const CString& before);
+    // The roster as the office's spreadsheet holds it: one row per pupil and
+    // address (group_name, user_id, user_name, notice_off, mail; mail empty
+    // for a pupil without one), in the order of the lists.
+    int getRosterLines(NVKTL::vector<CMapStringToString*>* rows);
+    // One pupil of an imported roster.
+    struct RosterPupil {
+        CString groupName, userId, userName;
+        bool noticeOff = false;
+        std::vector<CString> mails;
+    };
+    // Stores an imported roster, all or nothing: the groups named (groups
+    // first, in their order, then the pupils') that do not exist yet are
+    // added at the end of the order, then each pupil is
+    // added (at the end) or changed (keeping its place), with exactly the
+    // given addresses. 0 when all was stored.
+    int importRoster(const std::vector<CString>& groups, const std::vector<RosterPupil>& pupils);
+
     // A terminal of a server: its outbox of visits not yet uploaded (oldest
     // first, at most limit, with their deliveries), the upload of such visits
     // to the server, and the mark on the terminal once the server has them.

@@ -99,6 +99,12 @@ INSERT INTO t_def_data (column_name) VALUES ('notice_mode'), ('day_start_hour'),
     ('tap_guard_minutes'), ('mail_body'), ('mail_subject_in'), ('mail_body_in'),
     ('mail_subject_out'), ('mail_body_out') ON CONFLICT DO NOTHING;
 )sql"},
+    {6, 5, R"sql(
+-- The office's daily summary (sent by one terminal a day) and the retention
+-- limit of the visits.
+INSERT INTO t_def_data (column_name) VALUES ('summary_time'), ('summary_skip_empty'),
+    ('summary_sent_day'), ('retention_months'), ('retention_confirmed') ON CONFLICT DO NOTHING;
+)sql"},
 };
 static_assert(std::size(kSteps) == CServerSchema::kVersion, "one step per version");
 

@@ -11,7 +11,7 @@ class CPgConnection;
 class CServerSchema {
 public:
     // The last step this program knows.
-    static constexpr int kVersion = 5;
+    static constexpr int kVersion = 6;
 
     enum class State {
         Current,  // nothing to do (also a newer schema this version may still write)

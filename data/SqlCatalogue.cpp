@@ -32,6 +32,17 @@ constexpr CStatement serverOnly(Sql id, const char* body) {
     "COALESCE(NULLIF(message_date, ''), '?message_date')"
 // The keys every terminal keeps for itself: where its first screen sits.
 #define TERMINAL_KEYS "('window_top', 'window_left')"
+// One page of visits below a point, newest first, with their deliveries.
+#define HISTORY_PAGE(narrow, dateColumn)                                                           \
+    "SELECT v.login_id, v.login_date, v.login_kind, v.terminal, v.user_id, v.user_name, "          \
+    "v.group_name, s.mail, s.state, s.tries, s.next_try, s.last_error, s.sent_date FROM (SELECT "  \
+    "b.login_id, b.login_date, b.login_kind, b.terminal, b.user_id, u.user_name, g.group_name "    \
+    "FROM t_login b LEFT JOIN t_user u ON u.user_id = b.user_id LEFT JOIN t_group g ON "           \
+    "g.group_id = u.group_id WHERE " dateColumn " >= '?from' AND (" dateColumn                     \
+    " < '?before_date' OR (b.login_date = '?before_date' AND b.login_id < ?before_id)) AND "       \
+    "(?group_id = 0 OR u.group_id = ?group_id) " narrow "ORDER BY " dateColumn                     \
+    " DESC, b.login_id DESC LIMIT ?limit) v LEFT JOIN t_send s ON s.login_id = v.login_id ORDER "  \
+    "BY v.login_date DESC, v.login_id DESC, s.send_id"
 
 constexpr CStatement kCatalogue[] = {
     // Groups.
@@ -356,12 +367,74 @@ constexpr CStatement kCatalogue[] = {
                "granted FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
                "n.nspname = 'public' AND c.relkind IN ('r', 'S') AND c.relname <> 't_schema'"),
     both(Sql::Ping, "SELECT 1 as alive"),
+
+    // The office's view. A page of visits, newest first, continues below the
+    // last visit of the page before (before_date, before_id), so that no
+    // page costs more than its own rows; each visit comes with one row per
+    // delivery.
+    both(Sql::HistoryPage, HISTORY_PAGE("", "b.login_date")),
+    // A name narrows the visits to a few pupils: found through their own
+    // index, never by walking the whole range of dates.
+    each(Sql::HistoryPageByName,
+         HISTORY_PAGE("AND b.user_id IN (SELECT user_id FROM t_user WHERE instr(user_name, "
+                      "'?name') > 0) ",
+                      "+b.login_date"),
+         HISTORY_PAGE("AND b.user_id IN (SELECT user_id FROM t_user WHERE strpos(user_name, "
+                      "'?name') > 0) ",
+                      "b.login_date")),
+    // The pupils whose latest visit since the day began is an arrival.
+    each(Sql::PresentNow,
+         "SELECT r.user_id, r.login_date, r.terminal, u.user_name, g.group_name FROM (SELECT "
+         "user_id, max(login_date) as login_date, login_kind, terminal FROM t_login WHERE "
+         "login_date >= '?since' GROUP BY user_id) r JOIN t_user u ON u.user_id = r.user_id "
+         "LEFT JOIN t_group g ON g.group_id = u.group_id WHERE r.login_kind = '?kind' ORDER BY "
+         "g.order_id, u.order_id, r.user_id",
+         "SELECT r.user_id, r.login_date, r.terminal, u.user_name, g.group_name FROM (SELECT "
+         "DISTINCT ON (user_id) user_id, login_date, login_kind, terminal FROM t_login WHERE "
+         "login_date >= '?since' ORDER BY user_id, login_date DESC, login_id DESC) r JOIN t_user "
+         "u ON u.user_id = r.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE "
+         "r.login_kind = '?kind' ORDER BY g.order_id, u.order_id, r.user_id"),
+    both(Sql::DaySummary,
+         "SELECT (SELECT count(*) FROM t_login WHERE login_date >= '?from' AND login_date < "
+         "'?to') as visits, (SELECT count(*) FROM t_send WHERE state = '2' AND sent_date >= "
+         "'?from' AND sent_date < '?to') as sent"),
+    // Deliveries given up for the day's visits, and every one still waiting.
+    both(Sql::DayProblems,
+         "SELECT s.state, s.mail, s.user_name, s.group_name, b.login_date, b.login_kind, "
+         "s.tries, s.next_try, s.last_error FROM t_send s JOIN t_login b ON b.login_id = "
+         "s.login_id WHERE (s.state = '3' AND s.last_error IS NOT NULL AND b.login_date >= "
+         "'?from' AND b.login_date < '?to') OR (s.state = '1' AND b.login_date < '?to') ORDER "
+         "BY s.state DESC, b.login_date, s.send_id"),
+    // One statement, so that of several terminals only one takes the day.
+    both(Sql::SummaryClaim,
+         "UPDATE t_def_data SET column_value = '?day' WHERE column_name = 'summary_sent_day' "
+         "AND (column_value IS NULL OR column_value < '?day') RETURNING column_value"),
+    both(Sql::RetentionCount,
+         "SELECT count(*) as visits, min(login_date) as oldest FROM t_login WHERE login_date < "
+         "'?before'"),
+    both(Sql::RetentionErrorsDelete,
+         "DELETE FROM t_mail_error WHERE error_date < '?before' OR login_id IN (SELECT login_id "
+         "FROM t_login WHERE login_date < '?before')"),
+    both(Sql::RetentionDeliveriesDelete, "DELETE FROM t_send WHERE login_id IN (SELECT login_id "
+                                         "FROM t_login WHERE login_date < '?before')"),
+    both(Sql::RetentionVisitsDelete, "DELETE FROM t_login WHERE login_date < '?before'"),
+    // Every pupil with each address, in the order of the lists.
+    each(Sql::RosterLines,
+         "SELECT g.group_name, u.user_id, u.user_name, u.notice_off, m.mail FROM t_user u LEFT "
+         "JOIN t_group g ON g.group_id = u.group_id LEFT JOIN t_mail m ON m.user_id = u.user_id "
+         "ORDER BY g.order_id, u.order_id, u.user_id, " ADDRESS_ORDER_SQLITE,
+         "SELECT g.group_name, u.user_id, u.user_name, u.notice_off, m.mail FROM t_user u LEFT "
+         "JOIN t_group g ON g.group_id = u.group_id LEFT JOIN t_mail m ON m.user_id = u.user_id "
+         "ORDER BY g.order_id, u.order_id, u.user_id, " ADDRESS_ORDER_POSTGRES),
+    both(Sql::GroupIdByName, "SELECT group_id FROM t_group WHERE group_name = '?group_name' "
+                             "ORDER BY order_id LIMIT 1"),
 };
 
 #undef DELIVERIES_OF_VISIT
 #undef ADDRESS_ORDER_SQLITE
 #undef ADDRESS_ORDER_POSTGRES
 #undef TERMINAL_KEYS
+#undef HISTORY_PAGE
 #undef KEEP_MESSAGE_IDENTITY
 
 consteval bool inOrder() {

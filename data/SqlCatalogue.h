@@ -113,6 +113,20 @@ enum class Sql {
     HasData,
     RightsCheck,
     Ping,
+    // The office's view: the history, who is in, the daily summary, the
+    // retention limit, the roster as a spreadsheet.
+    HistoryPage,
+    HistoryPageByName,
+    PresentNow,
+    DaySummary,
+    DayProblems,
+    SummaryClaim,
+    RetentionCount,
+    RetentionErrorsDelete,
+    RetentionDeliveriesDelete,
+    RetentionVisitsDelete,
+    RosterLines,
+    GroupIdByName,
     Count
 };
 

@@ -1,6 +1,7 @@
 #include "delivery/CSendThread.h"
 
 #include "data/CDbAccess.h"
+#include "delivery/CDaySummary.h"
 #include "delivery/CMailRoute.h"
 #include "delivery/CMailSession.h"
 #include "delivery/CNotification.h"
@@ -121,6 +122,7 @@ void CSendThread::execute() {
         return;
     if (rows.empty()) {
         showWaiting();
+        sendDaySummary(settings);
         return;
     }
 
@@ -146,6 +148,30 @@ void CSendThread::execute() {
     releaseSendLogin(&rows);
     progressEnd();
     showWaiting();
+    sendDaySummary(settings);
+}
+
+void CSendThread::sendDaySummary(const CMapStringToString& settings) {
+    const CString now = NVKTL::CTime::StampNow();
+    DataRequest::TakeDaySummary take;
+    if (getWindow() == nullptr || m_ending.load() ||
+        !CDaySummary::isDue(settings, now, take.day, take.from))
+        return;
+    take.to = now;
+    CDataRequest request{std::move(take)};
+    if (sendRequest(request) != DataResult::Done)
+        return;
+    auto& taken = std::get<DataRequest::TakeDaySummary>(request.operation);
+    if (!taken.taken)
+        return;
+    CDaySummary::Figures figures{taken.visits, taken.sent, std::move(taken.problems)};
+    if (!CDaySummary::worthSending(settings, figures))
+        return;
+    m_attempting.store(true);
+    const int code = sendMail(CDaySummary::mail(settings, taken.day, figures));
+    m_attempting.store(false);
+    if (code != 0)
+        NVKTL::CJournal::summaryNotSent(taken.day.c_str(), code);
 }
 
 void CSendThread::showWaiting() {

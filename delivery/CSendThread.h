@@ -96,6 +96,9 @@ private:
     bool deliverRow(const CMapStringToString& row, CMapStringToString& settings);
     // Tells the window how many deliveries wait for their next try.
     void showWaiting();
+    // Mails the office's daily summary when its time has come and no
+    // terminal has sent it yet.
+    void sendDaySummary(const CMapStringToString& settings);
     // The state change for an attempt's outcome.
     StateChange outcomeChange(const CMapStringToString& row, int code, int replyCode);
 

@@ -96,6 +96,12 @@ void CJournal::mailGivenUp(long long visitId, int resultCode, const char* kind) 
           Level::Warning);
 }
 
+void CJournal::summaryNotSent(const char* day, int resultCode) {
+    write(("daily summary not sent: " + clean(day) + ", result " + std::to_string(resultCode))
+              .c_str(),
+          Level::Warning);
+}
+
 void CJournal::readerFailed(const char* what) {
     write((std::string("reader failed: ") + clean(what)).c_str(), Level::Error);
 }

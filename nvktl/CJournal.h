@@ -27,6 +27,8 @@ public:
     // A visit's notification given up after its retries, with the delivery
     // result code and, for an arrival or a departure, its kind.
     static void mailGivenUp(long long visitId, int resultCode, const char* kind = nullptr);
+    // The office's daily summary of day could not be mailed.
+    static void summaryNotSent(const char* day, int resultCode);
     // The card reader stopped answering / answers again.
     static void readerFailed(const char* what);
     static void readerRecovered();

@@ -3,7 +3,7 @@
 -- The build turns this script into data/master.mdb.
 
 PRAGMA page_size = 4096;
-PRAGMA user_version = 5;
+PRAGMA user_version = 6;
 
 BEGIN;
 
@@ -109,6 +109,8 @@ CREATE INDEX t_send_due ON t_send (state, next_try);
 CREATE UNIQUE INDEX t_send_login_mail ON t_send (login_id, mail);
 -- A pupil's latest visit (the double-tap guard, arrival or departure).
 CREATE INDEX t_login_user ON t_login (user_id, login_date);
+-- The office's history of a day, newest first, and the retention limit.
+CREATE INDEX t_login_date ON t_login (login_date);
 -- The visits that wait to go up to the server.
 CREATE INDEX t_login_outbox ON t_login (login_id) WHERE uploaded IS NULL;
 -- The users of a group (lists, group deletion).
@@ -146,5 +148,10 @@ INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_subject_in', NU
 INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_body_in', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_subject_out', NULL);
 INSERT INTO t_def_data (column_name, column_value) VALUES ('mail_body_out', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('summary_time', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('summary_skip_empty', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('summary_sent_day', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('retention_months', NULL);
+INSERT INTO t_def_data (column_name, column_value) VALUES ('retention_confirmed', NULL);
 
 COMMIT;

@@ -26,6 +26,7 @@ bool CAdminMenuDlg::OnInitDialog() {
         {m_ui->operationSettingsButton, ScreenCode::OperationSettings},
         {m_ui->mailSettingsButton, ScreenCode::MailSettings},
         {m_ui->mailErrorsButton, ScreenCode::MailErrors},
+        {m_ui->historyButton, ScreenCode::History},
         {m_ui->endButton, ScreenCode::UserConfirmation},
         {m_ui->backButton, ScreenCode::UserConfirmation},
     };

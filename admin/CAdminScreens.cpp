@@ -7,6 +7,7 @@
 #include "admin/CDefSetDlg.h"
 #include "admin/CDelGroupDlg.h"
 #include "admin/CDelUserDlg.h"
+#include "admin/CHistoryDlg.h"
 #include "admin/CKidoSetDlg.h"
 #include "admin/CMailErrorDlg.h"
 #include "admin/CSelGroupDlg.h"
@@ -77,4 +78,5 @@ void registerAdminScreens(CScreenTable& table) {
     table.add(ScreenCode::MailSettings, plain<CDefSetDlg>());
     table.add(ScreenCode::OperationSettings, plain<CKidoSetDlg>());
     table.add(ScreenCode::MailErrors, plain<CMailErrorDlg>());
+    table.add(ScreenCode::History, plain<CHistoryDlg>());
 }

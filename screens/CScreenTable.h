@@ -26,13 +26,13 @@ public:
     }
 
     // Codes that the administrator menu leads to: the user and group
-    // screens, the two settings screens and the mail error list.
+    // screens, the two settings screens, the mail error list and the history.
     static bool isAdministrationCode(ScreenCode code) {
         const int value = resultOf(code);
         return (value <= resultOf(ScreenCode::UserRegistration) &&
                 value >= resultOf(ScreenCode::GroupChange)) ||
                code == ScreenCode::MailSettings || code == ScreenCode::OperationSettings ||
-               code == ScreenCode::MailErrors;
+               code == ScreenCode::MailErrors || code == ScreenCode::History;
     }
 
 private:

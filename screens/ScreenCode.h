@@ -18,6 +18,7 @@ enum class ScreenCode : int {
     MailSettings = -20,
     OperationSettings = -21,
     MailErrors = -30,
+    History = -31,
     Leave = -100,
 };
 

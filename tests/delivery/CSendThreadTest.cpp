@@ -483,3 +483,54 @@ TEST(NotificationTest, ShortVisitTimesOddSendersAndStoredHeadersAreMadeSafe) {
 }
 
 } // namespace
+
+// The office's daily summary: once its time has come, one mail to the
+// administrator with the day's figures, what was given up and what waits;
+// the next period, and another terminal, send no second one.
+TEST_F(SendThreadTest, TheDailySummaryReachesTheOfficeOnceWithTheDaysFigures) {
+    smtptest::ScriptedSmtpPeer peer{smtptest::Replies{}};
+    useServer(peer);
+    data.setSetting("mail_user", "受付");
+    data.setSetting("summary_time", "18:30");
+    const std::string sent = data.addVisit(A1, "20261205090000000");
+    const std::string failed = data.addVisit(B2, "20261205100000000");
+    data.addVisit(A1, "20261204100000000"); // the day before: not counted
+    data.query("UPDATE t_send SET state = '2', sent_date = '20261205090100000' WHERE login_id = ?",
+               {sent});
+    data.query("UPDATE t_send SET state = '3', tries = 1, last_error = '宛先がありません' WHERE "
+               "login_id = ? AND mail = 'b@example.jp'",
+               {failed});
+    data.query("UPDATE t_send SET tries = 1, next_try = '29991205103000000' WHERE state = '1'");
+    // Two periods of the send thread at the moment at: what it asked for.
+    const auto periods = [&](const NVKTL::CTime& at) {
+        const NVKTL::CTestClock clock(at);
+        target.calls(true);
+        CSendThread thread;
+        thread.setWindow(&target);
+        EXPECT_TRUE(target.waitFor("statusText", 2));
+        thread.resetWindow();
+        return target.calls(true);
+    };
+    using testing::Contains;
+    EXPECT_THAT(periods(NVKTL::CTime(2026, 12, 6, 5, 18, 29, 0, 0)),
+                Not(Contains("takeDaySummary")));
+    EXPECT_THAT(periods(NVKTL::CTime(2026, 12, 6, 5, 18, 30, 0, 0)), Contains("takeDaySummary"));
+    ASSERT_TRUE(peer.waitForMails(1, std::chrono::seconds(20)));
+    EXPECT_THAT(periods(NVKTL::CTime(2026, 12, 6, 5, 23, 0, 0, 0)),
+                Not(Contains("takeDaySummary")));
+    EXPECT_EQ(peer.mails().size(), 1u);
+    const std::string folder = testsupport::makeTempFolder("summary");
+    testsupport::writeBytes(folder + "mail.eml", peer.mails().at(0).message);
+    const std::string shown =
+        proctest::RunTool({"/usr/bin/python3", CHECK_MESSAGE, folder + "mail.eml"}).text;
+    testsupport::removeTree(folder);
+    EXPECT_THAT(shown, HasSubstr("To: 受付 | desk@example.jp\n"));
+    EXPECT_THAT(shown,
+                HasSubstr("Subject: 受付のまとめ 2026年12月05日 (送信できなかったお知らせあり)\n"));
+    EXPECT_THAT(shown, HasSubstr("来所・入退室: 2件\n送信したお知らせ: 1通\n"
+                                 "送信できなかったお知らせ: 1通\n再送を待っているお知らせ: 2通\n"));
+    EXPECT_THAT(shown,
+                HasSubstr("・12/05 10:00 一般 佐藤 花子 b@example.jp\n  宛先がありません\n"));
+    EXPECT_THAT(shown, HasSubstr("・12/04 10:00 一般 山田 太郎 a@example.jp (次回 12/05 10:30)\n"));
+    EXPECT_EQ(data.setting("summary_sent_day"), "20261205");
+}

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QFileDialog>
+#include <QLineEdit>
 
 #include <cstdio>
 #include <fstream>
@@ -59,6 +60,11 @@ CHistoryDlg::CHistoryDlg(QWidget* parent)
     m_ui->setupUi(this);
     setFont(japaneseFont());
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint);
+    // A screen reader meets the date fields' own text boxes: they carry the
+    // fields' names.
+    for (QDateEdit* date : {m_ui->fromEdit, m_ui->toEdit})
+        if (auto* text = date->findChild<QLineEdit*>())
+            text->setAccessibleName(date->accessibleName());
     connect(m_ui->showButton, &QPushButton::clicked, this, &CHistoryDlg::OnShow);
     connect(m_ui->moreButton, &QPushButton::clicked, this, &CHistoryDlg::OnMore);
     connect(m_ui->exportHistoryButton, &QPushButton::clicked, this, &CHistoryDlg::OnExportHistory);

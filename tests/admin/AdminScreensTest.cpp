@@ -12,6 +12,7 @@
 #include "admin/CDefSetDlg.h"
 #include "admin/CDelGroupDlg.h"
 #include "admin/CDelUserDlg.h"
+#include "admin/CHistoryDlg.h"
 #include "admin/CKidoSetDlg.h"
 #include "admin/CMailErrorDlg.h"
 #include "admin/CSelGroupDlg.h"
@@ -89,7 +90,7 @@ TEST_F(AdminScreensTest, EveryScreenNamesEachControlOnceAndIsLeftWhereItsButtons
     const std::map<std::string, std::string> firstFields = {{"CAddUserDlg", "nameEdit"}, {"CUpdUserDlg", "nameEdit"},
         {"CChkAdminDlg", "nameEdit"}, {"CAddGroupDlg", "groupNameEdit"}, {"CUpdGroupDlg", "groupNameEdit"}, {"CDefSetDlg", "senderNameEdit"},
         {"CDelGroupDlg", "groupList"}, {"CSelGroupDlg", "groupList"}, {"CMailErrorDlg", "errorList"}, {"CDelUserDlg", "groupCombo"},
-        {"CSelUserDlg", "groupCombo"}};
+        {"CSelUserDlg", "groupCombo"}, {"CHistoryDlg", "fromEdit"}};
     const std::tuple<std::function<std::unique_ptr<QDialog>()>, const char*, int> cases[] = {
         // The change screens' back buttons are taken in the selection flow.
         {make<CAddUserDlg>, "escape", resultOf(S::AdminMenu)}, {make<CAddUserDlg>, "endButton", resultOf(S::UserConfirmation)},
@@ -98,6 +99,7 @@ TEST_F(AdminScreensTest, EveryScreenNamesEachControlOnceAndIsLeftWhereItsButtons
         {make<CAddGroupDlg>, "escape", resultOf(S::AdminMenu)}, {make<CDelGroupDlg>, "backButton", resultOf(S::AdminMenu)},
         {make<CSelGroupDlg>, "escape", resultOf(S::AdminMenu)}, {make<CDefSetDlg>, "escape", resultOf(S::AdminMenu)},
         {make<CKidoSetDlg>, "backButton", resultOf(S::AdminMenu)}, {make<CMailErrorDlg>, "close", resultOf(S::AdminMenu)},
+        {make<CHistoryDlg>, "escape", resultOf(S::AdminMenu)}, {make<CHistoryDlg>, "endButton", resultOf(S::UserConfirmation)},
         // The menu: each button names its screen; leaving it goes back to the user confirmation.
         {make<CAdminMenuDlg>, "addGroupButton", resultOf(S::GroupRegistration)},
         {make<CAdminMenuDlg>, "deleteGroupButton", resultOf(S::GroupDeletion)},
@@ -108,6 +110,7 @@ TEST_F(AdminScreensTest, EveryScreenNamesEachControlOnceAndIsLeftWhereItsButtons
         {make<CAdminMenuDlg>, "mailSettingsButton", resultOf(S::MailSettings)},
         {make<CAdminMenuDlg>, "operationSettingsButton", resultOf(S::OperationSettings)},
         {make<CAdminMenuDlg>, "mailErrorsButton", resultOf(S::MailErrors)},
+        {make<CAdminMenuDlg>, "historyButton", resultOf(S::History)},
         {make<CAdminMenuDlg>, "endButton", resultOf(S::UserConfirmation)},
         {make<CAdminMenuDlg>, "backButton", resultOf(S::UserConfirmation)},
         {make<CAdminMenuDlg>, "escape", resultOf(S::UserConfirmation)},

@@ -4,8 +4,10 @@
 #include "admin/CRosterImportDlg.h"
 #include "admin/HistoryCsv.h"
 #include "admin/RosterCsv.h"
+#include "admin/StoreTogether.h"
 #include "data/CVisitRule.h"
 #include "data/VisitDay.h"
+#include "delivery/CDaySummary.h"
 #include "nvktl/CTime.h"
 #include "screens/CMessageBox.h"
 #include "screens/QtText.h"
@@ -15,6 +17,7 @@
 #include <QDate>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QTime>
 
 #include <cstdio>
 #include <fstream>
@@ -60,16 +63,17 @@ CHistoryDlg::CHistoryDlg(QWidget* parent)
     m_ui->setupUi(this);
     setFont(japaneseFont());
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint);
-    // A screen reader meets the date fields' own text boxes: they carry the
-    // fields' names.
-    for (QDateEdit* date : {m_ui->fromEdit, m_ui->toEdit})
-        if (auto* text = date->findChild<QLineEdit*>())
-            text->setAccessibleName(date->accessibleName());
+    // A screen reader meets the date and number fields' own text boxes:
+    // they carry the fields' names.
+    for (QAbstractSpinBox* field : findChildren<QAbstractSpinBox*>())
+        if (auto* text = field->findChild<QLineEdit*>())
+            text->setAccessibleName(field->accessibleName());
     connect(m_ui->showButton, &QPushButton::clicked, this, &CHistoryDlg::OnShow);
     connect(m_ui->moreButton, &QPushButton::clicked, this, &CHistoryDlg::OnMore);
     connect(m_ui->exportHistoryButton, &QPushButton::clicked, this, &CHistoryDlg::OnExportHistory);
     connect(m_ui->exportRosterButton, &QPushButton::clicked, this, &CHistoryDlg::OnExportRoster);
     connect(m_ui->importRosterButton, &QPushButton::clicked, this, &CHistoryDlg::OnImportRoster);
+    connect(m_ui->saveSettingsButton, &QPushButton::clicked, this, &CHistoryDlg::OnSaveSettings);
     connect(m_ui->cancelExportButton, &QPushButton::clicked, this,
             [this] { m_cancelExport = true; });
 }
@@ -135,9 +139,14 @@ bool CHistoryDlg::OnInitDialog() {
         m_ui->historyTabs->removeTab(m_ui->historyTabs->indexOf(m_ui->presentPage));
     else
         showPresent();
+    m_ui->summaryTimeEdit->setText(qt(settings.Value(CDaySummary::kTimeKey)));
+    m_ui->summarySkipEmptyCheck->setChecked(!settings.Value(CDaySummary::kSkipEmptyKey).IsEmpty());
+    m_ui->retentionSpin->setValue(
+        std::atoi(settings.Value(CDbAccess::kRetentionConfirmedKey).c_str()));
     m_ui->exportBar->setVisible(false);
     m_ui->cancelExportButton->setVisible(false);
     setEnterButton(m_ui->showButton);
+    setEnterButton(m_ui->saveSettingsButton, m_ui->summaryTimeEdit);
     OnShow();
     return true;
 }
@@ -249,6 +258,53 @@ void CHistoryDlg::OnExportRoster() {
         CMessageBox::ok(this, text, CString(kCaption));
     else
         CMessageBox::warn(this, CString(kNotSaved), CString(kCaption));
+}
+
+void CHistoryDlg::OnSaveSettings() {
+    const QString time = m_ui->summaryTimeEdit->text().trimmed();
+    if (!time.isEmpty() && !QTime::fromString(time, QStringLiteral("HH:mm")).isValid()) {
+        CMessageBox::warn(this, CString("時刻は 18:30 のように入力してください。"),
+                          CString(kCaption));
+        return;
+    }
+    const int months = m_ui->retentionSpin->value();
+    const CString now = NVKTL::CTime::StampNow();
+    CDbAccess db;
+    CMapStringToString settings;
+    db.getDefault(settings);
+    const bool newLimit = months > 0 && settings.Value(CDbAccess::kRetentionConfirmedKey) !=
+                                            CString(std::to_string(months));
+    const CString before = CDbAccess::retentionStart(now, months);
+    long long visits = 0;
+    if (newLimit) {
+        CString oldest;
+        visits = db.countVisitsBefore(before, oldest);
+        CString question;
+        question.Format("保存期間を%dか月にすると、%s より前の記録 %lld件（来所とその通知）を"
+                        "削除します。よろしいですか？",
+                        months, HistoryCsv::shownStamp(before).c_str(), visits);
+        if (CMessageBox::yesNo(this, question, CString(kCaption)) != CMessageBox::Answer::Yes)
+            return;
+    }
+    CMapStringToString values;
+    const CString limit(months > 0 ? std::to_string(months) : std::string());
+    values.SetAt(CString(CDaySummary::kTimeKey), cs(time));
+    values.SetAt(CString(CDaySummary::kSkipEmptyKey),
+                 CString(m_ui->summarySkipEmptyCheck->isChecked() ? "1" : ""));
+    values.SetAt(CString(CDbAccess::kRetentionKey), limit);
+    values.SetAt(CString(CDbAccess::kRetentionConfirmedKey), limit);
+    if (!storeTogether(db, [&] {
+            return db.storeDefault(values) == 0 &&
+                   (!newLimit || db.deleteVisitsBefore(before) == 0);
+        })) {
+        CMessageBox::warn(this, CString(kNotStored), CString(kCaption));
+        return;
+    }
+    CString done("設定を保存しました。");
+    if (newLimit && visits > 0)
+        done.Format("設定を保存し、%lld件の記録を削除しました。", visits);
+    CMessageBox::ok(this, done, CString(kCaption));
+    OnShow();
 }
 
 void CHistoryDlg::OnImportRoster() {

@@ -19,7 +19,8 @@ class CListCtrlEx;
 // mode also the pupils who are in now. The filtered history and the roster
 // are saved as spreadsheet files (history page by page, with a progress bar
 // and a way to stop), and a roster file is registered after a preview of
-// every line. Opens on today. Ends with UserConfirmation ("終了") or
+// every line. The office also sets the daily summary's time and the
+// retention limit of the visits here. Opens on today. Ends with UserConfirmation ("終了") or
 // AdminMenu ("戻る", close box, cancel key).
 class CHistoryDlg : public CBaseDialog {
 public:
@@ -44,6 +45,9 @@ public:
     void OnExportHistory();
     void OnExportRoster();
     void OnImportRoster();
+    // Stores the daily summary's time and the retention limit; a new limit
+    // is shown with what it deletes and confirmed first.
+    void OnSaveSettings();
 
 protected:
     bool OnInitDialog() override;

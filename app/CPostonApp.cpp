@@ -11,6 +11,7 @@
 #include "data/CDbAccess.h"
 #include "data/CServerLink.h"
 #include "nvktl/CJournal.h"
+#include "nvktl/CTime.h"
 #include "nvktl/ProgramFolder.h"
 #include "reader/CFelicaReader.h"
 #include "screens/CCardWatch.h"
@@ -139,6 +140,11 @@ ScreenCode CPostonApp::checkBeforeScreen(ScreenCode code) {
     // before the reception screens read it again.
     if (m_sync && m_inAdministration)
         m_sync->followRoster();
+    // Once a day, what the confirmed retention limit no longer keeps goes.
+    const CString now = NVKTL::CTime::StampNow();
+    const CString today(now.str().substr(0, 8));
+    if (today != m_retentionDay && CDbAccess().applyRetention(now) == 0)
+        m_retentionDay = today;
     CDbAccess db(CDbAccess::Store::Terminal);
     ScreenCode next = CChkAdminDlg::startCheck(db, code);
     // The first administrator was registered just now.

@@ -127,4 +127,6 @@ private:
     std::unique_ptr<CServerSendWindow> m_serverWindow;
     std::unique_ptr<CSyncThread> m_sync;
     bool m_inAdministration = false;
+    // The day the retention limit was last applied.
+    CString m_retentionDay;
 };

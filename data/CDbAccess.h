@@ -222,6 +222,17 @@ public:
     // error rows, all or nothing (0 when done).
     long long countVisitsBefore(const CString& before, CString& oldest);
     int deleteVisitsBefore(const CString& before);
+    // The settings of the retention limit: the months kept ("", "0": all),
+    // and the limit the office has confirmed; nothing is deleted before it
+    // confirmed that very limit.
+    static constexpr const char* kRetentionKey = "retention_months";
+    static constexpr const char* kRetentionConfirmedKey = "retention_confirmed";
+    // The first moment kept at the stamp now with months kept: the same
+    // moment that many months earlier (the month's last day when shorter).
+    static CString retentionStart(const CString& now, int months);
+    // Deletes what the confirmed limit no longer keeps: 0 when done or
+    // nothing was to be deleted.
+    int applyRetention(const CString& now);
     // The roster as the office's spreadsheet holds it: one row per pupil and
     // address (group_name, user_id, user_name, notice_off, mail; mail empty
     // for a pupil without one), in the order of the lists.

@@ -2,6 +2,8 @@
 // the daily summary, the retention limit and the roster as a spreadsheet.
 #include "data/CDbAccess.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -86,6 +88,35 @@ int CDbAccess::deleteVisitsBefore(const CString& before) {
                run(Sql::RetentionDeliveriesDelete, &params) &&
                run(Sql::RetentionVisitsDelete, &params);
     });
+}
+
+CString CDbAccess::retentionStart(const CString& now, int months) {
+    const std::string& stamp = now.str();
+    if (stamp.size() != 17 || months <= 0)
+        return CString();
+    int year = std::atoi(stamp.substr(0, 4).c_str());
+    int month = std::atoi(stamp.substr(4, 2).c_str()) - months;
+    while (month < 1) {
+        month += 12;
+        --year;
+    }
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int last = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+    const int day = std::min(std::atoi(stamp.substr(6, 2).c_str()), last);
+    char start[24];
+    std::snprintf(start, sizeof start, "%04d%02d%02d%s", year, month, day, stamp.c_str() + 8);
+    return CString(start);
+}
+
+int CDbAccess::applyRetention(const CString& now) {
+    CMapStringToString settings;
+    getDefault(settings);
+    const CString months = settings.Value(kRetentionKey);
+    const int kept = std::atoi(months.c_str());
+    if (kept <= 0 || settings.Value(kRetentionConfirmedKey) != months)
+        return 0;
+    return deleteVisitsBefore(retentionStart(now, kept));
 }
 
 int CDbAccess::getRosterLines(NVKTL::vector<CMapStringToString*>* rows) {

@@ -10,6 +10,7 @@
 #include "nvktl/CTime.h"
 
 #include <QDateEdit>
+#include <QSpinBox>
 
 using namespace adminsteps;
 
@@ -150,6 +151,42 @@ TEST_F(HistoryScreenTest, EveryBadLineOfARosterFileIsShownAndNothingIsStored) {
                                                          {header + "\"一般,x\n", "引用符"}};
     for (const auto& [text, why] : files)
         EXPECT_NE(RosterCsv::read(text, roster()).fileProblem.find(why), std::string::npos) << why;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(HistoryScreenTest, ARetentionLimitIsShownAndConfirmedBeforeAnythingIsDeleted) {
+    const NVKTL::CTestClock clock(NVKTL::CTime(2026, 3, 2, 31, 18, 0, 0, 0));
+    data.addUser(kCard, "山田 花子", "2", {"h@example.jp"});
+    data.addVisit(kCard, "20260227235959999");
+    const std::string kept = data.addVisit(kCard, "20260228180000000");
+    CHistoryDlg dlg;
+    dlg.show();
+    type(&dlg, "summaryTimeEdit", "25:00");
+    click(&dlg, "saveSettingsButton");
+    EXPECT_EQ(lastShown(), "時刻は 18:30 のように入力してください。");
+    type(&dlg, "summaryTimeEdit", "18:30");
+    control<QSpinBox>(&dlg, "retentionSpin")->setValue(1);
+    // A month back from March 31st is the last day of February.
+    answer({Answer::No});
+    click(&dlg, "saveSettingsButton");
+    EXPECT_EQ(CMessageBox::shown().back().text.str(),
+              "保存期間を1か月にすると、2026/02/28 18:00:00 より前の記録 1件（来所とその通知）"
+              "を削除します。よろしいですか？");
+    EXPECT_EQ(data.visits().size(), 2u);
+    EXPECT_EQ(data.setting("retention_months"), "<null>");
+    answer({Answer::Yes});
+    click(&dlg, "saveSettingsButton");
+    EXPECT_EQ(lastShown(), "設定を保存し、1件の記録を削除しました。");
+    ASSERT_EQ(data.visits().size(), 1u);
+    EXPECT_EQ(data.visits()[0].loginId, kept);
+    EXPECT_EQ(data.setting("summary_time") + data.setting("retention_confirmed"), "18:301");
+    // From then on, once a day, what the limit no longer keeps goes.
+    const NVKTL::CTestClock later(NVKTL::CTime(2026, 4, 2, 30, 18, 0, 0, 1));
+    EXPECT_EQ(CDbAccess().applyRetention(NVKTL::CTime::StampNow()), 0);
+    EXPECT_TRUE(data.visits().empty());
 }
 
 } // namespace

@@ -38,8 +38,8 @@ constexpr CStatement serverOnly(Sql id, const char* body) {
     "v.group_name, s.mail, s.state, s.tries, s.next_try, s.last_error, s.sent_date FROM (SELECT "  \
     "b.login_id, b.login_date, b.login_kind, b.terminal, b.user_id, u.user_name, g.group_name "    \
     "FROM t_login b LEFT JOIN t_user u ON u.user_id = b.user_id LEFT JOIN t_group g ON "           \
-    "g.group_id = u.group_id WHERE " dateColumn " >= '?from' AND (" dateColumn                     \
-    " < '?before_date' OR (b.login_date = '?before_date' AND b.login_id < ?before_id)) AND "       \
+    "g.group_id = u.group_id WHERE " dateColumn " >= '?from' AND " dateColumn                      \
+    " <= '?before_date' AND (b.login_date < '?before_date' OR b.login_id < ?before_id) AND "       \
     "(?group_id = 0 OR u.group_id = ?group_id) " narrow "ORDER BY " dateColumn                     \
     " DESC, b.login_id DESC LIMIT ?limit) v LEFT JOIN t_send s ON s.login_id = v.login_id ORDER "  \
     "BY v.login_date DESC, v.login_id DESC, s.send_id"
@@ -369,8 +369,9 @@ constexpr CStatement kCatalogue[] = {
     both(Sql::Ping, "SELECT 1 as alive"),
 
     // The office's view. A page of visits, newest first, continues below the
-    // last visit of the page before (before_date, before_id), so that no
-    // page costs more than its own rows; each visit comes with one row per
+    // last visit of the page before (before_date, before_id): the date's
+    // upper bound stands alone so that the index starts there, and no page
+    // costs more than its own rows. Each visit comes with one row per
     // delivery.
     both(Sql::HistoryPage, HISTORY_PAGE("", "b.login_date")),
     // A name narrows the visits to a few pupils: found through their own

@@ -8,6 +8,7 @@
 #include "admin/CHistoryDlg.h"
 #include "admin/HistoryCsv.h"
 #include "admin/RosterCsv.h"
+#include "bench/support/BenchTiming.h"
 #include "data/CDbAccess.h"
 
 #include <sqlite3.h>
@@ -27,22 +28,14 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+using bench::median;
+using bench::millisecondsOf;
+
 namespace {
 
 constexpr int kPupils = 10'000;
 constexpr int kVisits = 1'000'000;
 constexpr int kGroups = 20;
-
-double millisecondsOf(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // A line of /proc/self/status in kB: VmRSS now, VmHWM the peak.
 long statusKb(const char* key) {

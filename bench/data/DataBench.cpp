@@ -4,6 +4,7 @@
 //  - recording a visit and recognising a card, each with its open and close;
 //  - the migration of 10,000 users, 20,000 addresses, 200,000 visits and
 //    10,000 mail errors.
+#include "bench/support/BenchTiming.h"
 #include "data/CDataFiles.h"
 #include "data/CDbAccess.h"
 
@@ -21,20 +22,12 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+using bench::median;
+using bench::millisecondsOf;
+
 namespace {
 
 constexpr int users = 10'000;
-
-double millisecondsOf(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 struct Database {
     explicit Database(const std::string& file) {

@@ -7,7 +7,7 @@ namespace HistoryCsv {
 namespace {
 
 // Visits read per page of an export.
-constexpr int kPageVisits = 2000;
+constexpr int kPageVisits = 5000;
 
 std::string deliveryText(const CMapStringToString& row) {
     const std::string state = row.Value("state").str();
@@ -40,21 +40,17 @@ std::string shownStamp(const CString& stamp) {
 
 void collect(const NVKTL::vector<CMapStringToString*>& rows,
              std::vector<std::vector<std::string>>& lines) {
-    CString visit;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const CMapStringToString& row = *rows.at(i);
-        if (lines.empty() || row.Value("login_id") != visit) {
-            visit = row.Value("login_id");
-            lines.push_back({shownStamp(row.Value("login_date")), row.Value("login_kind").str(),
-                             row.Value("group_name").str(), row.Value("user_name").str(),
-                             row.Value("terminal").str(), ""});
+        std::string notices;
+        for (const CMapStringToString& delivery : CDbAccess::historyDeliveries(row)) {
+            if (!notices.empty())
+                notices += "\n";
+            notices += deliveryText(delivery);
         }
-        if (row.Value("mail").IsEmpty())
-            continue;
-        std::string& notices = lines.back().back();
-        if (!notices.empty())
-            notices += "\n";
-        notices += deliveryText(row);
+        lines.push_back({shownStamp(row.Value("login_date")), row.Value("login_kind").str(),
+                         row.Value("group_name").str(), row.Value("user_name").str(),
+                         row.Value("terminal").str(), std::move(notices)});
     }
 }
 

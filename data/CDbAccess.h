@@ -188,11 +188,11 @@ public:
     // (0: every group) and of the pupils whose name holds namePart (empty:
     // every pupil). getHistory reads one page of at most limit visits,
     // newest first, and moves the filter's point below them, so that the
-    // next call reads the next page: login_id, login_date, login_kind,
-    // terminal, user_id, user_name, group_name and, once per delivery of the
-    // visit (empty for a visit without one), mail, state, tries, next_try,
-    // last_error, sent_date. 0 when it read visits, -1 when there were none
-    // left (or the store could not be read: lastError tells).
+    // next call reads the next page, one row per visit: login_id,
+    // login_date, login_kind, terminal, user_id, user_name, group_name and
+    // its deliveries (historyDeliveries reads them). 0 when it read visits,
+    // -1 when there were none left (or the store could not be read:
+    // lastError tells).
     struct HistoryFilter {
         CString from, beforeDate;
         long long beforeId = 0;
@@ -200,6 +200,9 @@ public:
         CString namePart;
     };
     int getHistory(HistoryFilter& filter, int limit, NVKTL::vector<CMapStringToString*>* rows);
+    // The deliveries of a visit of getHistory, in the order they were made:
+    // mail, state, tries, next_try, last_error, sent_date.
+    static std::vector<CMapStringToString> historyDeliveries(const CMapStringToString& visit);
     // The pupils whose latest visit since the stamp since is an arrival
     // (入室): user_id, login_date, terminal, user_name, group_name, in the
     // order of the lists.

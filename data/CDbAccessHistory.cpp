@@ -37,6 +37,28 @@ int CDbAccess::getHistory(HistoryFilter& filter, int limit,
     return rows->size() > before ? 0 : -1;
 }
 
+std::vector<CMapStringToString> CDbAccess::historyDeliveries(const CMapStringToString& visit) {
+    static constexpr const char* kFields[] = {"mail",     "state",      "tries",
+                                              "next_try", "last_error", "sent_date"};
+    std::vector<CMapStringToString> deliveries;
+    const std::string text = visit.Value("deliveries").str();
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\x1e', start);
+        if (end == std::string::npos)
+            end = text.size();
+        CMapStringToString delivery;
+        std::size_t at = start;
+        for (const char* field : kFields) {
+            const std::size_t stop = std::min(text.find('\x1f', at), end);
+            delivery.SetAt(CString(field), CString(text.substr(at, stop - at)));
+            at = std::min(stop + 1, end);
+        }
+        deliveries.push_back(std::move(delivery));
+        start = end + 1;
+    }
+    return deliveries;
+}
+
 int CDbAccess::getPresent(const CString& since, NVKTL::vector<CMapStringToString*>* rows) {
     const CMapStringToString params =
         named({{"since", since}, {"kind", CString(CVisitRule::kindText(VisitKind::Arrival))}});

@@ -33,16 +33,34 @@ constexpr CStatement serverOnly(Sql id, const char* body) {
 // The keys every terminal keeps for itself: where its first screen sits.
 #define TERMINAL_KEYS "('window_top', 'window_left')"
 // One page of visits below a point, newest first, with their deliveries.
-#define HISTORY_PAGE(narrow, dateColumn)                                                           \
-    "SELECT v.login_id, v.login_date, v.login_kind, v.terminal, v.user_id, v.user_name, "          \
-    "v.group_name, s.mail, s.state, s.tries, s.next_try, s.last_error, s.sent_date FROM (SELECT "  \
-    "b.login_id, b.login_date, b.login_kind, b.terminal, b.user_id, u.user_name, g.group_name "    \
-    "FROM t_login b LEFT JOIN t_user u ON u.user_id = b.user_id LEFT JOIN t_group g ON "           \
-    "g.group_id = u.group_id WHERE " dateColumn " >= '?from' AND " dateColumn                      \
-    " <= '?before_date' AND (b.login_date < '?before_date' OR b.login_id < ?before_id) AND "       \
-    "(?group_id = 0 OR u.group_id = ?group_id) " narrow "ORDER BY " dateColumn                     \
-    " DESC, b.login_id DESC LIMIT ?limit) v LEFT JOIN t_send s ON s.login_id = v.login_id ORDER "  \
-    "BY v.login_date DESC, v.login_id DESC, s.send_id"
+// One page of visits below a point, newest first, each with its deliveries
+// in one text: their fields (mail, state, tries, next_try, last_error,
+// sent_date) apart by the unit separator, the deliveries by the record
+// separator, neither of which an address or an error text holds. One row per
+// visit keeps a page, and an export of the whole history, cheap.
+#define DELIVERY_FIELDS(sep, tries)                                                                \
+    "s.mail || " sep " || s.state || " sep " || " tries " || " sep                                 \
+    " || COALESCE(s.next_try, '') || " sep " || COALESCE(s.last_error, '') || " sep                \
+    " || COALESCE(s.sent_date, '')"
+#define HISTORY_PAGE(deliveries, narrow, dateColumn)                                               \
+    "SELECT b.login_id, b.login_date, b.login_kind, b.terminal, b.user_id, u.user_name, "          \
+    "g.group_name, " deliveries " as deliveries FROM t_login b LEFT JOIN t_user u ON u.user_id = " \
+    "b.user_id LEFT JOIN t_group g ON g.group_id = u.group_id WHERE " dateColumn                   \
+    " >= '?from' AND " dateColumn " <= '?before_date' AND (b.login_date < '?before_date' OR "      \
+    "b.login_id < ?before_id) AND (?group_id = 0 OR u.group_id = ?group_id) " narrow               \
+    "ORDER BY " dateColumn " DESC, b.login_id DESC LIMIT ?limit"
+#define HISTORY_DELIVERIES_SQLITE                                                                  \
+    "(SELECT group_concat(" DELIVERY_FIELDS(                                                       \
+        "char(31)", "COALESCE(s.tries, 0)") ", char(30)) "                                         \
+                                            "FROM (SELECT * FROM t_send WHERE login_id = "         \
+                                            "b.login_id ORDER BY send_id) s)"
+#define HISTORY_DELIVERIES_POSTGRES                                                                \
+    "(SELECT string_agg(" DELIVERY_FIELDS(                                                         \
+        "chr(31)", "COALESCE(s.tries, 0)::text") ", chr(30) "                                      \
+                                                 "ORDER BY s.send_id) FROM t_send s WHERE "        \
+                                                 "s.login_id = b.login_id)"
+#define HISTORY_BY_NAME(find)                                                                      \
+    "AND b.user_id IN (SELECT user_id FROM t_user WHERE " find "(user_name, '?name') > 0) "
 
 constexpr CStatement kCatalogue[] = {
     // Groups.
@@ -373,16 +391,13 @@ constexpr CStatement kCatalogue[] = {
     // upper bound stands alone so that the index starts there, and no page
     // costs more than its own rows. Each visit comes with one row per
     // delivery.
-    both(Sql::HistoryPage, HISTORY_PAGE("", "b.login_date")),
+    each(Sql::HistoryPage, HISTORY_PAGE(HISTORY_DELIVERIES_SQLITE, "", "b.login_date"),
+         HISTORY_PAGE(HISTORY_DELIVERIES_POSTGRES, "", "b.login_date")),
     // A name narrows the visits to a few pupils: found through their own
     // index, never by walking the whole range of dates.
     each(Sql::HistoryPageByName,
-         HISTORY_PAGE("AND b.user_id IN (SELECT user_id FROM t_user WHERE instr(user_name, "
-                      "'?name') > 0) ",
-                      "+b.login_date"),
-         HISTORY_PAGE("AND b.user_id IN (SELECT user_id FROM t_user WHERE strpos(user_name, "
-                      "'?name') > 0) ",
-                      "b.login_date")),
+         HISTORY_PAGE(HISTORY_DELIVERIES_SQLITE, HISTORY_BY_NAME("instr"), "+b.login_date"),
+         HISTORY_PAGE(HISTORY_DELIVERIES_POSTGRES, HISTORY_BY_NAME("strpos"), "b.login_date")),
     // The pupils whose latest visit since the day began is an arrival.
     each(Sql::PresentNow,
          "SELECT r.user_id, r.login_date, r.terminal, u.user_name, g.group_name FROM (SELECT "
@@ -436,6 +451,10 @@ constexpr CStatement kCatalogue[] = {
 #undef ADDRESS_ORDER_POSTGRES
 #undef TERMINAL_KEYS
 #undef HISTORY_PAGE
+#undef HISTORY_DELIVERIES_SQLITE
+#undef HISTORY_DELIVERIES_POSTGRES
+#undef HISTORY_BY_NAME
+#undef DELIVERY_FIELDS
 #undef KEEP_MESSAGE_IDENTITY
 
 consteval bool inOrder() {

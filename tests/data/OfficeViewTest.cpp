@@ -24,15 +24,25 @@ protected:
         data.query("UPDATE t_login SET login_kind = ? WHERE login_id = " + id, {kind});
         return id;
     }
-    // Every page of the filter, limit visits each: the visits of each page as
-    // date, name and the deliveries' mail and state, pages ended by "|".
+    // Every page of the filter, limit visits each: each visit's date and name
+    // and its deliveries' mail and state, pages ended by "|".
     std::string history(CDbAccess::HistoryFilter filter, int limit) {
         std::string pages;
         for (int page = 0; page < 10; ++page) {
             NVKTL::vector<CMapStringToString*> rows;
             if (db.getHistory(filter, limit, &rows) != 0)
                 return pages;
-            pages += joined(takeRows(rows), {"login_date", "user_name", "mail", "state"}) + "|";
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                pages += rows.at(i)->Value("login_date").str() + " " +
+                         rows.at(i)->Value("user_name").str();
+                for (const auto& delivery : CDbAccess::historyDeliveries(*rows.at(i)))
+                    pages += " " + delivery.Value("mail").str() + " " +
+                             delivery.Value("state").str() + " " + delivery.Value("tries").str() +
+                             " " + delivery.Value("sent_date").str();
+                pages += ";";
+            }
+            db.releaseVector(&rows);
+            pages += "|";
         }
         return pages + "never ends";
     }
@@ -61,17 +71,16 @@ TEST_P(OfficeViewTest, TheHistoryIsPagedNewestFirstThroughItsFilters) {
         f.namePart = name;
         return f;
     };
-    // One day, a page at a time: a visit's deliveries never straddle two
-    // pages, and two visits at one moment are both read.
+    // One day, a page at a time: two visits at one moment are both read,
+    // each with its deliveries in the order they were made.
     EXPECT_EQ(history(filter("20261205000000000", "20261206000000000", "0", ""), 2),
-              "20261205100000000 山田 次郎  ;20261205090000000 佐藤 太郎 t@x.jp 1;|"
-              "20261205090000000 山田 花子 h1@x.jp 2;20261205090000000 山田 花子 h2@x.jp 1;|");
+              "20261205100000000 山田 次郎;20261205090000000 佐藤 太郎 t@x.jp 1 0 ;|"
+              "20261205090000000 山田 花子 h1@x.jp 2 0 20261205090001000 h2@x.jp 1 0 ;|");
     const std::pair<CDbAccess::HistoryFilter, std::string> cases[] = {
         {filter("20261204000000000", "99999999999999999", classB, ""),
          "20261206080000000 佐藤 太郎;20261205100000000 山田 次郎;20261205090000000 佐藤 太郎;"},
         {filter("20261204000000000", "99999999999999999", "0", "山田"),
-         "20261205100000000 山田 次郎;20261205090000000 山田 花子;20261205090000000 山田 "
-         "花子;20261204090000000 山田 花子;20261204090000000 山田 花子;"},
+         "20261205100000000 山田 次郎;20261205090000000 山田 花子;20261204090000000 山田 花子;"},
         {filter("20261205000000000", "99999999999999999", classB, "次郎"),
          "20261205100000000 山田 次郎;"},
         {filter("20261207000000000", "99999999999999999", "0", ""), ""},

@@ -47,7 +47,7 @@ TEST_F(MdbAccessTest, APlaceholderBindsItsValueOrTheStatementDoesNotRun) {
                              "FROM t_group WHERE group_id > 2"),
                   c.stored ? c.stored : "<none>");
     }
-    EXPECT_EQ(data.value("SELECT count(*) FROM t_def_data"), "22");
+    EXPECT_EQ(data.value("SELECT count(*) FROM t_def_data"), "27");
 }
 
 TEST_F(MdbAccessTest, MissingOrForeignFilesGiveEmptyResultsAndStayAsTheyAre) {

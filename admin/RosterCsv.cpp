@@ -1,5 +1,6 @@
 #include "admin/RosterCsv.h"
 
+#include "admin/CUserForm.h"
 #include "admin/MailAddressCheck.h"
 #include "admin/NameCheck.h"
 #include "nvktl/Csv.h"
@@ -102,8 +103,11 @@ bool load(CDbAccess& db, Roster& roster) {
     NVKTL::vector<CMapStringToString*> groups;
     if (db.getGroupList(&groups, true) != 0)
         return false;
-    for (std::size_t i = 0; i < groups.size(); ++i)
+    for (std::size_t i = 0; i < groups.size(); ++i) {
         roster.groups.push_back(groups.at(i)->Value("group_name"));
+        if (groups.at(i)->Value("group_id") == userform::kAdminGroup)
+            roster.adminGroup = roster.groups.back();
+    }
     db.releaseVector(&groups);
     NVKTL::vector<CMapStringToString*> rows;
     db.getRosterLines(&rows);
@@ -232,6 +236,12 @@ Preview read(std::string_view text, const Roster& current) {
         if (!notice.empty() && notice != kNoticeOn && notice != kNoticeOff)
             line.problems.push_back("通知は「する」か「しない」です。");
         const auto held = known.find(card);
+        // A card opens the administrator menu by its group: a file never
+        // grants that, nor takes it away (the last administrator's included).
+        const bool wasAdmin = held != known.end() && held->second->groupName == current.adminGroup;
+        if (!current.adminGroup.IsEmpty() && (pupil.groupName == current.adminGroup) != wasAdmin)
+            line.problems.push_back("管理者グループへの出入りは、ユーザの登録・変更の画面で"
+                                    "してください。");
         if (held == known.end()) {
             line.change = Line::Change::Added;
         } else if (held->second->userName != pupil.userName) {

@@ -18,6 +18,7 @@ namespace RosterCsv {
 struct Roster {
     std::vector<CDbAccess::RosterPupil> pupils; // in the order of the lists
     std::vector<CString> groups;                // every group, in order
+    CString adminGroup;                         // the administrators' group's name
 };
 // Reads the roster of db: false when the store could not be read.
 bool load(CDbAccess& db, Roster& roster);

@@ -222,9 +222,10 @@ public:
     int claimDaySummary(const CString& day);
     // Retention: how many visits were recorded before the stamp before, and
     // the oldest of them; then their deletion with their deliveries and
-    // error rows, all or nothing (0 when done).
+    // error rows, all or nothing (0 when done). keepOutbox keeps the visits
+    // of a terminal's file that its server does not have yet.
     long long countVisitsBefore(const CString& before, CString& oldest);
-    int deleteVisitsBefore(const CString& before);
+    int deleteVisitsBefore(const CString& before, bool keepOutbox = false);
     // The settings of the retention limit: the months kept ("", "0": all),
     // and the limit the office has confirmed; nothing is deleted before it
     // confirmed that very limit.
@@ -233,8 +234,8 @@ public:
     // The first moment kept at the stamp now with months kept: the same
     // moment that many months earlier (the month's last day when shorter).
     static CString retentionStart(const CString& now, int months);
-    // Deletes what the confirmed limit no longer keeps: 0 when done or
-    // nothing was to be deleted.
+    // Deletes what the confirmed limit no longer keeps, on a server also
+    // from this terminal's copy: 0 when done or nothing was to be deleted.
     int applyRetention(const CString& now);
     // The roster as the office's spreadsheet holds it: one row per pupil and
     // address (group_name, user_id, user_name, notice_off, mail; mail empty

@@ -103,8 +103,9 @@ long long CDbAccess::countVisitsBefore(const CString& before, CString& oldest) {
     return visits;
 }
 
-int CDbAccess::deleteVisitsBefore(const CString& before) {
-    const CMapStringToString params = named({{"before", before}});
+int CDbAccess::deleteVisitsBefore(const CString& before, bool keepOutbox) {
+    const CMapStringToString params =
+        named({{"before", before}, {"keep_outbox", CString(keepOutbox ? "1" : "0")}});
     return runBatch([&] {
         return run(Sql::RetentionErrorsDelete, &params) &&
                run(Sql::RetentionDeliveriesDelete, &params) &&
@@ -138,7 +139,12 @@ int CDbAccess::applyRetention(const CString& now) {
     const int kept = std::atoi(months.c_str());
     if (kept <= 0 || settings.Value(kRetentionConfirmedKey) != months)
         return 0;
-    return deleteVisitsBefore(retentionStart(now, kept));
+    const CString start = retentionStart(now, kept);
+    if (deleteVisitsBefore(start) != 0)
+        return -1;
+    // A terminal of a server keeps its own copy of the visits it sent up:
+    // the limit holds for that copy too.
+    return m_server ? CDbAccess(Store::Terminal).deleteVisitsBefore(start, true) : 0;
 }
 
 int CDbAccess::getRosterLines(NVKTL::vector<CMapStringToString*>* rows) {

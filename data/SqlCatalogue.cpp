@@ -32,7 +32,6 @@ constexpr CStatement serverOnly(Sql id, const char* body) {
     "COALESCE(NULLIF(message_date, ''), '?message_date')"
 // The keys every terminal keeps for itself: where its first screen sits.
 #define TERMINAL_KEYS "('window_top', 'window_left')"
-// One page of visits below a point, newest first, with their deliveries.
 // One page of visits below a point, newest first, each with its deliveries
 // in one text: their fields (mail, state, tries, next_try, last_error,
 // sent_date) apart by the unit separator, the deliveries by the record
@@ -389,8 +388,7 @@ constexpr CStatement kCatalogue[] = {
     // The office's view. A page of visits, newest first, continues below the
     // last visit of the page before (before_date, before_id): the date's
     // upper bound stands alone so that the index starts there, and no page
-    // costs more than its own rows. Each visit comes with one row per
-    // delivery.
+    // costs more than its own rows.
     each(Sql::HistoryPage, HISTORY_PAGE(HISTORY_DELIVERIES_SQLITE, "", "b.login_date"),
          HISTORY_PAGE(HISTORY_DELIVERIES_POSTGRES, "", "b.login_date")),
     // A name narrows the visits to a few pupils: found through their own
@@ -428,12 +426,23 @@ constexpr CStatement kCatalogue[] = {
     both(Sql::RetentionCount,
          "SELECT count(*) as visits, min(login_date) as oldest FROM t_login WHERE login_date < "
          "'?before'"),
-    both(Sql::RetentionErrorsDelete,
+    // The visits before the limit; a terminal of a server keeps those it has
+    // not sent up yet (keep_outbox 1).
+    each(Sql::RetentionErrorsDelete,
+         "DELETE FROM t_mail_error WHERE (?keep_outbox = 0 AND error_date < '?before') OR "
+         "login_id IN (SELECT login_id FROM t_login WHERE login_date < '?before' AND "
+         "(?keep_outbox = 0 OR uploaded IS NOT NULL))",
          "DELETE FROM t_mail_error WHERE error_date < '?before' OR login_id IN (SELECT login_id "
          "FROM t_login WHERE login_date < '?before')"),
-    both(Sql::RetentionDeliveriesDelete, "DELETE FROM t_send WHERE login_id IN (SELECT login_id "
-                                         "FROM t_login WHERE login_date < '?before')"),
-    both(Sql::RetentionVisitsDelete, "DELETE FROM t_login WHERE login_date < '?before'"),
+    each(Sql::RetentionDeliveriesDelete,
+         "DELETE FROM t_send WHERE login_id IN (SELECT login_id FROM t_login WHERE login_date < "
+         "'?before' AND (?keep_outbox = 0 OR uploaded IS NOT NULL))",
+         "DELETE FROM t_send WHERE login_id IN (SELECT login_id FROM t_login WHERE login_date < "
+         "'?before')"),
+    each(Sql::RetentionVisitsDelete,
+         "DELETE FROM t_login WHERE login_date < '?before' AND (?keep_outbox = 0 OR uploaded IS "
+         "NOT NULL)",
+         "DELETE FROM t_login WHERE login_date < '?before'"),
     // Every pupil with each address, in the order of the lists.
     each(Sql::RosterLines,
          "SELECT g.group_name, u.user_id, u.user_name, u.notice_off, m.mail FROM t_user u LEFT "

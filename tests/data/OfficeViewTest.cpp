@@ -151,9 +151,35 @@ TEST_P(OfficeViewTest, RetentionDeletesTheOlderVisitsWithAllTheyHoldAndKeepsTheR
                   data.text("SELECT DISTINCT login_id FROM t_send") +
                   data.text("SELECT error_msg FROM t_mail_error"),
               kept + ";" + kept + ";y;");
+    if (GetParam() == StoreKind::File) {
+        // A terminal of a server keeps the visits its server does not have yet.
+        const std::string sent = visit("HANA", "20251201000000000");
+        const std::string unsent = visit("HANA", "20251202000000000");
+        data.script("UPDATE t_login SET uploaded = '1' WHERE login_id = " + sent);
+        EXPECT_EQ(db.deleteVisitsBefore("20260101000000000", true), 0);
+        EXPECT_EQ(data.text("SELECT login_id FROM t_login ORDER BY login_id"),
+                  kept + ";" + unsent + ";");
+    }
+    const std::string deliveries = data.value("SELECT count(*) FROM t_send");
     data.refuseWrites("t_login");
     EXPECT_EQ(db.deleteVisitsBefore("20261106000000000"), -1);
-    EXPECT_EQ(data.value("SELECT count(*) FROM t_send"), "2");
+    EXPECT_EQ(data.value("SELECT count(*) FROM t_send"), deliveries);
+}
+
+TEST(RetentionOnAServerTest, ThinsThisTerminalsCopyTooButKeepsWhatTheServerLacks) {
+    const TestServerStore server;
+    server.setSetting("retention_months", "1");
+    server.setSetting("retention_confirmed", "1");
+    const TestDataFile& terminal = server.terminal();
+    terminal.addUser("HANA", "山田 花子", "2");
+    const std::string sent = terminal.addVisit("HANA", "20261001000000000");
+    const std::string unsent = terminal.addVisit("HANA", "20261002000000000");
+    const std::string recent = terminal.addVisit("HANA", "20261205000000000");
+    terminal.script("UPDATE t_login SET uploaded = '1' WHERE login_id IN (" + sent + ", " + recent +
+                    ")");
+    EXPECT_EQ(CDbAccess().applyRetention("20261206120000000"), 0);
+    EXPECT_EQ(terminal.text("SELECT login_id FROM t_login ORDER BY login_id"),
+              unsent + ";" + recent + ";");
 }
 
 TEST_P(OfficeViewTest, AnImportedRosterIsStoredAllOrNothingAndAgainChangesNothing) {

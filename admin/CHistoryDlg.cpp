@@ -152,6 +152,11 @@ bool CHistoryDlg::OnInitDialog() {
 }
 
 void CHistoryDlg::OnCancel() {
+    // The cancel key or the close box during a save stops the save only.
+    if (m_exporting) {
+        m_cancelExport = true;
+        return;
+    }
     done(kResultAdminMenu);
 }
 
@@ -216,6 +221,17 @@ void CHistoryDlg::OnExportHistory() {
     const long long first = NVKTL::CTime::StampMs(filter.from);
     const long long span = std::max(1LL, NVKTL::CTime::StampMs(filter.beforeDate) - first);
     m_cancelExport = false;
+    // While the pages go out, only 中止 acts: the rest of the screen waits.
+    std::vector<QWidget*> paused;
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             m_ui->endButton, m_ui->backButton, m_ui->fromEdit, m_ui->toEdit, m_ui->groupCombo,
+             m_ui->nameEdit, m_ui->showButton, m_ui->historyTabs, m_ui->exportHistoryButton,
+             m_ui->exportRosterButton, m_ui->importRosterButton})
+        if (control->isEnabled()) {
+            control->setEnabled(false);
+            paused.push_back(control);
+        }
+    m_exporting = true;
     m_ui->exportBar->setRange(0, 1000);
     m_ui->exportBar->setValue(0);
     m_ui->exportBar->setVisible(true);
@@ -233,8 +249,12 @@ void CHistoryDlg::OnExportHistory() {
         });
         return result == HistoryCsv::Result::Written;
     });
+    m_exporting = false;
+    for (QWidget* control : paused)
+        control->setEnabled(true);
     m_ui->exportBar->setVisible(false);
     m_ui->cancelExportButton->setVisible(false);
+    m_ui->exportHistoryButton->setFocus();
     if (result == HistoryCsv::Result::Cancelled)
         CMessageBox::ok(this, CString("保存を中止しました。"), CString(kCaption));
     else if (!written)

@@ -62,5 +62,6 @@ private:
     std::unique_ptr<Ui::CHistoryDlg> m_ui;
     CDbAccess::HistoryFilter m_next;
     int m_startHour = 0;
+    bool m_exporting = false;
     bool m_cancelExport = false;
 };

@@ -11,6 +11,9 @@
 
 #include <QDateEdit>
 #include <QSpinBox>
+#include <QTimer>
+
+#include <filesystem>
 
 using namespace adminsteps;
 
@@ -74,6 +77,21 @@ TEST_F(HistoryScreenTest, TheHistoryOpensOnTodayFollowsItsFiltersAndIsSavedWhole
         "2026/12/05 03:00:00,来所,一般,山田 花子,,h@example.jp 送信済 2026/12/05 09:00:05\r\n"
         "2026/12/04 17:00:00,来所,一般,山田 花子,,h@example.jp 送信済 2026/12/05 09:00:05\r\n");
     EXPECT_EQ(lastShown(), "保存しました。");
+    // The cancel key during a save stops the save, not the screen; meanwhile
+    // nothing else acts.
+    bool pausedWhileSaving = false;
+    QTimer::singleShot(0, &dlg, [&] {
+        pausedWhileSaving = !control<QPushButton>(&dlg, "backButton")->isEnabled() &&
+                            !control<QPushButton>(&dlg, "importRosterButton")->isEnabled();
+        testsupport::pressKey(&dlg, Qt::Key_Escape);
+    });
+    std::filesystem::remove(folder + "来所履歴.csv");
+    click(&dlg, "exportHistoryButton");
+    EXPECT_TRUE(pausedWhileSaving);
+    EXPECT_EQ(lastShown(), "保存を中止しました。");
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(control<QPushButton>(&dlg, "backButton")->isEnabled());
+    EXPECT_FALSE(std::filesystem::exists(folder + "来所履歴.csv"));
     // A file that cannot be written is said so, and nothing half-written stays.
     CHistoryDlg::setFileChooser(
         [&](bool, const QString&) { return QString::fromStdString(folder + "missing/x.csv"); });

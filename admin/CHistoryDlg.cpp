@@ -205,7 +205,7 @@ void CHistoryDlg::showPresent() {
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const CMapStringToString& row = *rows.at(i);
         presentList()->AppendRow(
-            {QString::fromStdString(HistoryCsv::shownStamp(row.Value("login_date"))),
+            {QString::fromStdString(HistoryCsv::shownStamp(row.Value("login_date").str())),
              qt(row.Value("group_name")), qt(row.Value("user_name")), qt(row.Value("terminal"))});
     }
     db.releaseVector(&rows);
@@ -302,7 +302,7 @@ void CHistoryDlg::OnSaveSettings() {
         CString question;
         question.Format("保存期間を%dか月にすると、%s より前の記録 %lld件（来所とその通知）を"
                         "削除します。よろしいですか？",
-                        months, HistoryCsv::shownStamp(before).c_str(), visits);
+                        months, HistoryCsv::shownStamp(before.str()).c_str(), visits);
         if (CMessageBox::yesNo(this, question, CString(kCaption)) != CMessageBox::Answer::Yes)
             return;
     }

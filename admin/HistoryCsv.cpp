@@ -9,19 +9,27 @@ namespace {
 // Visits read per page of an export.
 constexpr int kPageVisits = 5000;
 
-std::string deliveryText(const CMapStringToString& row) {
-    const std::string state = row.Value("state").str();
-    const std::string mail = row.Value("mail").str() + " ";
-    const std::string error = row.Value("last_error").str();
-    if (state == "2")
-        return mail + "送信済 " + shownStamp(row.Value("sent_date"));
-    if (state == "1" && row.Value("tries") != "0" && !row.Value("tries").IsEmpty())
-        return mail + "再送待ち 次回 " + shownStamp(row.Value("next_try")) + " (" + error + ")";
-    if (state == "1")
-        return mail + "送信待ち";
-    if (!error.empty())
-        return mail + "送信不可 (" + error + ")";
-    return mail + "送信しない";
+// One address's notice as the office reads it, added to text.
+void appendDelivery(std::string& text, const CDbAccess::HistoryDelivery& delivery) {
+    text += delivery.mail;
+    if (delivery.state == "2") {
+        text += " 送信済 ";
+        text += shownStamp(delivery.sentDate);
+    } else if (delivery.state == "1" && delivery.tries != "0" && !delivery.tries.empty()) {
+        text += " 再送待ち 次回 ";
+        text += shownStamp(delivery.nextTry);
+        text += " (";
+        text += delivery.lastError;
+        text += ")";
+    } else if (delivery.state == "1") {
+        text += " 送信待ち";
+    } else if (!delivery.lastError.empty()) {
+        text += " 送信不可 (";
+        text += delivery.lastError;
+        text += ")";
+    } else {
+        text += " 送信しない";
+    }
 }
 
 } // namespace
@@ -30,12 +38,14 @@ std::vector<std::string> header() {
     return {"日時", "種別", "グループ", "名前", "端末", "通知"};
 }
 
-std::string shownStamp(const CString& stamp) {
-    const std::string& s = stamp.str();
+std::string shownStamp(const std::string& s) {
     if (s.size() < 14)
         return s;
-    return s.substr(0, 4) + "/" + s.substr(4, 2) + "/" + s.substr(6, 2) + " " + s.substr(8, 2) +
-           ":" + s.substr(10, 2) + ":" + s.substr(12, 2);
+    std::string shown;
+    shown.reserve(19);
+    shown.append(s, 0, 4).append(1, '/').append(s, 4, 2).append(1, '/').append(s, 6, 2);
+    shown.append(1, ' ').append(s, 8, 2).append(1, ':').append(s, 10, 2).append(1, ':');
+    return shown.append(s, 12, 2);
 }
 
 void collect(const NVKTL::vector<CMapStringToString*>& rows,
@@ -43,12 +53,12 @@ void collect(const NVKTL::vector<CMapStringToString*>& rows,
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const CMapStringToString& row = *rows.at(i);
         std::string notices;
-        for (const CMapStringToString& delivery : CDbAccess::historyDeliveries(row)) {
+        for (const CDbAccess::HistoryDelivery& delivery : CDbAccess::historyDeliveries(row)) {
             if (!notices.empty())
                 notices += "\n";
-            notices += deliveryText(delivery);
+            appendDelivery(notices, delivery);
         }
-        lines.push_back({shownStamp(row.Value("login_date")), row.Value("login_kind").str(),
+        lines.push_back({shownStamp(row.Value("login_date").str()), row.Value("login_kind").str(),
                          row.Value("group_name").str(), row.Value("user_name").str(),
                          row.Value("terminal").str(), std::move(notices)});
     }

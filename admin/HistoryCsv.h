@@ -18,7 +18,7 @@ std::vector<std::string> header();
 void collect(const NVKTL::vector<CMapStringToString*>& rows,
              std::vector<std::vector<std::string>>& lines);
 // "2026/12/05 10:15:30" from a stamp, as spreadsheets read a date.
-std::string shownStamp(const CString& stamp);
+std::string shownStamp(const std::string& stamp);
 
 enum class Result { Written, Cancelled, Failed };
 // Writes every visit of filter to out, page by page, so that the history

@@ -200,9 +200,11 @@ public:
         CString namePart;
     };
     int getHistory(HistoryFilter& filter, int limit, NVKTL::vector<CMapStringToString*>* rows);
-    // The deliveries of a visit of getHistory, in the order they were made:
-    // mail, state, tries, next_try, last_error, sent_date.
-    static std::vector<CMapStringToString> historyDeliveries(const CMapStringToString& visit);
+    // The deliveries of a visit of getHistory, in the order they were made.
+    struct HistoryDelivery {
+        std::string mail, state, tries, nextTry, lastError, sentDate;
+    };
+    static std::vector<HistoryDelivery> historyDeliveries(const CMapStringToString& visit);
     // The pupils whose latest visit since the stamp since is an arrival
     // (入室): user_id, login_date, terminal, user_name, group_name, in the
     // order of the lists.

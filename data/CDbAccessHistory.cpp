@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -37,24 +38,22 @@ int CDbAccess::getHistory(HistoryFilter& filter, int limit,
     return rows->size() > before ? 0 : -1;
 }
 
-std::vector<CMapStringToString> CDbAccess::historyDeliveries(const CMapStringToString& visit) {
-    static constexpr const char* kFields[] = {"mail",     "state",      "tries",
-                                              "next_try", "last_error", "sent_date"};
-    std::vector<CMapStringToString> deliveries;
-    const std::string text = visit.Value("deliveries").str();
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\x1e', start);
-        if (end == std::string::npos)
-            end = text.size();
-        CMapStringToString delivery;
-        std::size_t at = start;
-        for (const char* field : kFields) {
-            const std::size_t stop = std::min(text.find('\x1f', at), end);
-            delivery.SetAt(CString(field), CString(text.substr(at, stop - at)));
-            at = std::min(stop + 1, end);
+std::vector<CDbAccess::HistoryDelivery>
+CDbAccess::historyDeliveries(const CMapStringToString& visit) {
+    std::vector<HistoryDelivery> deliveries;
+    const CString packed = visit.Value("deliveries");
+    std::string_view text = packed.str();
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\x1e'), text.size());
+        std::string_view rest = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        HistoryDelivery& delivery = deliveries.emplace_back();
+        for (std::string* field : {&delivery.mail, &delivery.state, &delivery.tries,
+                                   &delivery.nextTry, &delivery.lastError, &delivery.sentDate}) {
+            const std::size_t stop = std::min(rest.find('\x1f'), rest.size());
+            field->assign(rest.substr(0, stop));
+            rest.remove_prefix(std::min(stop + 1, rest.size()));
         }
-        deliveries.push_back(std::move(delivery));
-        start = end + 1;
     }
     return deliveries;
 }

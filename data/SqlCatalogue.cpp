@@ -49,10 +49,9 @@ constexpr CStatement serverOnly(Sql id, const char* body) {
     "b.login_id < ?before_id) AND (?group_id = 0 OR u.group_id = ?group_id) " narrow               \
     "ORDER BY " dateColumn " DESC, b.login_id DESC LIMIT ?limit"
 #define HISTORY_DELIVERIES_SQLITE                                                                  \
-    "(SELECT group_concat(" DELIVERY_FIELDS(                                                       \
-        "char(31)", "COALESCE(s.tries, 0)") ", char(30)) "                                         \
-                                            "FROM (SELECT * FROM t_send WHERE login_id = "         \
-                                            "b.login_id ORDER BY send_id) s)"
+    "(SELECT group_concat(d, char(30)) FROM (SELECT " DELIVERY_FIELDS(                             \
+        "char(31)", "COALESCE(s.tries, 0)") " as d FROM t_send s WHERE s.login_id = b.login_id "   \
+                                            "ORDER BY s.send_id))"
 #define HISTORY_DELIVERIES_POSTGRES                                                                \
     "(SELECT string_agg(" DELIVERY_FIELDS(                                                         \
         "chr(31)", "COALESCE(s.tries, 0)::text") ", chr(30) "                                      \

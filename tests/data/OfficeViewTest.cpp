@@ -36,9 +36,8 @@ protected:
                 pages += rows.at(i)->Value("login_date").str() + " " +
                          rows.at(i)->Value("user_name").str();
                 for (const auto& delivery : CDbAccess::historyDeliveries(*rows.at(i)))
-                    pages += " " + delivery.Value("mail").str() + " " +
-                             delivery.Value("state").str() + " " + delivery.Value("tries").str() +
-                             " " + delivery.Value("sent_date").str();
+                    pages += " " + delivery.mail + " " + delivery.state + " " + delivery.tries +
+                             " " + delivery.sentDate;
                 pages += ";";
             }
             db.releaseVector(&rows);

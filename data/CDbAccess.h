@@ -200,7 +200,7 @@ public:
         CString namePart;
     };
     int getHistory(HistoryFilter& filter, int limit, NVKTL::vector<CMapStringToString*>* rows);
-    // The deliveries of a visit of getHistory, in the order they were made.
+    // The deliveries of a visit of getHistory, by address.
     struct HistoryDelivery {
         std::string mail, state, tries, nextTry, lastError, sentDate;
     };

@@ -71,7 +71,7 @@ TEST_P(OfficeViewTest, TheHistoryIsPagedNewestFirstThroughItsFilters) {
         return f;
     };
     // One day, a page at a time: two visits at one moment are both read,
-    // each with its deliveries in the order they were made.
+    // each with its deliveries by address.
     EXPECT_EQ(history(filter("20261205000000000", "20261206000000000", "0", ""), 2),
               "20261205100000000 山田 次郎;20261205090000000 佐藤 太郎 t@x.jp 1 0 ;|"
               "20261205090000000 山田 花子 h1@x.jp 2 0 20261205090001000 h2@x.jp 1 0 ;|");

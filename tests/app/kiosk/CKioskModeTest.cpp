@@ -112,7 +112,7 @@ TEST_F(CKioskModeTest, EveryScreenFillsTheDisplayWithNothingCutOrCovered) {
                {data.addVisit(card, "20260401083000000"), card});
     CScreenTable table;
     registerAdminScreens(table);
-    for (int code = resultOf(ScreenCode::AdminMenu); code >= resultOf(ScreenCode::MailErrors);
+    for (int code = resultOf(ScreenCode::AdminMenu); code >= resultOf(ScreenCode::History);
          --code) {
         CString key(screenCodeOf(code) == ScreenCode::UserChange ? card : "2");
         if (table.has(screenCodeOf(code)))

@@ -208,9 +208,10 @@ void CHistoryDlg::showPresent() {
             {QString::fromStdString(HistoryCsv::shownStamp(row.Value("login_date").str())),
              qt(row.Value("group_name")), qt(row.Value("user_name")), qt(row.Value("terminal"))});
     }
+    const std::size_t present = rows.size();
     db.releaseVector(&rows);
     m_ui->historyTabs->setTabText(m_ui->historyTabs->indexOf(m_ui->presentPage),
-                                  QStringLiteral("在室中 (%1人)").arg(rows.size()));
+                                  QStringLiteral("在室中 (%1人)").arg(present));
 }
 
 void CHistoryDlg::OnExportHistory() {

@@ -11,6 +11,7 @@
 
 #include <QDateEdit>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <filesystem>
@@ -56,6 +57,7 @@ TEST_F(HistoryScreenTest, TheHistoryOpensOnTodayFollowsItsFiltersAndIsSavedWhole
               "2026/12/05 10:00:00 来所 =佐藤, \"太郎\"  |2026/12/05 09:00:00 入室 山田 花子 "
               "h@example.jp 送信済 2026/12/05 09:00:05 |");
     EXPECT_EQ(rowsOf(dlg.presentList(), {1, 2}), "一般 山田 花子 |");
+    EXPECT_EQ(control<QTabWidget>(&dlg, "historyTabs")->tabText(1).toStdString(), "在室中 (1人)");
     type(&dlg, "nameEdit", "山田");
     control<QDateEdit>(&dlg, "fromEdit")->setDate(QDate(2026, 12, 4));
     click(&dlg, "showButton");

@@ -35,11 +35,12 @@ CRosterImportDlg::CRosterImportDlg(RosterCsv::Preview preview, QWidget* parent)
     CListCtrlEx* lines = list();
     lines->InsertColumn(QStringLiteral("行"), Qt::AlignRight, 50);
     lines->InsertColumn(QStringLiteral("内容"), Qt::AlignHCenter, 80);
+    // The problems first: they are what the office has to read.
+    lines->InsertColumn(QStringLiteral("問題"), Qt::AlignLeft, 360);
     lines->InsertColumn(QStringLiteral("グループ"), Qt::AlignHCenter, 110);
     lines->InsertColumn(QStringLiteral("カードID"), Qt::AlignHCenter, 150);
     lines->InsertColumn(QStringLiteral("名前"), Qt::AlignHCenter, 130);
     lines->InsertColumn(QStringLiteral("メールアドレス"), Qt::AlignLeft, 220);
-    lines->InsertColumn(QStringLiteral("問題"), Qt::AlignLeft, 360);
     lines->setWordWrap(true);
     int problems = 0, changes = 0;
     for (const RosterCsv::Line& line : m_preview.lines) {
@@ -51,9 +52,11 @@ CRosterImportDlg::CRosterImportDlg(RosterCsv::Preview preview, QWidget* parent)
         problems += line.problems.empty() ? 0 : 1;
         changes += line.problems.empty() && (line.change == RosterCsv::Line::Change::Added ||
                                              line.change == RosterCsv::Line::Change::Changed);
-        lines->AppendRow({QString::number(line.line), changeText(line.change),
-                          qt(line.pupil.groupName), qt(line.pupil.userId), qt(line.pupil.userName),
-                          mails.join('\n'), why.join('\n')});
+        lines->AppendRow(
+            {QString::number(line.line),
+             line.problems.empty() ? changeText(line.change) : QStringLiteral("問題あり"),
+             why.join('\n'), qt(line.pupil.groupName), qt(line.pupil.userId),
+             qt(line.pupil.userName), mails.join('\n')});
     }
     lines->resizeRowsToContents();
     QString summary;
